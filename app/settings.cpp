@@ -1,0 +1,152 @@
+#include "app/settings.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <cwchar>
+#include <cstdlib>
+
+#include "platform/sysinfo.h"
+
+#ifndef OV_DOWNLOAD_HOST
+#error "OV_DOWNLOAD_HOST must be set by the build"
+#endif
+#define OV_WIDEN_(x) L##x
+#define OV_WIDEN(x) OV_WIDEN_(x)
+
+namespace {
+
+constexpr const wchar_t* kSection = L"Install";
+constexpr size_t kValueChars = 260;  // values longer than 259 characters are cut
+
+std::wstring ReadText(const std::wstring& file, const wchar_t* key, const wchar_t* fallback) {
+  wchar_t buffer[kValueChars] = {};
+  GetPrivateProfileStringW(kSection, key, fallback, buffer, kValueChars, file.c_str());
+  return buffer;
+}
+
+}  // namespace
+
+std::wstring BuiltInDownloadUrl() { return L"http://" OV_WIDEN(OV_DOWNLOAD_HOST) L"/software/10"; }
+
+std::wstring SubstituteRoute(std::wstring url, const std::wstring& versionLabel) {
+  static const std::wstring kPlaceholder = L"${ROUTE}";
+  const std::wstring route =
+      versionLabel.find(L"XP") != std::wstring::npos ? L"download_silent_xp" : L"download_silent";
+  for (size_t at = url.find(kPlaceholder); at != std::wstring::npos; at = url.find(kPlaceholder))
+    url.replace(at, kPlaceholder.size(), route);
+  return url;
+}
+
+int ParseLeadingInt(const std::wstring& text) {
+  // wcstol rather than _wtoi: an out-of-range value saturates instead of being undefined.
+  const long v = std::wcstol(text.c_str(), nullptr, 10);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+double ParseLeadingDouble(const std::wstring& text) { return std::wcstod(text.c_str(), nullptr); }
+
+InstallerSettings::InstallerSettings() { DownloadUrl = BuiltInDownloadUrl(); }
+
+void InstallerSettings::SetDownloadUrl(const std::wstring& url) {
+  if (url.find(L"${ROUTE}") == std::wstring::npos) {
+    DownloadUrl = url;
+    return;
+  }
+  std::wstring system, label;
+  Utils::GetWindowsVersion(system, label);
+  DownloadUrl = SubstituteRoute(url, label);
+}
+
+void InstallerSettings::Load(const std::wstring& exePath) {
+  *this = InstallerSettings();
+  wchar_t path[MAX_PATH] = {};
+  exePath.copy(path, MAX_PATH - 1);
+  wchar_t name[MAX_PATH] = {};
+  wcscpy(name, path);
+  PathStripPathW(name);
+  InstallerFileName = name;
+
+  PathRemoveFileSpecW(path);
+  const std::wstring file = std::wstring(path) + L"\\PelanInstallerConfig.ini";
+  if (PathFileExistsW(file.c_str())) {
+    SetDownloadUrl(ReadText(file, L"DownloadUrl", BuiltInDownloadUrl().c_str()));
+    DownloadType = static_cast<int>(GetPrivateProfileIntW(kSection, L"DownloadType", 1, file.c_str()));
+    IsCheckNet = ReadText(file, L"IsCheckNet", L"true") == L"true";
+    IsEnableAppAnalytics = ReadText(file, L"IsEnableAppAnalytics", L"true") == L"true";
+    DlAppNameSuffix = ReadText(file, L"DlAppNameSuffix", L".downloader");
+    m_DlAppVersion = ReadText(file, L"m_DlAppVersion", L"");
+    DownloadScale = ParseLeadingDouble(ReadText(file, L"DownloadScale", L"0.7"));
+    InstCmd = ReadText(file, L"InstCmd", L"");
+  }
+  ProductCode = L"Velqor";
+  ProductVersion = L"1.7.9";
+}
+
+void InstallerSettings::ApplyCommandLine(const wchar_t* commandLine) {
+  const CommandLineOptions options(commandLine);
+  if (auto v = options.Text(L"-downloadurl")) SetDownloadUrl(*v);
+  if (options.Has(L"-downloadtype")) DownloadType = options.Integer(L"-downloadtype");
+  if (options.Has(L"-downloadscale")) DownloadScale = options.Double(L"-downloadscale", DownloadScale);
+  if (options.Has(L"-ischecknet")) IsCheckNet = options.Bool(L"-ischecknet");
+  if (options.Has(L"-isenableappanalytics")) IsEnableAppAnalytics = options.Bool(L"-isenableappanalytics");
+  if (auto v = options.Text(L"-dlappnamesuffix")) DlAppNameSuffix = *v;
+  if (auto v = options.Text(L"-dlappversion")) m_DlAppVersion = *v;
+  if (auto v = options.Text(L"-instcmd")) InstCmd = *v;
+  if (options.Has(L"-language")) LanguageIndex = options.Integer(L"-language");
+  if (options.Has(L"-insnew")) InsNew = options.Bool(L"-insnew");
+}
+
+CommandLineOptions::CommandLineOptions(const wchar_t* commandLine) {
+  if (!commandLine) return;
+  int count = 0;
+  LPWSTR* elements = CommandLineToArgvW(commandLine, &count);
+  if (!elements) return;
+  for (int i = 0; i < count; ++i) {
+    const std::wstring element = elements[i];
+    const size_t eq = element.find(L'=');
+    if (!element.empty() && element[0] == L'-' && eq != std::wstring::npos)
+      options_.emplace(element.substr(0, eq), element.substr(eq + 1));  // emplace keeps the first
+    else
+      options_.emplace(element, std::wstring());
+  }
+  LocalFree(elements);
+}
+
+std::optional<std::wstring> CommandLineOptions::Text(const std::wstring& name) const {
+  const auto it = options_.find(name);
+  if (it == options_.end()) return std::nullopt;
+  return it->second;
+}
+
+int CommandLineOptions::Integer(const std::wstring& name) const {
+  const auto v = Text(name);
+  return v ? ParseLeadingInt(*v) : 0;
+}
+
+bool CommandLineOptions::Bool(const std::wstring& name) const {
+  const auto v = Text(name);
+  return v && *v == L"true";
+}
+
+double CommandLineOptions::Double(const std::wstring& name, double fallback) const {
+  const auto v = Text(name);
+  return v ? ParseLeadingDouble(*v) : fallback;
+}
+
+InstallerSettings& Settings() {
+  static InstallerSettings* settings = [] {
+    auto* s = new InstallerSettings();  // never destroyed: workers may read it until exit
+    wchar_t exe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    s->Load(exe);
+    return s;
+  }();
+  return *settings;
+}
+
+// Reads the settings file during static initialisation, before wWinMain.
+static const bool g_settingsLoaded = (Settings(), true);

@@ -1,0 +1,65 @@
+// The process-wide installer settings: built-in defaults, then the optional
+// "PelanInstallerConfig.ini" next to the exe, then the command line.
+// Written only at start-up (and HttpReady / LanguageIndex as noted); every
+// subsystem reads it through Settings().
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+struct InstallerSettings {
+  std::wstring ProductCode = L"Velqor";
+  std::wstring ProductVersion = L"1.7.9";
+  std::wstring InstallerFileName = L"NULL";
+  std::wstring DownloadUrl;
+  int DownloadType = 1;
+  bool IsCheckNet = false;
+  bool IsEnableAppAnalytics = true;
+  std::wstring DlAppNameSuffix = L".downloader";
+  std::wstring m_DlAppVersion;
+  double DownloadScale = 0.7;
+  std::wstring InstCmd;
+  bool HttpReady = true;  // cleared by start-up when libcurl cannot be initialised
+  std::wstring AbGroup = L"IN";
+  int LanguageIndex = -1;  // updated by the main window when the user picks a language
+  bool InsNew = false;
+
+  InstallerSettings();  // built-in defaults only
+
+  // Defaults, then the settings file beside exePath (if it exists).
+  void Load(const std::wstring& exePath);
+  // Stores the URL with every "${ROUTE}" replaced for this Windows version.
+  void SetDownloadUrl(const std::wstring& url);
+  // Overrides the fields named by recognised options of this command line.
+  void ApplyCommandLine(const wchar_t* commandLine);
+};
+
+// "http://<download host>/software/10".
+std::wstring BuiltInDownloadUrl();
+
+// Replaces every "${ROUTE}" with the route for the Windows version label.
+std::wstring SubstituteRoute(std::wstring url, const std::wstring& versionLabel);
+
+// Options of one command line: case-sensitive names, first occurrence wins.
+class CommandLineOptions {
+ public:
+  explicit CommandLineOptions(const wchar_t* commandLine);
+
+  bool Has(const std::wstring& name) const { return options_.count(name) != 0; }
+  std::optional<std::wstring> Text(const std::wstring& name) const;
+  int Integer(const std::wstring& name) const;
+  bool Bool(const std::wstring& name) const;
+  double Double(const std::wstring& name, double fallback) const;
+
+ private:
+  std::map<std::wstring, std::wstring> options_;
+};
+
+// Leading-number reads as the C runtime does them (0 when there is none).
+int ParseLeadingInt(const std::wstring& text);
+double ParseLeadingDouble(const std::wstring& text);
+
+// The one record, loaded from the running exe's folder on first use (during
+// static initialisation, before the entry function runs).
+InstallerSettings& Settings();

@@ -1,0 +1,97 @@
+#include "app/startup.h"
+
+#include <curl/curl.h>
+
+#include "analytics/installer_events.h"
+#include "app/settings.h"
+#include "platform/log.h"
+
+namespace {
+
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+SetDefaultDllDirectoriesFn g_setDefaultDllDirectories = nullptr;
+
+const wchar_t* const kPreloadedLibraries[] = {
+    L"\\version.dll", L"\\ws2_32.dll",   L"\\sxs.dll",     L"\\dwmapi.dll",         L"\\msimg32.dll",
+    L"\\d3d8.dll",    L"\\ieframe.dll", L"\\ws2help.dll", L"\\WindowsCodecs.dll",
+};
+
+EventExtras AbIn() { return {{L"AB", L"IN"}}; }
+
+}  // namespace
+
+void PreloadSystemLibraries() {
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll"))
+    g_setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (g_setDefaultDllDirectories) g_setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetDllDirectoryW(L"");
+  for (const wchar_t* name : kPreloadedLibraries) {
+    const std::wstring path = std::wstring(system) + name;
+    LoadLibraryW(path.c_str());  // a missing one is fine; loaded ones stay until exit
+  }
+}
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS*) {
+  ReportTask(L"崩溃退出", L"", 0, AbIn());
+  ReportCrash();
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+const wchar_t* SingleInstanceGuard::MutexName() { return L"D1A547DB89C0BC61_Installer_Velqor"; }
+
+SingleInstanceGuard::~SingleInstanceGuard() { Release(); }
+
+void SingleInstanceGuard::Acquire() {
+  if (handle_) return;
+  handle_ = CreateMutexW(nullptr, TRUE, MutexName());
+  if (handle_ && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+}
+
+void SingleInstanceGuard::Release() {
+  if (!handle_) return;
+  ReleaseMutex(handle_);
+  CloseHandle(handle_);
+  handle_ = nullptr;
+}
+
+int RunInstaller(HINSTANCE instance) {
+  InstallerSettings& settings = Settings();  // the settings file was read before wWinMain
+
+  PreloadSystemLibraries();
+  SetUnhandledExceptionFilter(OnUnhandledException);
+
+  if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
+    settings.HttpReady = false;
+    ReportTask(L"libcurl初始化失败", L"", 0, AbIn());
+  }
+
+  SingleInstanceGuard guard;
+  guard.Acquire();
+  if (!guard.handle()) return -1;  // silently: no window, no event, no clean-up
+
+  // The analytics tracker is created here, from the settings file's value,
+  // before the command line can change it (tracking layer: CreateTracker).
+
+  settings.ApplyCommandLine(GetCommandLineW());
+  OV_LOGS(L"settings: DownloadUrl=%s DownloadType=%d DownloadScale=%f IsCheckNet=%d "
+          L"IsEnableAppAnalytics=%d InsNew=%d LanguageIndex=%d InstCmd=%s HttpReady=%d",
+          settings.DownloadUrl.c_str(), settings.DownloadType, settings.DownloadScale, settings.IsCheckNet,
+          settings.IsEnableAppAnalytics, settings.InsNew, settings.LanguageIndex, settings.InstCmd.c_str(),
+          settings.HttpReady);
+
+  // Skin toolkit set-up, the main window and its modal loop run here
+  // (window subsystem: RunMainWindow); until then start-up ends at this point.
+  (void)instance;
+
+  // Shutdown. The tracker is released here when analytics are on now
+  // (tracking layer: ShutdownTracker).
+  curl_global_cleanup();
+  guard.Release();
+  return 0;
+}

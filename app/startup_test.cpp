@@ -1,0 +1,152 @@
+// Runs the built installer exe as a real process.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <vector>
+
+#include "app/startup.h"
+#include "tools/dbwin/dbwin_listener.h"
+
+namespace {
+
+std::wstring ThisFolder() {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring p = path;
+  return p.substr(0, p.find_last_of(L'\\'));
+}
+
+// A private copy of the exe in its own folder, so a settings file can sit beside it.
+class InstallerProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    dir_ = std::wstring(temp) + L"ov_startup_test";
+    CreateDirectoryW(dir_.c_str(), nullptr);
+    exe_ = dir_ + L"\\OndraVelqorSetup.exe";
+    ASSERT_TRUE(CopyFileW((ThisFolder() + L"\\OndraVelqorSetup.exe").c_str(), exe_.c_str(), FALSE));
+  }
+  void TearDown() override {
+    DeleteFileW((dir_ + L"\\PelanInstallerConfig.ini").c_str());
+    DeleteFileW(exe_.c_str());
+    RemoveDirectoryW(dir_.c_str());
+  }
+  // Runs the exe with the given arguments; returns its exit code and pid.
+  DWORD Run(const std::wstring& args, DWORD* pid = nullptr) {
+    std::wstring cmd = L"\"" + exe_ + L"\" " + args;
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 12345;
+    if (pid) *pid = pi.dwProcessId;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+  }
+  std::wstring dir_, exe_;
+};
+
+TEST_F(InstallerProcess, SecondInstanceExitsWithMinusOneSilently) {
+  HANDLE held = CreateMutexW(nullptr, TRUE, SingleInstanceGuard::MutexName());
+  ASSERT_NE(held, nullptr);
+  ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  DebugOutputListener listener;
+  ASSERT_TRUE(listener.Start());
+  DWORD pid = 0;
+  EXPECT_EQ(Run(L"-downloadtype=2", &pid), 0xFFFFFFFFu);
+  for (const auto& l : listener.Lines()) EXPECT_NE(l.pid, pid) << "a second instance logs nothing: " << l.text;
+  ReleaseMutex(held);
+  CloseHandle(held);
+}
+
+TEST_F(InstallerProcess, AppliesFileThenCommandLineAndReleasesTheMutex) {
+  std::ofstream((dir_ + L"\\PelanInstallerConfig.ini").c_str())
+      << "[Install]\nDownloadType=3\nDownloadScale=0.5\nIsCheckNet=false\nInstCmd=/fromfile\n";
+  DebugOutputListener listener;
+  ASSERT_TRUE(listener.Start());
+  DWORD pid = 0;
+  EXPECT_EQ(Run(LR"(-downloadtype=2 -downloadtype=9 "-instcmd=/a /b" -insnew=true -language=1)", &pid), 0u);
+  ASSERT_TRUE(listener.WaitFor("settings:", 10000, pid));
+  std::string line;
+  for (const auto& l : listener.Lines())
+    if (l.pid == pid && l.text.find("settings:") != std::string::npos) line = l.text;
+  EXPECT_NE(line.find("DownloadType=2 "), std::string::npos) << line;
+  EXPECT_NE(line.find("DownloadScale=0.500000 "), std::string::npos) << line;
+  EXPECT_NE(line.find("IsCheckNet=0 "), std::string::npos) << line;
+  EXPECT_NE(line.find("InsNew=1 "), std::string::npos) << line;
+  EXPECT_NE(line.find("LanguageIndex=1 "), std::string::npos) << line;
+  EXPECT_NE(line.find("InstCmd=/a /b "), std::string::npos) << line;
+  EXPECT_NE(line.find("HttpReady=1"), std::string::npos) << line;
+  EXPECT_NE(line.find("(RunInstaller)"), std::string::npos) << line;
+
+  // The exited installer no longer holds the guard: a new one may start.
+  HANDLE after = CreateMutexW(nullptr, TRUE, SingleInstanceGuard::MutexName());
+  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  CloseHandle(after);
+  EXPECT_EQ(Run(L""), 0u);
+}
+
+TEST(SingleInstanceGuard, SecondGuardInTheSameSessionGetsNothing) {
+  SingleInstanceGuard first, second;
+  first.Acquire();
+  ASSERT_NE(first.handle(), nullptr);
+  second.Acquire();
+  EXPECT_EQ(second.handle(), nullptr);
+  first.Release();
+  second.Acquire();
+  EXPECT_NE(second.handle(), nullptr);
+}
+
+TEST(PreloadSystemLibraries, MissingLibrariesDoNotStopStartUp) {
+  PreloadSystemLibraries();  // ws2help.dll and d3d8.dll may not exist
+  EXPECT_NE(GetModuleHandleW(L"version.dll"), nullptr);
+  // The current directory is no longer searched.
+  wchar_t dir[8] = L"x";
+  EXPECT_EQ(GetDllDirectoryW(8, dir), 0u);
+  EXPECT_STREQ(dir, L"");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ExeResources, ManifestVersionIconAndStrings) {
+  const std::wstring exe = ThisFolder() + L"\\OndraVelqorSetup.exe";
+  HMODULE m = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(m, nullptr);
+  EXPECT_NE(FindResourceW(m, MAKEINTRESOURCEW(145), MAKEINTRESOURCEW(14)), nullptr) << "icon group 145";
+  wchar_t text[64] = {};
+  EXPECT_GT(LoadStringW(m, 103, text, 64), 0);
+  EXPECT_STREQ(text, L"OndraVelqor");
+  EXPECT_GT(LoadStringW(m, 111, text, 64), 0);
+  EXPECT_STREQ(text, L"OndraVelqor");
+
+  HRSRC manifest = FindResourceW(m, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  ASSERT_NE(manifest, nullptr);
+  const std::string xml(static_cast<const char*>(LockResource(LoadResource(m, manifest))), SizeofResource(m, manifest));
+  EXPECT_NE(xml.find("level=\"requireAdministrator\""), std::string::npos);
+  for (const char* os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
+                         "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
+    EXPECT_NE(xml.find(os), std::string::npos) << os;
+  FreeLibrary(m);
+
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<BYTE> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+  for (auto [key, want] : {std::pair{L"ProductName", L"OndraVelqor"}, std::pair{L"ProductVersion", L"1.7.9"}}) {
+    wchar_t* value = nullptr;
+    UINT len = 0;
+    const std::wstring q = std::wstring(L"\\StringFileInfo\\080404b0\\") + key;
+    ASSERT_TRUE(VerQueryValueW(info.data(), q.c_str(), reinterpret_cast<void**>(&value), &len));
+    EXPECT_STREQ(value, want);
+  }
+}
+
+}  // namespace

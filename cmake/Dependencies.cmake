@@ -1,0 +1,30 @@
+# Third-party libraries, cross-built into OV_DEPS_PREFIX by scripts/build-deps.sh.
+find_library(OV_CURL_LIB NAMES curl libcurl PATHS ${OV_DEPS_PREFIX}/lib REQUIRED NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+find_library(OV_JSONCPP_LIB NAMES jsoncpp PATHS ${OV_DEPS_PREFIX}/lib REQUIRED NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+find_library(OV_LZMA7Z_LIB NAMES lzma7z PATHS ${OV_DEPS_PREFIX}/lib REQUIRED NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+find_library(OV_ZLIB_LIB NAMES libz.a z REQUIRED)
+
+add_library(ov::zlib INTERFACE IMPORTED)
+set_target_properties(ov::zlib PROPERTIES INTERFACE_LINK_LIBRARIES "${OV_ZLIB_LIB}")
+
+add_library(ov::curl INTERFACE IMPORTED)
+set_target_properties(ov::curl PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "${OV_DEPS_PREFIX}/include"
+  INTERFACE_COMPILE_DEFINITIONS CURL_STATICLIB
+  INTERFACE_LINK_LIBRARIES "${OV_CURL_LIB};${OV_ZLIB_LIB};ws2_32;crypt32;secur32;bcrypt;advapi32;normaliz;wldap32")
+
+add_library(ov::jsoncpp INTERFACE IMPORTED)
+set_target_properties(ov::jsoncpp PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "${OV_DEPS_PREFIX}/include"
+  INTERFACE_LINK_LIBRARIES "${OV_JSONCPP_LIB}")
+
+add_library(ov::lzma7z INTERFACE IMPORTED)
+set_target_properties(ov::lzma7z PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "${OV_DEPS_PREFIX}/include/lzma7z"
+  INTERFACE_LINK_LIBRARIES "${OV_LZMA7Z_LIB}")
+
+# GoogleTest from Debian's googletest package, built for the target.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)

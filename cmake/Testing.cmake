@@ -1,0 +1,31 @@
+# Tests are Windows exes run under Wine through CMAKE_CROSSCOMPILING_EMULATOR
+# (scripts/test.sh prepares the prefix and a persistent wineserver).
+#
+#   ov_add_test(<name> SOURCES ... [LIBS ...] [LOCKS ...] [TIMEOUT s] [LABELS ...])
+# LOCKS names shared machine state a test touches (registry key, temp folder,
+# the installer mutex, ...); CTest never runs two holders of a lock together.
+enable_testing()
+if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  find_program(OV_WINE wine)
+  if(OV_WINE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${OV_WINE})
+  endif()
+endif()
+
+function(ov_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LOCKS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_LOCKS)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+  if(T_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()

@@ -1,0 +1,86 @@
+#include "platform/paths.h"
+
+#include <mmsystem.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+namespace Utils {
+
+bool SetRegValue(const std::wstring& name, const std::wstring& text) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kProductRegKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  const LSTATUS status = RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                        static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+bool GetRegValue(const std::wstring& name, std::wstring& text) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kProductRegKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  DWORD type = 0, bytes = 0;
+  if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) {
+    RegCloseKey(key);
+    return false;
+  }
+  // (bytes + 1) * 2 zero-filled bytes: room for a terminator even when the
+  // stored data has none, whatever its byte count.
+  std::vector<BYTE> data((static_cast<size_t>(bytes) + 1) * 2, 0);
+  DWORD size = bytes;
+  const LSTATUS status = RegQueryValueExW(key, name.c_str(), nullptr, &type, data.data(), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return false;
+  text.assign(reinterpret_cast<const wchar_t*>(data.data()));
+  return true;
+}
+
+std::wstring GetTempWorkFolder() {
+  wchar_t temp[MAX_PATH] = {};
+  if (!GetTempPathW(MAX_PATH, temp)) return {};
+  std::wstring folder = std::wstring(temp) + kTempWorkFolderName;
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return folder;
+  if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return folder;
+  return {};
+}
+
+bool CreateDirectories(const std::wstring& path) {
+  if (path.size() > MAX_PATH) return false;
+  auto ensure = [](const std::wstring& prefix) {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    prefix.copy(buffer, MAX_PATH);
+    if (PathFileExistsW(buffer)) return true;
+    return CreateDirectoryW(buffer, nullptr) != FALSE;
+  };
+  size_t pos = 0;
+  while (true) {
+    const size_t slash = path.find(L'\\', pos);
+    if (slash == std::wstring::npos) break;
+    if (!ensure(path.substr(0, slash + 1))) return false;
+    pos = slash + 1;
+  }
+  if (pos < path.size() && !ensure(path)) return false;
+  return true;
+}
+
+bool PumpMessages(HWND window) {
+  const DWORD start = timeGetTime();
+  MSG msg;
+  while (!window || IsWindow(window)) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return false;
+    }
+    if (got == -1) return false;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+    if (timeGetTime() - start > 100) return true;
+  }
+  return false;
+}
+
+}  // namespace Utils

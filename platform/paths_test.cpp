@@ -1,0 +1,127 @@
+#include "platform/paths.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+namespace {
+
+HKEY OpenKey() {
+  HKEY key = nullptr;
+  RegOpenKeyExW(HKEY_CURRENT_USER, Utils::kProductRegKey, 0, KEY_ALL_ACCESS, &key);
+  return key;
+}
+
+TEST(Registry, StoresTextWithoutTerminatorAndReadsItBack) {
+  const std::wstring text = L"C:\\Program Files\\OndraVelqor\\ab.e";  // 33 characters
+  ASSERT_EQ(text.size(), 33u);
+  ASSERT_TRUE(Utils::SetRegValue(L"TestValue", text));
+  HKEY key = OpenKey();
+  ASSERT_NE(key, nullptr);
+  DWORD type = 0, bytes = 0;
+  ASSERT_EQ(RegQueryValueExW(key, L"TestValue", nullptr, &type, nullptr, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  // We pass exactly 66 bytes; the system itself appends a terminator when
+  // the character after the counted data is a null (NT does, Wine copies it).
+  EXPECT_TRUE(bytes == 66u || bytes == 68u) << bytes;
+  std::wstring back;
+  EXPECT_TRUE(Utils::GetRegValue(L"TestValue", back));
+  EXPECT_EQ(back, text);
+
+  // Data written by someone else with a terminator reads the same.
+  const wchar_t withNull[] = L"abc";
+  RegSetValueExW(key, L"TestValue", 0, REG_SZ, reinterpret_cast<const BYTE*>(withNull), sizeof(withNull));
+  EXPECT_TRUE(Utils::GetRegValue(L"TestValue", back));
+  EXPECT_EQ(back, L"abc");
+  // Data stored without a terminator (the next character is not null, so
+  // nothing is appended) reads without running past it.
+  RegSetValueExW(key, L"TestValue", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"xyzQ"), 6);
+  EXPECT_TRUE(Utils::GetRegValue(L"TestValue", back));
+  EXPECT_EQ(back, L"xyz");
+  // An odd byte count (a cut character) must not read past the data either.
+  RegSetValueExW(key, L"TestValue", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"xyzQ"), 5);
+  EXPECT_TRUE(Utils::GetRegValue(L"TestValue", back));
+  EXPECT_EQ(back.substr(0, 2), L"xy");
+  RegDeleteValueW(key, L"TestValue");
+  RegCloseKey(key);
+}
+
+TEST(Registry, MissingValueLeavesStringUntouched) {
+  std::wstring text = L"unchanged";
+  EXPECT_FALSE(Utils::GetRegValue(L"NoSuchValue-ondravelqor", text));
+  EXPECT_EQ(text, L"unchanged");
+}
+
+std::wstring ScratchRoot() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + L"ov_paths_test";
+}
+
+void RemoveTree(const std::wstring& root) {
+  std::wstring from = root + L'\0';
+  SHFILEOPSTRUCTW op = {};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_NO_UI;
+  SHFileOperationW(&op);
+}
+
+TEST(CreateDirectories, CreatesEachMissingLevel) {
+  const std::wstring root = ScratchRoot();
+  RemoveTree(root);
+  EXPECT_TRUE(Utils::CreateDirectories(root + L"\\a\\b\\c"));
+  EXPECT_TRUE(PathIsDirectoryW((root + L"\\a\\b\\c").c_str()));
+  // Trailing "\": up to it and nothing more.
+  EXPECT_TRUE(Utils::CreateDirectories(root + L"\\x\\y\\"));
+  EXPECT_TRUE(PathIsDirectoryW((root + L"\\x\\y").c_str()));
+  // Existing path: still true.
+  EXPECT_TRUE(Utils::CreateDirectories(root + L"\\a\\b\\c"));
+  // Too long, and a level that cannot be created (a file is in the way).
+  EXPECT_FALSE(Utils::CreateDirectories(root + L"\\" + std::wstring(300, L'z')));
+  HANDLE f = CreateFileW((root + L"\\file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  CloseHandle(f);
+  EXPECT_FALSE(Utils::CreateDirectories(root + L"\\file\\sub"));
+  RemoveTree(root);
+}
+
+TEST(TempWorkFolder, IsTheFixedFolderInTemp) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = Utils::GetTempWorkFolder();
+  EXPECT_EQ(folder, std::wstring(temp) + L"~PeLanTemp.92482B06FB471E17\\");
+  EXPECT_TRUE(PathIsDirectoryW(folder.c_str()));
+  EXPECT_EQ(Utils::GetTempWorkFolder(), folder);  // existing folder
+}
+
+int dispatched = 0;
+LRESULT CALLBACK CountingProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_APP) ++dispatched;
+  return DefWindowProcW(h, m, w, l);
+}
+
+TEST(PumpMessages, DispatchesAndStopsAfterAboutATenthOfASecond) {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = CountingProc;
+  wc.lpszClassName = L"ov_pump_test";
+  RegisterClassW(&wc);
+  HWND hwnd = CreateWindowW(L"ov_pump_test", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(hwnd, nullptr);
+  SetTimer(hwnd, 1, 20, nullptr);  // keeps messages flowing so the time check runs
+  PostMessageW(hwnd, WM_APP, 0, 0);
+  EXPECT_TRUE(Utils::PumpMessages(hwnd));
+  EXPECT_EQ(dispatched, 1);
+
+  // A quit message ends the pump and is posted again for the main loop.
+  PostQuitMessage(7);
+  EXPECT_FALSE(Utils::PumpMessages(hwnd));
+  MSG msg;
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, 7u);
+
+  KillTimer(hwnd, 1);
+  DestroyWindow(hwnd);
+  EXPECT_FALSE(Utils::PumpMessages(hwnd));  // the window has gone
+}
+
+}  // namespace

@@ -1,0 +1,20 @@
+// Text conversions at the edges: the program works in UTF-16 inside.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace Utils {
+
+// Converts with WideCharToMultiByte/MultiByteToWideChar for the given code
+// page (CP_ACP, CP_UTF8, 936, ...). Characters the code page lacks become
+// the system's default character.
+std::string WideToMultiByte(std::wstring_view text, unsigned codePage);
+std::wstring MultiByteToWide(std::string_view text, unsigned codePage);
+
+inline std::string WideToUtf8(std::wstring_view text) { return WideToMultiByte(text, 65001); }
+inline std::wstring Utf8ToWide(std::string_view text) { return MultiByteToWide(text, 65001); }
+inline std::string WideToAnsi(std::wstring_view text) { return WideToMultiByte(text, 0); }
+inline std::wstring AnsiToWide(std::string_view text) { return MultiByteToWide(text, 0); }
+
+}  // namespace Utils

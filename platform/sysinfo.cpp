@@ -1,0 +1,110 @@
+#include "platform/sysinfo.h"
+
+#include <windows.h>
+#include <lm.h>
+#include <objbase.h>
+#include <wtsapi32.h>
+
+#include <cwchar>
+
+namespace Utils {
+
+std::wstring WindowsVersionLabel(unsigned major, unsigned minor, unsigned build, bool serverR2) {
+  std::wstring label;
+  if (major <= 4) {
+    label = L"XP-";
+  } else if (major == 5) {
+    if (minor == 0) label = L"2K";
+    else if (minor == 1) label = L"XP";
+    else if (minor == 2) label = serverR2 ? L"Server 2003 R2" : L"Server 2003";
+    else label = L"XP+";
+  } else if (major == 6) {
+    static const wchar_t* const kSix[] = {L"Vista", L"7", L"8", L"8.1"};
+    label = minor < 4 ? kSix[minor] : L"8.1+";
+  } else if (major == 10) {
+    label = minor == 0 ? L"10" : L"10+";
+  }
+  if (label.empty()) {
+    // No table entry (7, 8, 9, 11 and later): spell the numbers out.
+    label = std::to_wstring(major) + L"." + std::to_wstring(minor) + L"." + std::to_wstring(build);
+  }
+  return label;
+}
+
+void GetWindowsVersion(std::wstring& systemName, std::wstring& label) {
+  systemName = L"Windows";
+  label.clear();
+  HMODULE ntdll = LoadLibraryA("ntdll.dll");
+  if (!ntdll) {
+    label = L"XP-";
+    return;
+  }
+  DWORD major = 0, minor = 0, build = 0;
+  using RtlGetNtVersionNumbersFn = void(WINAPI*)(DWORD*, DWORD*, DWORD*);
+  auto fn = reinterpret_cast<RtlGetNtVersionNumbersFn>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetNtVersionNumbers")));
+  if (fn) fn(&major, &minor, &build);
+  FreeLibrary(ntdll);
+  build &= 0xFFFF;
+  label = WindowsVersionLabel(major, minor, build, major == 5 && minor == 2 && GetSystemMetrics(SM_SERVERR2) != 0);
+}
+
+bool IsWow64() {
+  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+  auto fn = reinterpret_cast<IsWow64ProcessFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process")));
+  if (!fn) return false;
+  BOOL wow = FALSE;
+  if (fn(GetCurrentProcess(), &wow)) return wow != FALSE;
+  SYSTEM_INFO info = {};
+  GetNativeSystemInfo(&info);
+  return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+         info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64;
+}
+
+bool IsAdmin() {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID admins = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                &admins))
+    return false;
+  BOOL member = FALSE;
+  const bool ok = CheckTokenMembership(nullptr, admins, &member) != FALSE;
+  FreeSid(admins);
+  return ok && member != FALSE;
+}
+
+bool GetConsoleUserName(std::wstring& name) {
+  LPWSTR buffer = nullptr;
+  DWORD bytes = 0;
+  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(), WTSUserName,
+                                   &buffer, &bytes))
+    return false;
+  if (buffer) name += buffer;
+  WTSFreeMemory(buffer);
+  return true;
+}
+
+bool IsUserAdmin(const std::wstring& userName) {
+  LPBYTE buffer = nullptr;
+  if (NetUserGetInfo(nullptr, userName.c_str(), 1, &buffer) != NERR_Success) return false;
+  const bool admin = buffer && reinterpret_cast<USER_INFO_1*>(buffer)->usri1_priv == USER_PRIV_ADMIN;
+  NetApiBufferFree(buffer);
+  return admin;
+}
+
+std::wstring FormatGuidString(const GUID& g) {
+  wchar_t text[50] = {};
+  _snwprintf(text, 49, L"%08X%04X%04x%02X%02X%02X%02X%02X%02X%02X%02X", static_cast<unsigned>(g.Data1),
+             g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+             g.Data4[7]);
+  return text;
+}
+
+std::wstring CreateGuidString() {
+  GUID guid = {};
+  CoCreateGuid(&guid);
+  return FormatGuidString(guid);
+}
+
+}  // namespace Utils

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Cross-builds the third-party libraries from Debian's source packages into
+# one prefix: libcurl (static, Schannel, zlib, HTTP/HTTPS/FILE), jsoncpp and
+# the LZMA SDK's 7z decoder. A finished library is never built twice.
+#   OV_DEPS_DIR  where sources and the prefix live (default ~/.cache/ondravelqor-deps)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+DEPS=${OV_DEPS_DIR:-$HOME/.cache/ondravelqor-deps}
+PREFIX=$DEPS/prefix
+SRC=$DEPS/src
+TOOLCHAIN=$here/cmake/mingw-i686.cmake
+mkdir -p "$PREFIX" "$SRC"
+
+fetch() { # package, folder glob
+  if ! compgen -G "$SRC/$2" >/dev/null; then
+    (cd "$SRC" && apt-get source -qq "$1" >/dev/null 2>&1)
+  fi
+  compgen -G "$SRC/$2" | head -n1
+}
+
+if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
+  d=$(fetch curl 'curl-7*')
+  rm -rf "$d/build-mingw"
+  cmake -S "$d" -B "$d/build-mingw" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
+    -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=ON \
+    -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
+    -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DENABLE_MANUAL=OFF -DCURL_DISABLE_LDAP=ON \
+    -DHTTP_ONLY=OFF -DCURL_DISABLE_FTP=ON -DCURL_DISABLE_DICT=ON -DCURL_DISABLE_TELNET=ON \
+    -DCURL_DISABLE_TFTP=ON -DCURL_DISABLE_POP3=ON -DCURL_DISABLE_IMAP=ON -DCURL_DISABLE_SMTP=ON \
+    -DCURL_DISABLE_GOPHER=ON -DCURL_DISABLE_RTSP=ON -DCURL_DISABLE_MQTT=ON -DCURL_DISABLE_SMB=ON \
+    -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none \
+    >/dev/null
+  cmake --build "$d/build-mingw" >/dev/null
+  cmake --install "$d/build-mingw" >/dev/null
+fi
+
+if [ ! -f "$PREFIX/lib/libjsoncpp.a" ]; then
+  d=$(fetch libjsoncpp 'libjsoncpp-1*')
+  rm -rf "$d/build-mingw"
+  cmake -S "$d" -B "$d/build-mingw" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF \
+    -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
+    -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DJSONCPP_WITH_CMAKE_PACKAGE=ON >/dev/null
+  cmake --build "$d/build-mingw" >/dev/null
+  cmake --install "$d/build-mingw" >/dev/null
+fi
+
+if [ ! -f "$PREFIX/lib/liblzma7z.a" ]; then
+  d=$(fetch lzma 'lzma-9*')
+  b=$d/build-mingw
+  rm -rf "$b"; mkdir -p "$b" "$PREFIX/include/lzma7z"
+  objs=()
+  for n in 7zAlloc 7zBuf 7zCrc 7zCrcOpt 7zDec 7zIn 7zStream CpuArch LzmaDec Lzma2Dec Bra Bra86 Bcj2; do
+    i686-w64-mingw32-gcc-posix -O2 -c "$d/C/$n.c" -o "$b/$n.o"
+    objs+=("$b/$n.o")
+  done
+  i686-w64-mingw32-ar rcs "$b/liblzma7z.a" "${objs[@]}"
+  cp "$d"/C/*.h "$PREFIX/include/lzma7z/"
+  cp "$b/liblzma7z.a" "$PREFIX/lib/"
+fi
+echo "$PREFIX"

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The shipped exe: PE32, GUI subsystem, and an import table that names only
+# Windows system DLLs (everything else is linked in statically).
+set -euo pipefail
+exe=$1
+dump=$(i686-w64-mingw32-objdump -p "$exe")
+grep -q 'file format pei-i386' <<<"$dump" || { echo "not PE32 (i386)"; exit 1; }
+grep -Eq 'Subsystem\s+00000002\s+\(Windows GUI\)' <<<"$dump" || { echo "not a GUI subsystem exe"; exit 1; }
+allowed='^(kernel32|user32|gdi32|advapi32|shell32|shlwapi|ole32|oleaut32|ws2_32|crypt32|secur32|bcrypt|normaliz|wldap32|winmm|netapi32|wtsapi32|urlmon|msimg32|comctl32|comdlg32|version|msvcrt|uxtheme|dwmapi|windowscodecs|iphlpapi|userenv|ntdll|imm32|gdiplus)\.dll$'
+bad=0
+while read -r dll; do
+  if ! grep -Eiq "$allowed" <<<"$dll"; then echo "non-system import: $dll"; bad=1; fi
+done < <(sed -n 's/^\s*DLL Name: //p' <<<"$dump")
+[ $bad -eq 0 ] || exit 1
+echo "imports: $(sed -n 's/^\s*DLL Name: //p' <<<"$dump" | tr '\n' ' ')"
+echo "size: $(stat -c %s "$exe") bytes"
