@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "analytics/sdk/test_stderr.h"
+#include "analytics/sdk/test_support.h"
 
 namespace analytics_core {
 namespace {

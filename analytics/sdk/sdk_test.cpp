@@ -8,7 +8,7 @@
 #include <fstream>
 #include <set>
 
-#include "analytics/sdk/test_stderr.h"
+#include "analytics/sdk/test_support.h"
 
 namespace analytics_core {
 namespace {

@@ -22,7 +22,6 @@ import base64
 import gzip
 import json
 import socket
-import ssl
 import threading
 import time
 import urllib.parse
@@ -93,8 +92,8 @@ class DataHandler(BaseHTTPRequestHandler):
 
 
 class DataServer:
-    def __init__(self, port, context):
-        self.port, self.context, self.server = port, context, None
+    def __init__(self, port):
+        self.port, self.server = port, None
 
     def up(self):
         if self.server:
@@ -104,8 +103,6 @@ class DataServer:
         server.allow_reuse_address = True
         server.server_bind()
         server.server_activate()
-        if self.context:
-            server.socket = self.context.wrap_socket(server.socket, server_side=True)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         self.server = server
 
@@ -159,14 +156,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--port", type=int, required=True)
     ap.add_argument("--control-port", type=int, required=True)
-    ap.add_argument("--cert")
-    ap.add_argument("--key")
     args = ap.parse_args()
-    context = None
-    if args.cert:
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(args.cert, args.key)
-    data = DataServer(args.port, context)
+    data = DataServer(args.port)
     data.up()
     control = ThreadingHTTPServer(("127.0.0.1", args.control_port), control_handler(data))
     control.daemon_threads = True
