@@ -1,5 +1,7 @@
 #include "install/child_output.h"
 
+#include <atomic>
+
 #include "install/console_protocol.h"
 
 void RestartWorker(std::unique_ptr<Utils::Thread>& worker, const wchar_t* name, std::function<void()> body) {
@@ -30,9 +32,9 @@ ChildOutputReader::Chunk ChildOutputReader::Read() {
   return chunk;
 }
 
-bool ChildOutputReader::HasBufferedOutput() const {
+DWORD ChildOutputReader::BufferedBytes() const {
   DWORD available = 0;
-  return PeekNamedPipe(child_.outputReadEnd(), nullptr, 0, nullptr, &available, nullptr) && available > 0;
+  return PeekNamedPipe(child_.outputReadEnd(), nullptr, 0, nullptr, &available, nullptr) ? available : 0;
 }
 
 bool ChildOutputReader::ChildRunning() const {
@@ -42,4 +44,16 @@ bool ChildOutputReader::ChildRunning() const {
   return GetExitCodeProcess(child_.process(), &code) && code == STILL_ACTIVE;
 }
 
-void ChildOutputReader::Pause() { Sleep(100); }
+namespace {
+
+void SleepBetweenPolls() { Sleep(100); }
+
+std::atomic<ChildOutputReader::PauseFunction> g_pause{&SleepBetweenPolls};
+
+}  // namespace
+
+void ChildOutputReader::Pause() { g_pause.load()(); }
+
+ChildOutputReader::PauseFunction ChildOutputReader::SetPause(PauseFunction pause) {
+  return g_pause.exchange(pause ? pause : &SleepBetweenPolls);
+}

@@ -31,12 +31,15 @@ class ChildOutputReader {
   };
   // Blocks until output arrives or the pipe is broken.
   Chunk Read();
-  // Output written before now that no read has taken yet; reading it does not block.
-  bool HasBufferedOutput() const;
+  // Bytes written before now that no read has taken yet; reading them does not block.
+  DWORD BufferedBytes() const;
   // The exit code is still STILL_ACTIVE (259).
   bool ChildRunning() const;
   // The pause between polls after a read that delivered nothing: 100 ms.
   static void Pause();
+  // Tests replace the pause (to count it); returns the previous one.
+  using PauseFunction = void (*)();
+  static PauseFunction SetPause(PauseFunction pause);
 
  private:
   const Utils::ChildProcess& child_;

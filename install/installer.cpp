@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "app/settings.h"
 #include "install/child_output.h"
 #include "install/report_codes.h"
@@ -78,25 +80,32 @@ int CInstaller::Run() {
   ChildOutputReader reader(*child_);
   bool exited = false;
   bool closingReport = false;
+  DWORD leftAtExit = 0;  // bytes in the pipe, not yet read, when the exit was seen
   for (;;) {
     // Reads block until output arrives or every writer has gone, so a
-    // descendant that inherited the output keeps this waiting (as intended:
-    // its lines belong to the run).
+    // descendant that inherited the output keeps this waiting (its lines
+    // belong to the run).
     const ChildOutputReader::Chunk chunk = reader.Read();
     if (chunk.ok && Parse(protocol::DecodeChunk(chunk.bytes, codePage_)) != protocol::kChunkOpen) break;
-    // After the exit, what the package wrote before it is still read, all of
-    // it: a final line behind the first 1024 bytes must not turn a failure
-    // into a success.
-    if (exited && !reader.HasBufferedOutput()) {
-      closingReport = true;
-      break;
+    if (exited) {
+      // One more read after the exit, and then the rest of what the package
+      // wrote before it: a final line behind the first 1024 bytes must not
+      // turn a failure into a success. Later output of descendants is not
+      // waited for.
+      leftAtExit = chunk.ok ? leftAtExit - std::min<DWORD>(leftAtExit, static_cast<DWORD>(chunk.bytes.size())) : 0;
+      if (leftAtExit == 0) {
+        closingReport = true;
+        break;
+      }
+    } else if (!reader.ChildRunning()) {
+      exited = true;
+      leftAtExit = reader.BufferedBytes();
     }
-    exited = exited || !reader.ChildRunning();
-    // A failed read returns at once (the package closed its output but runs
-    // on): pause before asking again instead of spinning. After a read that
-    // delivered data there is no reason to wait; waiting would only let
-    // output pile up and be cut at the read size.
-    if (!chunk.ok) ChildOutputReader::Pause();
+    // A read that delivered nothing returns at once (the package closed its
+    // output but runs on): pause before asking again instead of spinning.
+    // After a read that delivered data there is nothing to wait for; waiting
+    // would only let output pile up and be cut at the read size.
+    if (chunk.bytes.empty()) ChildOutputReader::Pause();
   }
   WaitForSingleObject(child_->process(), INFINITE);
   child_.reset();

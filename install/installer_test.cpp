@@ -192,6 +192,15 @@ TEST_F(InstallerTest, DescendantHoldingTheOutputKeepsTheRunOpen) {
   EXPECT_TRUE(holderDoneAtEnd);
 }
 
+// A package that closed its output but runs on makes every read fail at
+// once; the runner polls with pauses instead of spinning, and ends after it.
+TEST_F(InstallerTest, ClosedOutputIsPolledWithPauses) {
+  testing_support::PauseCounter pauses;
+  RunScript("say Progress=0.5\nclose-output\nsleep 1000\n");
+  EXPECT_EQ(recorder_.Reports(), (Reports{kStart, kLaunched, {2002, 0.5, L""}, kExitedWithoutFinalLine}));
+  EXPECT_GE(pauses.count(), 3);
+}
+
 TEST_F(InstallerTest, MillionProgressLines) {
   // Counted, not stored. 13 MB in writes of whole lines; reads of 1024 bytes
   // cut some lines, whose pieces read as a shorter number or as nothing.

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <ostream>
 
+#include "install/child_output.h"
 #include "platform/strings.h"
 
 namespace testing_support {
@@ -73,6 +74,21 @@ ScopedScript::ScopedScript(const wchar_t* variable, const std::wstring& file, co
 }
 
 ScopedScript::~ScopedScript() { SetEnvironmentVariableW(variable_.c_str(), nullptr); }
+
+namespace {
+std::atomic<int> g_pauses{0};
+void CountingPause() {
+  ++g_pauses;
+  Sleep(100);
+}
+}  // namespace
+
+PauseCounter::PauseCounter() {
+  g_pauses = 0;
+  ChildOutputReader::SetPause(&CountingPause);
+}
+PauseCounter::~PauseCounter() { ChildOutputReader::SetPause(nullptr); }
+int PauseCounter::count() { return g_pauses; }
 
 std::string HexCommand(const std::string& bytes) {
   std::string line = "hex";

@@ -62,6 +62,14 @@ class ScopedScript {
   std::wstring variable_;
 };
 
+// Counts the runners' pauses between polls while alive (each still sleeps).
+class PauseCounter {
+ public:
+  PauseCounter();
+  ~PauseCounter();
+  static int count();
+};
+
 // "hex" command bytes for text that must arrive in one write.
 std::string HexCommand(const std::string& bytes);
 

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <algorithm>
+
 #include "install/child_output.h"
 #include "install/console_protocol.h"
 #include "install/report_codes.h"
@@ -67,12 +69,17 @@ int CUnInstaller::Run() {
     const ChildOutputReader::Chunk chunk = reader.Read();
     handle(chunk);
     // An uninstaller that closed its output but runs on makes every read
-    // fail at once: pause instead of spinning until it exits.
-    if (!chunk.ok) ChildOutputReader::Pause();
+    // return at once: pause instead of spinning until it exits.
+    if (chunk.bytes.empty()) ChildOutputReader::Pause();
   }
   // Lines written just before the exit ("Error=" among them) are still in
-  // the pipe; take them without waiting for descendants that may hold it.
-  while (reader.HasBufferedOutput()) handle(reader.Read());
+  // the pipe; take them, but nothing that descendants write later.
+  for (DWORD left = reader.BufferedBytes(); left > 0;) {
+    const ChildOutputReader::Chunk chunk = reader.Read();
+    if (chunk.bytes.empty()) break;
+    handle(chunk);
+    left -= std::min<DWORD>(left, static_cast<DWORD>(chunk.bytes.size()));
+  }
   WaitForSingleObject(child_->process(), INFINITE);
   child_.reset();
   if (closingReport) report_(UNIST_CODE_SUCCESS, kExitedWithoutFinalLine, L"");

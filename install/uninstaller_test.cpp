@@ -135,6 +135,14 @@ TEST_F(UninstallerTest, DescendantHoldingTheOutputDelaysTheEnd) {
   EXPECT_TRUE(holderDoneAtEnd);
 }
 
+TEST_F(UninstallerTest, ClosedOutputIsPolledWithPauses) {
+  const std::wstring recorded = InstallSampleProduct();
+  testing_support::PauseCounter pauses;
+  Uninstall(recorded, "close-output\nsleep 1000\n");
+  EXPECT_EQ(Finished(), (Reports{kLaunched, kExitedWithoutFinalLine}));
+  EXPECT_GE(pauses.count(), 3);
+}
+
 TEST_F(UninstallerTest, MissingOrUnstartableUninstaller) {
   {
     CUnInstaller empty(recorder_.Callback(), L"", L"C:\\x");

@@ -25,6 +25,7 @@
 //   spawn-holder <ms> [<marker>]  start a descendant that inherits the output, keeps
 //                       it <ms>, then creates the marker file (if given) and exits
 //   pidfile <path>      write this process id; touch <path>: create an empty file
+//   close-output        close the standard output and go on without it
 //   sleep <ms>, hang, exit <code>
 //
 // Single-threaded; the holder is its own process and ends by itself.
@@ -182,6 +183,7 @@ void Run(const std::wstring& command, const std::wstring& argument) {
   else if (command == L"spawn-holder") SpawnHolder(argument);
   else if (command == L"pidfile") std::ofstream(Expand(argument).c_str()) << GetCurrentProcessId();
   else if (command == L"touch") std::ofstream(Expand(argument).c_str()).flush();
+  else if (command == L"close-output") CloseHandle(GetStdHandle(STD_OUTPUT_HANDLE));
   else if (command == L"sleep") Sleep(std::wcstoul(argument.c_str(), nullptr, 10));
   else if (command == L"hang") Sleep(INFINITE);
   else if (command == L"exit") ExitProcess(std::wcstoul(argument.c_str(), nullptr, 10));
