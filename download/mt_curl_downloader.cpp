@@ -106,6 +106,11 @@ void CMTCurlDownloader::Start_Down() {
   // its final callback; it ends as soon as that call returns.
   if (waiter_.joinable()) waiter_.join();
   callback_(DL_CODE_START, 1.0, L"");
+  if (path_.empty()) {
+    // Part files named "_0" in the current folder are never the package.
+    callback_(DL_CODE_FAIL, 1.0, L"");
+    return;
+  }
   OV_LOGS(L"start download");
   DeleteFileW(path_.c_str());
   if (lastPercent_ == 0.0) DeletePartFiles();

@@ -92,6 +92,10 @@ std::string AddScenario(const std::string& json) {
   return reply["md5"].asString();
 }
 
+std::string PackageUrl(const std::string& name, const std::string& md5) {
+  return FaultBase() + "/s/" + name + (md5.empty() ? "" : "/" + md5) + "/pkg.exe";
+}
+
 std::vector<LoggedRequest> Requests(const std::string& name) {
   Json::Value log;
   std::istringstream(Http(FaultBase() + "/_log/" + name, nullptr)) >> log;

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -44,6 +45,21 @@ class Recorder {
   bool final_ = false;
 };
 
+std::wstring Wide(const std::string& utf8);
+
+// One downloader of type T started on url into target, with its recorder.
+template <class T>
+struct Download {
+  Recorder recorder;
+  std::unique_ptr<T> downloader;
+  Download(const std::string& url, const std::filesystem::path& target) {
+    downloader = std::make_unique<T>(recorder.Callback(), Wide(url), target.wstring());
+    recorder.downloader = downloader.get();
+    downloader->Start();
+  }
+  bool Finish() { return recorder.WaitFinal(120000); }
+};
+
 struct LoggedRequest {
   std::string method, path, range, acceptEncoding;
 };
@@ -52,6 +68,8 @@ struct LoggedRequest {
 std::string FaultBase();
 // Registers a scenario (JSON) and returns the content's md5.
 std::string AddScenario(const std::string& json);
+// The fault server's URL of a scenario's package, with the md5 folder when given.
+std::string PackageUrl(const std::string& name, const std::string& md5);
 std::vector<LoggedRequest> Requests(const std::string& name);
 int CountRequests(const std::vector<LoggedRequest>& log, const std::string& method);
 
@@ -62,7 +80,6 @@ std::filesystem::path NginxRoot();
 std::string RandomBytes(size_t size, unsigned seed);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& path);
-std::wstring Wide(const std::string& utf8);
 
 // A fresh folder under the temp folder, removed with its content.
 class ScratchDir {
