@@ -159,7 +159,7 @@ int CurlClient::Transfer(const std::wstring& partPath) {
     return kSideFileFailed;
   }
   // Fewer, larger writes: each one is a system call (through Wine in tests).
-  setvbuf(file, nullptr, _IOFBF, 256 * 1024);
+  setvbuf(file, nullptr, _IOFBF, download::kFileBuffer);
 
   // Only the identity encoding: the body is stored as received, so a
   // compressed body would corrupt the package and its resume offsets.
@@ -182,7 +182,7 @@ int CurlClient::Transfer(const std::wstring& partPath) {
   // No overall limit, but a stalled server becomes an ordinary failed
   // attempt instead of a download that never ends.
   result |= download::SetSafetyLimits(handle_, download::CurrentTiming().singleStreamStallSeconds);
-  result |= curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, 256L * 1024);
+  result |= curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, download::kReceiveBuffer);
 
   const int64_t existing = download::FileSize(partPath);
   resumeOffset_ = existing;

@@ -13,6 +13,11 @@ inline constexpr long kConnectTimeoutSeconds = 60;
 // would never end.
 inline constexpr long kMaxRedirects = 20;
 
+// Large receive and file buffers: every receive and write is a system
+// call, and under Wine a costly one (measured by bench/download).
+inline constexpr long kReceiveBuffer = 1 << 20;
+inline constexpr size_t kFileBuffer = 1 << 20;
+
 // Write function that discards the body (HEAD requests).
 size_t DiscardBody(char* data, size_t size, size_t count, void* user);
 

@@ -157,7 +157,7 @@ void CMTCurlDownloader::PlanAttempt() {
       node->status = -2;
     } else {
       node->status = -1;
-      setvbuf(node->file, nullptr, _IOFBF, 256 * 1024);
+      setvbuf(node->file, nullptr, _IOFBF, download::kFileBuffer);
     }
     parts_.push_back(std::move(node));
   }
@@ -188,7 +188,7 @@ int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* no
   result |= curl_easy_setopt(h, CURLOPT_RANGE, range);
   result |= curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CMTCurlDownloader::PartHeader);
   result |= curl_easy_setopt(h, CURLOPT_HEADERDATA, node);
-  result |= curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
+  result |= curl_easy_setopt(h, CURLOPT_BUFFERSIZE, download::kReceiveBuffer);
   if (result != 0) return result;
 
   result = curl_easy_perform(h);

@@ -144,7 +144,7 @@ TEST(Segmented, StalledPartIsRetriedWithinItsBudget) {
 
 TEST(Segmented, DestroyedWhilePartsRunStopsPromptlyAndLeavesNoFiles) {
   FastTiming timing(600, 600);
-  const std::string md5 = AddScenario(R"({"name": "mtdestroy", "size": 31457280, "get": [{"stall": 600000}]})");
+  const std::string md5 = AddScenario(R"({"name": "mtdestroy", "size": 31457280, "get": [{"stall": 1600000}]})");
   ScratchDir dir;
   auto run = std::make_unique<Download<CMTCurlDownloader>>(PackageUrl("mtdestroy", md5), dir / L"pkg.exe");
   for (int i = 0; i < 200 && (download::FileSize((dir / L"pkg.exe_0").wstring()) <= 0 ||

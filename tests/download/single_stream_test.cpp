@@ -219,7 +219,7 @@ TEST(SingleStream, Md5MismatchRetriesOnceWithoutHeadThenFailsAndKeepsNoFile) {
 
 TEST(SingleStream, DestroyedWhileTransferringStopsPromptlyAndLeavesNoFiles) {
   FastTiming timing(/*singleStreamStall=*/600);
-  const std::string md5 = AddScenario(R"({"name": "destroy", "size": 4194304, "get": [{"stall": 300000}]})");
+  const std::string md5 = AddScenario(R"({"name": "destroy", "size": 4194304, "get": [{"stall": 1600000}]})");
   ScratchDir dir;
   auto run = std::make_unique<Download<CCurlDownloader>>(PackageUrl("destroy", md5), dir / L"pkg.exe");
   // The side file is written through a buffer: some of the bytes show.
