@@ -75,6 +75,7 @@ int CInstaller::Run() {
   child_ = LaunchChild(commandLine_);
   if (!child_) {
     report_(IST_CODE_FAIL, kFailLaunch, L"");
+    if (runEnded) runEnded();
     return 0;
   }
   ChildOutputReader reader(*child_);
@@ -110,5 +111,6 @@ int CInstaller::Run() {
   WaitForSingleObject(child_->process(), INFINITE);
   child_.reset();
   if (closingReport) report_(INSTALL_SUCCESS, kExitedWithoutFinalLine, L"");
+  if (runEnded) runEnded();
   return 0;
 }

@@ -16,6 +16,7 @@
 //   exit without final line   -> INSTALL_SUCCESS (1)
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -43,6 +44,10 @@ class CInstaller {
   bool consoleUserIsAdmin;
   bool processIsElevated = true;
   std::wstring languageTag;
+  // Called on the worker as the last thing of every run, once the package
+  // process is gone (the owner deletes the package file only then if it was
+  // still in use at the final report). Optional.
+  std::function<void()> runEnded;
 
   // Composes the command line, waits for an earlier run, starts a new one.
   void Start();

@@ -40,6 +40,10 @@ void CUnInstaller::Start() {
   RestartWorker(thread_, L"UnInstaller", [this] { Run(); });
 }
 
+void CUnInstaller::Wait() {
+  if (thread_) thread_->WaitAndClose();
+}
+
 int CUnInstaller::Parse(std::wstring_view text) {
   const protocol::ChunkOutcome outcome = protocol::ParseUninstallerText(text, codePage_);
   for (const protocol::Report& r : outcome.reports) report_(r.code, r.number, r.text.c_str());

@@ -36,6 +36,9 @@ class CUnInstaller {
   // Composes the command line and starts the worker; returns at once.
   void Start();
 
+  // Waits for the run, if any, to end. Called on the owner's thread only.
+  void Wait();
+
   std::wstring MakeCommandLine() const;
   const std::wstring& commandLine() const { return commandLine_; }
 
