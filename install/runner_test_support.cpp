@@ -90,6 +90,17 @@ PauseCounter::PauseCounter() {
 PauseCounter::~PauseCounter() { ChildOutputReader::SetPause(nullptr); }
 int PauseCounter::count() { return g_pauses; }
 
+HANDLE StartSampleProduct(const std::wstring& folder, DWORD* processId) {
+  STARTUPINFOW startup = {sizeof(startup)};
+  PROCESS_INFORMATION product = {};
+  std::wstring line = L"\"" + folder + L"\\OndraVelqor.exe\" --hidden";
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &product))
+    return nullptr;
+  CloseHandle(product.hThread);
+  if (processId) *processId = product.dwProcessId;
+  return product.hProcess;
+}
+
 std::string HexCommand(const std::string& bytes) {
   std::string line = "hex";
   char digits[4];

@@ -70,6 +70,11 @@ class PauseCounter {
   static int count();
 };
 
+// Starts the installed sample product ("OndraVelqor.exe" in folder) with
+// its window hidden. The caller ends it by this handle and closes it; null
+// when it could not be started.
+HANDLE StartSampleProduct(const std::wstring& folder, DWORD* processId = nullptr);
+
 // "hex" command bytes for text that must arrive in one write.
 std::string HexCommand(const std::string& bytes);
 

@@ -69,17 +69,14 @@ TEST_F(UninstallerTest, RemovesTheInstalledSampleProduct) {
 
 TEST_F(UninstallerTest, RunningProductMakesTheUninstallFail) {
   const std::wstring recorded = InstallSampleProduct();
-  STARTUPINFOW startup = {sizeof(startup)};
-  PROCESS_INFORMATION product = {};
-  std::wstring line = L"\"" + target_ + L"\\OndraVelqor.exe\" --hidden";
-  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &product));
+  const HANDLE product = testing_support::StartSampleProduct(target_);
+  ASSERT_TRUE(product);
   Sleep(300);
   Uninstall(recorded);
   // We started the product: end it by its id.
-  TerminateProcess(product.hProcess, 0);
-  WaitForSingleObject(product.hProcess, 10000);
-  CloseHandle(product.hThread);
-  CloseHandle(product.hProcess);
+  TerminateProcess(product, 0);
+  WaitForSingleObject(product, 10000);
+  CloseHandle(product);
   EXPECT_EQ(Finished(),
             (Reports{kLaunched, {5002, 0.3, L""}, {5005, 0, L"cannot remove OndraVelqor.exe, is it running?"}}));
 }

@@ -4,12 +4,13 @@
 A test registers a scenario, then requests any path under /s/<name>/...:
 
   POST /_scenario   {"name": "x", "size": 2097152, "seed": 1, "virtual": false,
-                     "head": [step, ...], "get": [step, ...]}
+                     "file": "/host/path", "head": [step, ...], "get": [step, ...]}
        -> {"md5": "<md5 of the content>"}
   GET  /_log/<name> -> [{"method", "path", "range", "accept_encoding"}, ...]
 
 The content is `size` pseudo-random bytes from `seed`; with "virtual" it is
-byte i = i % 251, generated per request (for sizes beyond memory; no md5). Each HEAD or GET
+byte i = i % 251, generated per request (for sizes beyond memory; no md5); with
+"file" it is that host file (a real package to install). Each HEAD or GET
 request takes the next step of its list (the last one repeats; no list means
 normal serving with ranges). A step is an object with any of:
   status: N          answer N with a small HTML body (no content)
@@ -23,6 +24,7 @@ normal serving with ranges). A step is an object with any of:
   garbage            a garbage status line instead of HTTP
   html: N            answer 200 with an N-byte HTML page instead of the content
   close              close the connection without answering
+  corrupt: N         flip the body's byte at offset N (a wrong file of the right length)
 """
 import gzip
 import hashlib
@@ -53,7 +55,11 @@ class VirtualContent:
 class Scenario:
     def __init__(self, spec):
         self.name = spec["name"]
-        if spec.get("virtual"):
+        if "file" in spec:
+            with open(spec["file"], "rb") as f:
+                self.content = f.read()
+            self.md5 = hashlib.md5(self.content).hexdigest()
+        elif spec.get("virtual"):
             self.content = VirtualContent(spec.get("size", 0))
             self.md5 = ""
         else:
@@ -171,6 +177,10 @@ class Handler(BaseHTTPRequestHandler):
             status = 206
             headers["Content-Range"] = "bytes %d-%d/%d" % (first, last, len(content))
             content = content[first:last + 1]
+        if "corrupt" in step and step["corrupt"] < len(content):
+            content = bytearray(content)
+            content[step["corrupt"]] ^= 0xFF
+            content = bytes(content)
         if step.get("gzip") and "gzip" in self.headers.get("Accept-Encoding", ""):
             content = gzip.compress(content, 1)
             headers["Content-Encoding"] = "gzip"
