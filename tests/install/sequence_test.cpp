@@ -338,23 +338,45 @@ TEST_F(SequenceTest, InstallFailureDeletesThePackage) {
 
 // The fault server serves the real package, flipping one byte the first
 // time: the url-md5 check fails, the downloader asks for a retry and the
-// orchestrator starts it again from inside that report.
+// orchestrator starts it again from inside that report (for the segmented
+// downloader, from its waiting thread, which the new attempt joins).
 TEST_F(SequenceTest, RetryAfterMd5Mismatch) {
   std::string hostPath = WideToUtf8(testing_support::SubstituteExe().substr(2));  // Wine's Z: is the host's root
   for (char& c : hostPath)
     if (c == '\\') c = '/';
-  const std::string md5 =
-      dltest::AddScenario(R"({"name": "md5retry", "file": ")" + hostPath + R"(", "get": [{"corrupt": 4096}, {}]})");
-  auto orchestrator = Make(dltest::PackageUrl("md5retry", md5));
-  StartAndFinish(*orchestrator);
+  struct Case {
+    int type;
+    const char* name;
+    const wchar_t* notice;
+  } cases[] = {{1, "md5retry", L"curl文件md5校验失败"}, {3, "mtmd5retry", L"mtcurl文件md5校验失败"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    Settings().DownloadType = c.type;
+    const std::string md5 = dltest::AddScenario(std::string(R"({"name": ")") + c.name + R"(", "file": ")" + hostPath +
+                                                R"(", "get": [{"corrupt": 4096}, {}]})");
+    window_.Clear();
+    auto orchestrator = Make(dltest::PackageUrl(c.name, md5));
+    StartAndFinish(*orchestrator);
+    orchestrator.reset();
+    EXPECT_EQ(window_.Collapsed(),
+              Concat({{kDownloadStart, {DL_CODE_NOTICE, 0, c.notice}, {DL_CODE_RETRY, 0, L"LibCurl"}, kDownloadStart,
+                       kDownloaded},
+                      PackageReports(target_)}));
+    EXPECT_GE(dltest::CountRequests(dltest::Requests(c.name), "GET"), 2);
+    EXPECT_FALSE(Exists(Package()));
+  }
+}
+
+// Closing the window while the old version is being removed: destruction
+// waits for the uninstaller, and its late success starts no download on a
+// half-destroyed orchestrator.
+TEST_F(SequenceTest, DestructionDuringUninstallStartsNothing) {
+  const std::wstring recorded = InstallSampleProduct();
+  ScopedScript script(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", "sleep 500\nsay State=Success\n");
+  auto orchestrator = Make(ServePackage(), recorded);
+  orchestrator->Start();
   orchestrator.reset();
-  EXPECT_EQ(window_.Collapsed(), Concat({{kDownloadStart,
-                                          {DL_CODE_NOTICE, 0, L"curl文件md5校验失败"},
-                                          {DL_CODE_RETRY, 0, L"LibCurl"},
-                                          kDownloadStart,
-                                          kDownloaded},
-                                         PackageReports(target_)}));
-  EXPECT_EQ(dltest::CountRequests(dltest::Requests("md5retry"), "GET"), 2);
+  EXPECT_EQ(window_.Collapsed(), (Reports{kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}));
   EXPECT_FALSE(Exists(Package()));
 }
 
@@ -421,6 +443,60 @@ TEST_F(SequenceTest, DownloadTypeSelectsTheDownloader) {
     EXPECT_EQ(window_.Collapsed(), Concat({c.download, PackageReports(target_)}));
     EXPECT_FALSE(Exists(Package()));
   }
+}
+
+}  // namespace
+
+// The console driver of the demo: one line per report, exit code 0 only
+// for an installation that succeeded.
+namespace {
+
+struct DriverRun {
+  DWORD exitCode = 0;
+  std::string output;
+};
+
+DriverRun RunDriver(const std::wstring& arguments, const std::wstring& outputFile) {
+  std::wstring driver = Utils::Utf8ToWide(OV_ORCHESTRATE_EXE);
+  for (wchar_t& c : driver)
+    if (c == L'/') c = L'\\';
+  std::wstring line = L"\"Z:" + driver + L"\" " + arguments;
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  const HANDLE out = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOW startup = {sizeof(startup)};
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
+  PROCESS_INFORMATION process = {};
+  DriverRun run;
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                     &process)) {
+    WaitForSingleObject(process.hProcess, 120000);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(out);
+  run.output = dltest::ReadFile(outputFile);
+  return run;
+}
+
+TEST_F(SequenceTest, ConsoleDriverPrintsEveryReport) {
+  const std::string url = ServePackage();
+  const DriverRun installed =
+      RunDriver(L"--url " + Utils::Utf8ToWide(url) + L" --folder \"" + target_ + L"\"", folder_ / L"out1.txt");
+  EXPECT_EQ(installed.exitCode, 0u);
+  const std::string folder = WideToUtf8(target_);
+  EXPECT_EQ(installed.output, "1001 1 \n1003 0 LibCurl\n2001 0 \n2002 0 \n2002 0.1 \n2002 0.6 \n3000 0 " + folder +
+                                  "\n3001 0 " + folder + "\\OndraVelqor.exe\n3003 0 " + folder +
+                                  "\\uninst.ep\n3005 2 \n2002 1 \n2003 0 \n");
+
+  ScopedScript script(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", "say State=Fail\n");
+  const DriverRun failed = RunDriver(L"--url " + Utils::Utf8ToWide(url) + L" --folder \"" + target_ +
+                                         L"\" --uninstaller \"" + target_ + L"\\uninst.ep\"",
+                                     folder_ / L"out2.txt");
+  EXPECT_EQ(failed.exitCode, 1u);
+  EXPECT_EQ(failed.output, "5002 0 \n5005 0 安装包卸载失败\n");
 }
 
 }  // namespace
