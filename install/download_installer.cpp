@@ -231,7 +231,7 @@ void CDownloadInstaller::OnUninstallReport(int32_t code, double number, const wc
     case UNIST_CODE_SUCCESS:
       OV_LOGS(L"UNIST_CODE_SUCCESS");
       StartNextPhase([this] {
-        if (installer_ && downloader_) downloader_->Start();
+        if (installer_ && downloader_) StartDownload();
       });
       break;
     case UNIST_CODE_FAIL:

@@ -29,6 +29,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -136,7 +137,7 @@ class CDownloadInstaller {
   // What the downloader and the runner were made with.
   std::wstring downloaderUrl_;
   std::wstring builtForPath_;
-  bool downloaderStarted_ = false;
+  std::atomic<bool> downloaderStarted_{false};  // also set on "UnInstaller"
   bool downloaderStartsOnce_ = false;  // the system downloader
   // Set by the install handler when the package was still in use at the
   // final report; deleted once the run has ended. Runner thread only.

@@ -436,12 +436,17 @@ TEST_F(SequenceTest, DownloadTypeSelectsTheDownloader) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
     Settings().DownloadType = c.type;
-    window_.Clear();
     auto orchestrator = Make(plain);
-    StartAndFinish(*orchestrator);
+    // A second Start serves again (the system downloader runs only once,
+    // so it is replaced; the libcurl ones are reused).
+    for (int run = 0; run < 2; ++run) {
+      SCOPED_TRACE(run);
+      window_.Clear();
+      StartAndFinish(*orchestrator);
+      EXPECT_TRUE(Eventually([&] { return !Exists(Package()); }));
+      EXPECT_EQ(window_.Collapsed(), Concat({c.download, PackageReports(target_)}));
+    }
     orchestrator.reset();
-    EXPECT_EQ(window_.Collapsed(), Concat({c.download, PackageReports(target_)}));
-    EXPECT_FALSE(Exists(Package()));
   }
 }
 
