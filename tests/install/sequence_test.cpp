@@ -283,7 +283,13 @@ TEST_F(SequenceTest, DownloadFailureThenSecondStart) {
   std::filesystem::create_directories(std::filesystem::path(Package()));  // nothing can be written there now
   orchestrator->ReportDownloadFailure(report, {{L"AB", L"IN"}});
   std::filesystem::remove(std::filesystem::path(Package()));
+  CDownloadInstaller::ReportFailureReason({DL_CODE_NOTICE, 0, L"curl文件md5校验失败"}, true, {{L"AB", L"IN"}});
+  CDownloadInstaller::ReportFailureReason({IST_CODE_FAIL, 1000, L"x"}, false, {{L"AB", L"IN"}});
   SetInstallerEventSink(previous);
+  ASSERT_EQ(sink.tasks.size(), 4u);
+  EXPECT_EQ(sink.tasks[2], (std::array<std::wstring, 3>{L"下载失败原因", L":1.code=0；2.msg=curl文件md5校验失败", L"IN"}));
+  EXPECT_EQ(sink.tasks[3], (std::array<std::wstring, 3>{L"安装失败原因", L":1.code=1000；2.msg=x", L"IN"}));
+  sink.tasks.resize(2);
   ULARGE_INTEGER available = {}, total, totalFree;
   ASSERT_TRUE(GetDiskFreeSpaceExW(target_.substr(0, 2).c_str(), &available, &total, &totalFree));
   ASSERT_EQ(sink.tasks.size(), 2u);
