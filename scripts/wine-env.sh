@@ -6,18 +6,27 @@ ov_wine_up() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot --init >/dev/null 2>&1 || true
     wineserver -w
-    # Chinese UI text: map the skin's font name onto an installed CJK font.
-    cat > "$1/wine-fonts.reg" <<'REG'
+  fi
+  # Prefix settings, applied again whenever this list changes.
+  local settings="$1/wine-settings.reg"
+  cat > "$settings" <<'REG'
 REGEDIT4
 
+; Chinese UI text: map the skin's font names onto an installed CJK font.
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
 "微软雅黑"="WenQuanYi Zen Hei"
 "Microsoft YaHei"="WenQuanYi Zen Hei"
 "宋体"="WenQuanYi Zen Hei"
 "SimSun"="WenQuanYi Zen Hei"
+
+; A crashing program prints its backtrace and ends instead of waiting on a dialog.
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
 REG
-    wine regedit /S "$(winepath -w "$1/wine-fonts.reg" 2>/dev/null)" >/dev/null 2>&1 || true
+  if ! cmp -s "$settings" "$WINEPREFIX/.ov-settings.reg"; then
+    wine regedit /S "$(winepath -w "$settings" 2>/dev/null)" >/dev/null 2>&1 || true
     wineserver -w
+    cp "$settings" "$WINEPREFIX/.ov-settings.reg"
   fi
   if [ -z "${DISPLAY:-}" ] || [ -n "${OV_XVFB:-}" ]; then
     local n
