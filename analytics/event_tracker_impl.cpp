@@ -65,18 +65,23 @@ std::string DefaultServerUrl() { return std::string("https://") + OV_ANALYTICS_H
 
 bool NativeTrackLogger::open(const std::string& path) {
   std::lock_guard<std::mutex> hold(lock_);
-  file_.open(path, std::ios::app);
-  return file_.is_open();
+  if (file_) std::fclose(file_);
+  file_ = std::fopen(path.c_str(), "a");  // text mode, as the log has always been written
+  return file_ != nullptr;
 }
 
 void NativeTrackLogger::write(const std::string& line) {
   std::lock_guard<std::mutex> hold(lock_);
-  if (file_.is_open()) file_ << line << std::endl;
+  if (!file_) return;
+  std::fwrite(line.data(), 1, line.size(), file_);
+  std::fputc('\n', file_);
+  std::fflush(file_);
 }
 
 void NativeTrackLogger::close() {
   std::lock_guard<std::mutex> hold(lock_);
-  file_.close();
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
 }
 
 PropertiesNode LocaleProperties(const std::string& locale) {

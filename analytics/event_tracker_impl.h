@@ -11,7 +11,7 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <fstream>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,10 +47,11 @@ class NativeTrackLogger : public TrackLogger {
   bool open(const std::string& path);  // creates the file when missing
   void write(const std::string& line) override;
   void close();
+  ~NativeTrackLogger() { close(); }
 
  private:
   std::mutex lock_;
-  std::ofstream file_;
+  FILE* file_ = nullptr;  // owned; closed by close()
 };
 
 class EventTrackerImpl : public EventTracker {

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <iostream>
 
 namespace analytics_core {
 
@@ -97,13 +96,20 @@ std::string ObjectNode::ToJson() const {
 
 }  // namespace utils
 
+void WriteStderr(std::initializer_list<std::string_view> pieces) {
+  std::string line;
+  for (std::string_view piece : pieces) line.append(piece);
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
 bool PropertiesNode::SetString(const std::string& key, const std::string& text) {
   if (text.size() > kMaxStringBytes) {
-    std::cerr << "String property '" << key << "' is too long, value: " << text << std::endl;
+    WriteStderr({"String property '", key, "' is too long, value: ", text, "\n"});
     return false;
   }
   if (!IsValidUtf8(text)) {
-    std::cerr << "String property '" << key << "' is not valid UTF-8 string, value: " << text << std::endl;
+    WriteStderr({"String property '", key, "' is not valid UTF-8 string, value: ", text, "\n"});
     return false;
   }
   SetValue(key, PropertyValue(text));

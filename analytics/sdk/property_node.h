@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,6 +102,11 @@ bool IsValidUtf8(std::string_view text);
 
 // "%04d-%02d-%02d %02d:%02d:%02d.%03d" in local time.
 std::string FormatLocalDateTime(int64_t seconds, int32_t milliseconds);
+
+// Writes the pieces to the standard error stream, in one write. The core's
+// diagnostics go there (stdio rather than iostreams: iostreams would pull the
+// C++ locale machinery into the installer exe).
+void WriteStderr(std::initializer_list<std::string_view> pieces);
 
 // Quoted JSON string with the seven short escapes; other bytes unchanged.
 void AppendJsonString(std::string& out, std::string_view text);

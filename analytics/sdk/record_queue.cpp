@@ -4,8 +4,6 @@
 #include <curl/curl.h>
 #include <zlib.h>
 
-#include <fstream>
-#include <iostream>
 #include <stdexcept>
 
 namespace analytics_core {
@@ -73,7 +71,7 @@ bool GzipCompress(std::string_view data, std::string& out) {
   out.clear();
   z_stream zs = {};
   if (deflateInit2(&zs, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    std::cerr << "deflateInit2 failed while compressing." << std::endl;
+    WriteStderr({"deflateInit2 failed while compressing.\n"});
     return false;
   }
   zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
@@ -89,7 +87,7 @@ bool GzipCompress(std::string_view data, std::string& out) {
   const char* message = zs.msg;
   deflateEnd(&zs);
   if (rc != Z_STREAM_END) {
-    std::cerr << "Exception during zlib compression: (" << rc << ") " << (message ? message : "") << std::endl;
+    WriteStderr({"Exception during zlib compression: (", std::to_string(rc), ") ", message ? message : "", "\n"});
     out.clear();
     return false;
   }
@@ -161,7 +159,7 @@ bool RecordPoster::Post(const std::string& body) {
   const bool ok = status == 200;
   if (!ok) {
     OutputDebugStringA("[analytics] PelanAnalytics SDK send failed");
-    std::cerr << "PelanAnalytics SDK send failed: " << response << std::endl;
+    WriteStderr({"PelanAnalytics SDK send failed: ", response, "\n"});
   }
   SetLastSendSucceeded(ok);
   return ok;
@@ -178,28 +176,52 @@ void RecordQueue::AddText(std::string json) {
   if (records_.size() > kCapacity) records_.pop_front();  // the oldest goes
 }
 
+void RecordQueue::ForEachStagingLine(const std::function<void(std::string&)>& onLine) const {
+  FILE* in = std::fopen(stagingPath_.c_str(), "rb");
+  if (!in) return;
+  std::string line;
+  char buffer[65536];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+    for (size_t i = 0; i < n; ++i) {
+      if (buffer[i] != '\n') {
+        line.push_back(buffer[i]);
+        continue;
+      }
+      if (!line.empty() && line.back() == '\r') line.pop_back();  // files written in text mode
+      onLine(line);
+      line.clear();
+    }
+  }
+  if (!line.empty()) onLine(line);
+  std::fclose(in);
+}
+
 void RecordQueue::LoadPendingLocked() {
   if (!loadPending_) return;
   if (records_.size() < kCapacity) {
     const size_t room = kCapacity - records_.size();
     std::deque<std::string> kept;
-    std::ifstream in(stagingPath_);
-    std::string line;
-    while (in && std::getline(in, line)) {
-      if (line.size() > kMaxStagingLine || !IsRecordLine(line)) continue;
+    ForEachStagingLine([&](std::string& line) {
+      if (line.size() > kMaxStagingLine || !IsRecordLine(line)) return;
       kept.push_back(std::move(line));
       if (kept.size() > room) kept.pop_front();  // the earliest lines give way
-    }
+    });
     records_.insert(records_.begin(), std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()));
   }
-  std::ofstream(stagingPath_, std::ios::trunc);  // read once per run, even when nothing fitted
+  if (FILE* f = std::fopen(stagingPath_.c_str(), "wb")) std::fclose(f);  // read once per run, even when nothing fitted
   loadPending_ = false;
 }
 
 void RecordQueue::SaveLocked() {
   LoadPendingLocked();
-  std::ofstream out(stagingPath_, std::ios::trunc);
-  for (const auto& record : records_) out << record << '\n';
+  FILE* out = std::fopen(stagingPath_.c_str(), "wb");
+  if (!out) return;
+  for (const auto& record : records_) {
+    std::fwrite(record.data(), 1, record.size(), out);
+    std::fputc('\n', out);
+  }
+  std::fclose(out);
 }
 
 void RecordQueue::PutBackLocked(const std::vector<std::string>& batch) {
@@ -225,7 +247,7 @@ bool RecordQueue::SendOneBatch() {
     std::string body;
     ok = BuildRequestBody(batch, body) && poster_.Post(body);
   } catch (const std::exception& e) {
-    std::cerr << "Exception when flush failed: (" << e.what() << ") " << std::endl;
+    WriteStderr({"Exception when flush failed: (", e.what(), ") \n"});
   }
   if (!ok) {
     // Also after an exception: the records were not delivered, so they go

@@ -76,6 +76,7 @@ class RecordQueue {
  private:
   bool SendOneBatch();
   void LoadPendingLocked();  // records lock held
+  void ForEachStagingLine(const std::function<void(std::string&)>& onLine) const;
   void SaveLocked();         // records lock held
   void PutBackLocked(const std::vector<std::string>& batch);
 

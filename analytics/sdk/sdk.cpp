@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <iostream>
 
 namespace analytics_core {
 
@@ -36,11 +35,11 @@ PropertiesNode OneString(const std::string& key, const std::string& value) {
 
 bool CheckId(const std::string& id, const char* label) {
   if (id.empty()) {
-    std::cerr << "The " << label << " is empty." << std::endl;
+    WriteStderr({"The ", label, " is empty.\n"});
     return false;
   }
   if (id.size() > 255) {
-    std::cerr << "The " << label << " is too long, max length is 255." << std::endl;
+    WriteStderr({"The ", label, " is too long, max length is 255.\n"});
     return false;
   }
   return true;
@@ -48,12 +47,12 @@ bool CheckId(const std::string& id, const char* label) {
 
 bool CheckName(const std::string& name, const char* label) {
   if (name.empty() || name.size() > 100) {
-    std::cerr << "The " << label << " is empty or too long, max length is 100";
+    WriteStderr({"The ", label, " is empty or too long, max length is 100"});
     return false;
   }
   bool ok = IsNameStart(name[0]);
   for (size_t i = 1; ok && i < name.size(); ++i) ok = IsNameByte(name[i]);
-  if (!ok) std::cerr << "The " << label << " need to be a valid variable name.";
+  if (!ok) WriteStderr({"The ", label, " need to be a valid variable name."});
   return ok;
 }
 
@@ -61,11 +60,11 @@ bool CheckProperties(const PropertiesNode& properties) {
   for (const auto& [key, value] : properties.entries()) {
     if (!CheckName(key, "Property Key")) return false;
     if (key == "$time" && value.kind() != PropertyValue::kDateTime) {
-      std::cerr << "The property '$time' should be DateTime type.";
+      WriteStderr({"The property '$time' should be DateTime type."});
       return false;
     }
     if (key == "$project" && value.kind() != PropertyValue::kString) {
-      std::cerr << "The property '$project' should be String type.";
+      WriteStderr({"The property '$project' should be String type."});
       return false;
     }
   }

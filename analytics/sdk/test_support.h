@@ -6,25 +6,57 @@
 #include <wincrypt.h>
 #include <zlib.h>
 
-#include <iostream>
-#include <sstream>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <string>
 
 namespace analytics_core::testing {
 
+// Captures what the process really writes to its standard error stream:
+// descriptor 2 points at a scratch file while the capture lives.
 class StderrCapture {
  public:
-  StderrCapture() : old_(std::cerr.rdbuf(text_.rdbuf())) {}
-  ~StderrCapture() { std::cerr.rdbuf(old_); }
+  StderrCapture() {
+    char dir[MAX_PATH], file[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    GetTempFileNameA(dir, "err", 0, file);
+    path_ = file;
+    std::fflush(stderr);
+    saved_ = _dup(2);
+    const int fd = _open(path_.c_str(), _O_RDWR | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    _dup2(fd, 2);
+    _close(fd);
+  }
+  ~StderrCapture() {
+    std::fflush(stderr);
+    _dup2(saved_, 2);
+    _close(saved_);
+    DeleteFileA(path_.c_str());
+  }
+  // What was written since the last call, with the console's "\r\n" as "\n".
   std::string Take() {
-    std::string s = text_.str();
-    text_.str({});
-    return s;
+    std::fflush(stderr);
+    std::string text;
+    if (FILE* f = std::fopen(path_.c_str(), "rb")) {
+      char buffer[4096];
+      size_t n = 0;
+      while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+      std::fclose(f);
+    }
+    _chsize(2, 0);
+    _lseek(2, 0, SEEK_SET);
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i)
+      if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+    return out;
   }
 
  private:
-  std::ostringstream text_;
-  std::streambuf* old_;
+  std::string path_;
+  int saved_ = -1;
 };
 
 // Undoes the body's three encodings with independent code paths.
