@@ -183,10 +183,12 @@ void Control::DoPaint(HDC dc, const RECT& paint) {
   PaintBorder(dc);
 }
 
-void Control::PaintBkColor(HDC dc) {
-  if (!bkColor_) return;
-  if (borderRound_.left > 0 && (bkColor_ >> 24) == 0xFF) {
-    HBRUSH brush = CreateSolidBrush(RGB((bkColor_ >> 16) & 0xFF, (bkColor_ >> 8) & 0xFF, bkColor_ & 0xFF));
+void Control::PaintBkColor(HDC dc) { FillBackground(dc, bkColor_); }
+
+void Control::FillBackground(HDC dc, uint32_t argb) {
+  if (!argb) return;
+  if (borderRound_.left > 0 && (argb >> 24) == 0xFF) {
+    HBRUSH brush = CreateSolidBrush(RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF));
     HGDIOBJ oldBrush = SelectObject(dc, brush);
     HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
     RoundRect(dc, pos_.left, pos_.top, pos_.right + 1, pos_.bottom + 1, borderRound_.left, borderRound_.top);
@@ -195,7 +197,7 @@ void Control::PaintBkColor(HDC dc) {
     DeleteObject(brush);
     return;
   }
-  FillColor(dc, pos_, bkColor_);
+  FillColor(dc, pos_, argb);
 }
 
 void Control::PaintBkImage(HDC dc) {
@@ -332,12 +334,16 @@ void Container::SetPos(const RECT& pos) {
 void Container::DoPaint(HDC dc, const RECT& paint) {
   RECT visible;
   if (!IntersectRect(&visible, &pos_, &paint)) return;
-  Control::DoPaint(dc, paint);
+  PaintBkColor(dc);
+  PaintBkImage(dc);
+  PaintStatusImage(dc);
+  PaintText(dc);
   const int saved = SaveDC(dc);
   IntersectClipRect(dc, pos_.left, pos_.top, pos_.right, pos_.bottom);
   for (Control* child : items_)
     if (child->IsVisible()) child->DoPaint(dc, visible);
   RestoreDC(dc, saved);
+  PaintBorder(dc);  // a frame stays on top of the children
 }
 
 void Container::SetAttribute(std::wstring_view name, std::wstring_view value) {

@@ -135,6 +135,8 @@ class Control {
 
  protected:
   virtual void PaintBkColor(HDC dc);
+  // Fills the control (with its "borderround" corners) with an ARGB colour.
+  void FillBackground(HDC dc, uint32_t argb);
   virtual void PaintBkImage(HDC dc);
   virtual void PaintStatusImage(HDC dc) {}
   virtual void PaintText(HDC dc) {}

@@ -83,8 +83,8 @@ void Button::PaintStatusImage(HDC dc) {
   // shipped skins have no disabled images).
   const bool down = pushed_ && hot_;
   if (!IsEnabled() && !disabledImage_.empty() && DrawImage(dc, disabledImage_)) return;
-  if (IsEnabled() && down && pushedBkColor_) FillColor(dc, pos_, pushedBkColor_);
-  else if (IsEnabled() && hot_ && hotBkColor_) FillColor(dc, pos_, hotBkColor_);
+  if (IsEnabled() && down && pushedBkColor_) FillBackground(dc, pushedBkColor_);
+  else if (IsEnabled() && hot_ && hotBkColor_) FillBackground(dc, hotBkColor_);
   if (IsEnabled() && down && !pushedImage_.empty() && DrawImage(dc, pushedImage_)) return;
   if (IsEnabled() && hot_ && !hotImage_.empty() && DrawImage(dc, hotImage_)) return;
   if (IsFocused() && !focusedImage_.empty() && DrawImage(dc, focusedImage_)) return;

@@ -4,7 +4,6 @@
 
 #include <cwchar>
 #include <cwctype>
-#include <fstream>
 
 #include "platform/strings.h"
 #include "toolkit/archive.h"

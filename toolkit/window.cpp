@@ -94,6 +94,7 @@ LRESULT WindowImplBase::OnCreate() {
   const SIZE size = manager_.InitSize();
   if (size.cx > 0 && size.cy > 0)
     SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+  CenterWindow();  // before the first show, so the window never flashes at the default place
   ApplyRoundCorner();
   InitWindow();
   return 0;
