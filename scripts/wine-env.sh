@@ -6,9 +6,12 @@ ov_wine_up() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot --init >/dev/null 2>&1 || true
     wineserver -w
+  fi
+  if [ ! -f "$1/wine-fonts.done" ]; then
     # Chinese UI text: map the skin's font name onto an installed CJK font.
-    cat > "$1/wine-fonts.reg" <<'REG'
-REGEDIT4
+    # Version 5 .reg files are UTF-16 (REGEDIT4 would read the names as ANSI).
+    { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE <<'REG'
+Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
 "微软雅黑"="WenQuanYi Zen Hei"
@@ -16,7 +19,8 @@ REGEDIT4
 "宋体"="WenQuanYi Zen Hei"
 "SimSun"="WenQuanYi Zen Hei"
 REG
-    wine regedit /S "$(winepath -w "$1/wine-fonts.reg" 2>/dev/null)" >/dev/null 2>&1 || true
+    } > "$1/wine-fonts.reg"
+    wine regedit /S "$(winepath -w "$1/wine-fonts.reg" 2>/dev/null)" >/dev/null 2>&1 && touch "$1/wine-fonts.done"
     wineserver -w
   fi
   if [ -z "${DISPLAY:-}" ] || [ -n "${OV_XVFB:-}" ]; then

@@ -37,6 +37,12 @@ HWND WindowImplBase::Create(HWND owner, const wchar_t* title, DWORD style, DWORD
                          this);
 }
 
+WindowImplBase* WindowImplBase::FromHandle(HWND window) {
+  // Only windows whose class procedure is ours carry the object pointer.
+  if (!window || static_cast<ULONG_PTR>(GetClassLongPtrW(window, GCLP_WNDPROC)) != reinterpret_cast<ULONG_PTR>(WindowProc)) return nullptr;
+  return reinterpret_cast<WindowImplBase*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
 LRESULT CALLBACK WindowImplBase::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   WindowImplBase* self = nullptr;
   if (message == WM_NCCREATE) {

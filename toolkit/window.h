@@ -40,6 +40,8 @@ class WindowImplBase : public INotifyReceiver, public IControlFactory {
   void Close(UINT code = IDOK);
 
   PaintManager& Manager() { return manager_; }
+  // The skinned window object of a window handle, or null.
+  static WindowImplBase* FromHandle(HWND window);
   Control* FindControl(const wchar_t* name) const { return manager_.FindControl(name); }
 
  protected:
