@@ -7,9 +7,11 @@ ov_wine_up() {
     wineboot --init >/dev/null 2>&1 || true
     wineserver -w
   fi
-  if [ ! -f "$1/wine-fonts.done" ]; then
+  if [ ! -f "$1/wine-setup.done" ]; then
     # Chinese UI text: map the skin's font name onto an installed CJK font.
     # Version 5 .reg files are UTF-16 (REGEDIT4 would read the names as ANSI).
+    # Unmanaged windows: there is no window manager on the virtual display,
+    # and Wine would wait about two seconds for one whenever a window hides.
     { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE <<'REG'
 Windows Registry Editor Version 5.00
 
@@ -18,9 +20,12 @@ Windows Registry Editor Version 5.00
 "Microsoft YaHei"="WenQuanYi Zen Hei"
 "宋体"="WenQuanYi Zen Hei"
 "SimSun"="WenQuanYi Zen Hei"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
 REG
-    } > "$1/wine-fonts.reg"
-    wine regedit /S "$(winepath -w "$1/wine-fonts.reg" 2>/dev/null)" >/dev/null 2>&1 && touch "$1/wine-fonts.done"
+    } > "$1/wine-setup.reg"
+    wine regedit /S "$(winepath -w "$1/wine-setup.reg" 2>/dev/null)" >/dev/null 2>&1 && touch "$1/wine-setup.done"
     wineserver -w
   fi
   if [ -z "${DISPLAY:-}" ] || [ -n "${OV_XVFB:-}" ]; then
