@@ -23,6 +23,19 @@ inline std::string ReadFileBytes(const std::wstring& path) {
   return bytes;
 }
 
+// Dispatches the thread's messages for about `ms` milliseconds.
+inline void Pump(DWORD ms) {
+  const DWORD end = GetTickCount() + ms;
+  MSG msg;
+  while (static_cast<LONG>(end - GetTickCount()) > 0) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(5);
+  }
+}
+
 inline std::wstring Widen(const char* s) { return std::wstring(s, s + strlen(s)); }
 
 // A 32-bit top-down memory canvas, cleared to 0.

@@ -9,21 +9,12 @@
 #include "platform/strings.h"
 #include "toolkit/controls.h"
 #include "toolkit/resources.h"
+#include "toolkit/test_support.h"
 
 namespace skin {
 namespace {
 
-void Pump(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
-  MSG msg;
-  while (static_cast<LONG>(end - GetTickCount()) > 0) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(5);
-  }
-}
+using test::Pump;
 
 std::wstring TempFolder() {
   wchar_t temp[MAX_PATH];

@@ -6,21 +6,12 @@
 #include <functional>
 #include <string>
 
+#include "toolkit/test_support.h"
 #include "toolkit/window.h"
 
 namespace ui_test {
 
-inline void Pump(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
-  MSG msg;
-  while (static_cast<LONG>(end - GetTickCount()) > 0) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(5);
-  }
-}
+using skin::test::Pump;
 
 // Runs `step` every 30 ms from inside whatever message loop runs (a modal
 // dialog's), until it returns true.
