@@ -24,7 +24,8 @@ sv_wait_ready() {
   return 1
 }
 
-sv_rect() { awk -v n="$2" '$1 == n { print $2, $3, $4, $5; exit }' "$1"; }
+# (Wine's console output ends lines with CR LF.)
+sv_rect() { tr -d '\r' <"$1" | awk -v n="$2" '$1 == n { print $2, $3, $4, $5; exit }'; }
 
 sv_window() {
   local id
