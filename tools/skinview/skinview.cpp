@@ -9,7 +9,12 @@
 //   --layout   prints "<name> <left> <top> <right> <bottom>" (screen
 //              coordinates) for every named control once the window shows.
 //   --first-paint  ends the program right after the first painted frame.
+//   --measure-animation <s>  (with --window mainWnd.xml --page 2) counts the
+//              frames progressAnLb shows in <s> seconds and the growth of the
+//              private memory meanwhile, prints them and ends.
 #include <windows.h>
+
+#include <psapi.h>
 
 #include <cstdio>
 #include <string>
@@ -25,6 +30,13 @@ namespace {
 bool g_layout = false;
 bool g_firstPaint = false;
 int g_page = -1;
+int g_measureSeconds = 0;
+
+size_t PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS_EX pmc = {};
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof(pmc));
+  return pmc.PrivateUsage;
+}
 
 void PrintLayout(skin::WindowImplBase* window) {
   std::vector<skin::Control*> all;
@@ -53,10 +65,28 @@ class Probe : public Base {
       painted_ = true;
       if (g_firstPaint) PostQuitMessage(0);
       if (g_layout) PrintLayout(this);
+      start_ = GetTickCount();
+      startBytes_ = PrivateBytes();
     }
+    if (message == WM_TIMER && g_measureSeconds && painted_) Measure();
     return result;
   }
   skin::Control* CreateControl(const wchar_t* className) override { return CreateSequenceControl(className); }
+  void Measure() {
+    skin::Control* animation = this->FindControl(L"progressAnLb");
+    if (!animation) return;
+    if (animation->GetBkImage() != lastFrame_) {
+      lastFrame_ = animation->GetBkImage();
+      ++frames_;
+    }
+    const DWORD elapsed = GetTickCount() - start_;
+    if (elapsed < static_cast<DWORD>(g_measureSeconds) * 1000) return;
+    printf("frames=%d expected=%lu growth-kb=%ld\n", frames_, elapsed / 30,
+           static_cast<long>((static_cast<long long>(PrivateBytes()) - static_cast<long long>(startBytes_)) / 1024));
+    fflush(stdout);
+    g_measureSeconds = 0;
+    PostQuitMessage(0);
+  }
   void InitWindow() override {
     Base::InitWindow();
     if (auto* tab = static_cast<skin::TabLayout*>(this->FindControl(L"mainTabLt")))
@@ -65,6 +95,10 @@ class Probe : public Base {
 
  private:
   bool painted_ = false;
+  DWORD start_ = 0;
+  size_t startBytes_ = 0;
+  int frames_ = 0;
+  std::wstring lastFrame_;
 };
 
 using ProbeDialog = Probe<CMessageBoxWnd>;
@@ -97,6 +131,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (a == L"--owner") withOwner = true;
     else if (a == L"--layout") g_layout = true;
     else if (a == L"--first-paint") g_firstPaint = true;
+    else if (a == L"--measure-animation" && i + 1 < argc) g_measureSeconds = _wtoi(argv[++i]);
   }
   if (mode.empty()) {
     fprintf(stderr, "usage: skinview --dialog|--window <skin.xml> [options]\n");
