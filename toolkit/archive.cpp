@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "platform/log.h"
+#include "platform/thread.h"
 
 namespace skin {
 namespace {
@@ -56,6 +57,17 @@ SRes MemSeek(void* p, Int64* pos, ESzSeek origin) {
 
 bool g_archiveKind7z = false;
 std::unique_ptr<SkinArchive> g_registered;
+std::unique_ptr<SkinArchive> g_prefetched;    // written only by the prefetch worker until it ends
+std::unique_ptr<Utils::Thread> g_prefetcher;  // owned by the window thread
+
+// Waits for the prefetch worker, then registers what it unpacked.
+void FinishPrefetch() {
+  if (!g_prefetcher) return;
+  g_prefetcher->Release();
+  g_prefetcher.reset();
+  if (!g_registered) g_registered = std::move(g_prefetched);
+  g_prefetched.reset();
+}
 
 std::wstring Normalised(std::wstring_view path) {
   std::wstring out(path);
@@ -147,9 +159,27 @@ const std::string* SkinArchive::Data(std::wstring_view path) const {
 void SetArchiveKind7z(bool on) { g_archiveKind7z = on; }
 bool ArchiveKind7z() { return g_archiveKind7z; }
 
-bool IsArchiveRegistered() { return g_registered != nullptr; }
+void PrefetchArchive(const void* data, size_t length) {
+  if (g_registered || g_prefetcher || !g_archiveKind7z) return;
+  g_prefetched = std::make_unique<SkinArchive>();
+  SkinArchive* target = g_prefetched.get();
+  g_prefetcher = std::make_unique<Utils::Thread>(nullptr, L"SkinArchive",
+                                                 [target, data, length](void*) { target->Open(data, length); });
+  if (!g_prefetcher->handle()) {
+    g_prefetcher.reset();
+    g_prefetched.reset();
+    return;
+  }
+  ResumeThread(g_prefetcher->handle());
+}
+
+bool IsArchiveRegistered() {
+  FinishPrefetch();
+  return g_registered != nullptr;
+}
 
 bool OpenRegisteredArchive(const void* data, size_t length) {
+  FinishPrefetch();
   if (g_registered) return true;  // "skin-resource" is already open
   if (!g_archiveKind7z) {
     OV_LOGS(L"skin archive: no archive kind selected");
@@ -161,7 +191,14 @@ bool OpenRegisteredArchive(const void* data, size_t length) {
   return true;
 }
 
-const SkinArchive* RegisteredArchive() { return g_registered.get(); }
-void CloseRegisteredArchive() { g_registered.reset(); }
+const SkinArchive* RegisteredArchive() {
+  FinishPrefetch();
+  return g_registered.get();
+}
+
+void CloseRegisteredArchive() {
+  FinishPrefetch();
+  g_registered.reset();
+}
 
 }  // namespace skin

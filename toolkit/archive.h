@@ -1,7 +1,11 @@
 // The skin archive: a 7z archive held in memory, unpacked completely when it
 // is opened, so every later skin or image read is a plain copy.
 //
-// Threads: opened, searched and read on the window thread only.
+// Threads: searched and read on the window thread only. PrefetchArchive may
+// unpack the archive on one worker thread ("SkinArchive") started at
+// start-up; the worker touches only its own archive object and the
+// resource bytes, and the window thread waits for it (no time limit, it
+// only unpacks memory) the first time it needs the registered archive.
 #pragma once
 
 #include <cstddef>
@@ -49,6 +53,10 @@ bool ArchiveKind7z();
 // while that archive is registered does nothing, so the skin resource is
 // opened once per process. Returns whether an archive is registered.
 bool OpenRegisteredArchive(const void* data, size_t length);
+// Starts unpacking `data` (which must stay valid: resource memory) on a
+// worker thread, so start-up work can overlap it; the result becomes the
+// registered archive when the window thread first asks for it.
+void PrefetchArchive(const void* data, size_t length);
 // True when the resource archive has already been opened (callers skip
 // loading the resource again).
 bool IsArchiveRegistered();

@@ -49,6 +49,8 @@ std::wstring CacheKey(std::wstring_view path) {
 
 }  // namespace
 
+void WarmUpImageDecoder() { Factory(); }
+
 Image::~Image() {
   if (bitmap) DeleteObject(bitmap);
 }

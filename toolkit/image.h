@@ -28,6 +28,10 @@ struct Image {
   ~Image();
 };
 
+// Initialises COM for the window thread and creates the decoder factory
+// now rather than at the first image.
+void WarmUpImageDecoder();
+
 // Decodes an encoded image from memory; null when WIC cannot read it or the
 // picture is absurdly large.
 std::unique_ptr<Image> DecodeImage(std::string_view bytes);

@@ -8,6 +8,7 @@
 #include "platform/log.h"
 #include "toolkit/archive.h"
 #include "toolkit/builder.h"
+#include "toolkit/image.h"
 #include "toolkit/markup.h"
 #include "toolkit/resources.h"
 
@@ -63,17 +64,34 @@ LRESULT CALLBACK WindowImplBase::WindowProc(HWND window, UINT message, WPARAM wP
   return self->HandleMessage(message, wParam, lParam);
 }
 
+namespace {
+
+// The bytes of the module's "SKINRES" resource (valid as long as the module).
+bool FindSkinResource(int resourceId, const void** data, DWORD* size) {
+  HMODULE module = Instance();
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resourceId), L"SKINRES");
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  *size = found ? SizeofResource(module, found) : 0;
+  *data = loaded ? LockResource(loaded) : nullptr;
+  if (*data && *size) return true;
+  OV_LOGS(L"skin resource %d is missing or empty", resourceId);
+  return false;
+}
+
+}  // namespace
+
+void PrefetchSkinArchive(int resourceId) {
+  const void* data = nullptr;
+  DWORD size = 0;
+  if (!IsArchiveRegistered() && FindSkinResource(resourceId, &data, &size)) PrefetchArchive(data, size);
+  WarmUpImageDecoder();
+}
+
 bool WindowImplBase::LoadSkinArchive() {
   if (IsArchiveRegistered()) return true;
-  HMODULE module = Instance();
-  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(GetResourceID()), L"SKINRES");
-  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-  const DWORD size = found ? SizeofResource(module, found) : 0;
-  const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data || size == 0) {
-    OV_LOGS(L"skin resource %d is missing or empty", GetResourceID());
-    return false;
-  }
+  const void* data = nullptr;
+  DWORD size = 0;
+  if (!FindSkinResource(GetResourceID(), &data, &size)) return false;
   // The archive keeps its own unpacked copies: the resource bytes are only
   // read here, once per process.
   return OpenRegisteredArchive(data, size);

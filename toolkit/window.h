@@ -19,6 +19,11 @@ namespace skin {
 inline constexpr int kSkinFromFile = 1;     // skin file and images in the resource folder
 inline constexpr int kSkinFromArchive = 4;  // the "SKINRES" 7z archive resource
 
+// Start-up: begins unpacking the "SKINRES" archive resource `resourceId` of
+// the module on a worker thread, and starts the image decoder, so the first
+// window finds both ready. Optional: windows do the same on demand.
+void PrefetchSkinArchive(int resourceId);
+
 class WindowImplBase : public INotifyReceiver, public IControlFactory {
  public:
   WindowImplBase() = default;

@@ -78,6 +78,12 @@ LRESULT CALLBACK CDropShadow::OwnerProc(HWND window, UINT message, WPARAM wParam
   CDropShadow* shadow = ShadowOf(window);
   if (!shadow) return DefWindowProcW(window, message, wParam, lParam);
   const WNDPROC next = shadow->ownerProc_;
+  if (message == WM_PAINT) {
+    // The window paints first: its first frame does not wait for the shadow.
+    const LRESULT result = CallWindowProcW(next, window, message, wParam, lParam);
+    shadow->OnOwnerMessage(window, message, wParam, lParam);
+    return result;
+  }
   shadow->OnOwnerMessage(window, message, wParam, lParam);
   return CallWindowProcW(next, window, message, wParam, lParam);
 }

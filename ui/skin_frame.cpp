@@ -17,6 +17,8 @@ void PrepareSkinToolkit(HINSTANCE instance) {
   skin::SetInstance(instance);
   skin::SetArchiveKind7z(true);
   CDropShadow::Initialize(instance);  // without layered windows there are simply no shadows
+  // The archive unpacks on a worker while COM and the image decoder start here.
+  skin::PrefetchSkinArchive(147);
 }
 
 CSkinFrame::CSkinFrame(const SkinDescriptor& d)

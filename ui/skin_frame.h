@@ -22,7 +22,8 @@ struct SkinDescriptor {
 };
 
 // Start-up step for the window subsystem: the toolkit's module handle, the
-// 7z archive kind and the shadow window class.
+// 7z archive kind and the shadow window class; it also starts unpacking the
+// skin archive and the image decoder, so the first window finds them ready.
 void PrepareSkinToolkit(HINSTANCE instance);
 
 class CSkinFrame : public skin::WindowImplBase {

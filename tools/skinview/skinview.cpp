@@ -63,7 +63,16 @@ class Probe : public Base {
     const LRESULT result = Base::HandleMessage(message, wParam, lParam);
     if (message == WM_PAINT && !painted_) {
       painted_ = true;
-      if (g_firstPaint) PostQuitMessage(0);
+      if (g_firstPaint) {
+        // Also said in-process: from the process's creation to this paint.
+        FILETIME created, exited, kernel, user, now;
+        GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+        GetSystemTimeAsFileTime(&now);
+        const auto ticks = [](FILETIME t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+        printf("first-paint-ms=%llu\n", (ticks(now) - ticks(created)) / 10000);
+        fflush(stdout);
+        PostQuitMessage(0);
+      }
       if (g_layout) PrintLayout(this);
       start_ = GetTickCount();
       startBytes_ = PrivateBytes();
