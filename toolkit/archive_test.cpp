@@ -74,6 +74,16 @@ TEST_F(ArchiveTest, RegisteredArchiveIsOpenedOnce) {
   EXPECT_EQ(RegisteredArchive()->entries().size(), 7u);
 }
 
+TEST_F(ArchiveTest, PrefetchedArchiveBecomesTheRegisteredOne) {
+  SetArchiveKind7z(true);
+  PrefetchArchive(bytes_.data(), bytes_.size());  // unpacks on a worker thread
+  ASSERT_TRUE(IsArchiveRegistered());
+  EXPECT_EQ(RegisteredArchive()->entries().size(), 7u);
+  const char garbage[] = "not an archive";
+  PrefetchArchive(garbage, sizeof garbage);  // already registered: nothing starts
+  EXPECT_EQ(RegisteredArchive()->entries().size(), 7u);
+}
+
 TEST_F(ArchiveTest, WithoutTheArchiveKindNothingIsOpened) {
   SetArchiveKind7z(false);
   EXPECT_FALSE(OpenRegisteredArchive(bytes_.data(), bytes_.size()));
