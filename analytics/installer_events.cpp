@@ -1,36 +1,165 @@
 #include "analytics/installer_events.h"
 
-#include <atomic>
+#include <windows.h>
 
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "analytics/event_tracker.h"
+#include "analytics/pl_exception.h"
 #include "app/settings.h"
+#include "platform/log.h"
+#include "platform/strings.h"
 
 namespace {
 
+using namespace pelan::tracking;
+
+// How long a crash report waits for its send before the process ends.
+constexpr unsigned kCrashSendWaitMs = 5000;
+// Events held before the tracker exists; start-up reports at most a few.
+constexpr size_t kMaxHeldEvents = 64;
+
+enum class TrackerPhase { NotYetCreated, Created, Gone };
+
+struct HeldEvent {
+  enum Kind { Task, Click, View, Crash } kind;
+  std::wstring name, reason, ab;
+  float elapsed;
+};
+
 std::atomic<InstallerEventSink*> g_sink{nullptr};
+std::mutex g_lock;  // guards the three below
+std::shared_ptr<EventTrackerWrapper> g_tracker;
+TrackerPhase g_phase = TrackerPhase::NotYetCreated;
+std::vector<HeldEvent> g_held;
 
 std::wstring AbValue(const EventExtras& extras) {
   const auto it = extras.find(L"AB");
   return it == extras.end() ? std::wstring() : it->second;
 }
 
-InstallerEventSink* ActiveSink() { return Settings().IsEnableAppAnalytics ? g_sink.load() : nullptr; }
+// The shared tracker, or null after holding the event for later.
+std::shared_ptr<EventTrackerWrapper> TrackerOrHold(HeldEvent event) {
+  std::lock_guard<std::mutex> hold(g_lock);
+  if (g_phase == TrackerPhase::NotYetCreated && g_held.size() < kMaxHeldEvents) g_held.push_back(std::move(event));
+  return g_tracker;
+}
+
+// The A/B value attached to one event kind. A value that fails the check is
+// left off (with a log line) rather than losing the event.
+PlContextProperties AbContext(const std::wstring& ab, PlEventKind kind) {
+  PlContextProperties context;
+  const std::string value = Utils::WideToUtf8(ab);
+  try {
+    if (PlContextProperties::isValidABValue(value)) context.setProperty(value, {static_cast<uint32_t>(kind)});
+  } catch (const PlException& e) {
+    OV_LOGS(L"A/B value refused: %s", Utils::Utf8ToWide(e.what()).c_str());
+  }
+  return context;
+}
+
+void SendTask(EventTrackerWrapper& tracker, const HeldEvent& e) {
+  PlEventTask task;
+  task.name = Utils::WideToUtf8(e.name);
+  task.reason = Utils::WideToUtf8(e.reason);
+  task.elapsed = e.elapsed;
+  task.result = PlResult::Success;  // every installer task, failure reports included
+  tracker.trackTask(task, AbContext(e.ab, PlEventKind::Task));
+}
+
+void SendClick(EventTrackerWrapper& tracker, const HeldEvent& e) {
+  PlEventClick click;
+  click.name = Utils::WideToUtf8(e.name);
+  click.clickType = PlClickType::Button;
+  tracker.trackClick(click, AbContext(e.ab, PlEventKind::Click));
+}
+
+void SendView(EventTrackerWrapper& tracker, const HeldEvent& e) {
+  PlEventView view;
+  view.name = Utils::WideToUtf8(e.name);
+  tracker.trackView(view, AbContext(e.ab, PlEventKind::View));
+}
+
+void SendCrash(EventTrackerWrapper& tracker, const HeldEvent& e) {
+  tracker.trackCrash(Utils::WideToUtf8(e.reason));
+  // The crash filter hands the process to the system right after this: wait
+  // for the send, and keep what it could not post for the next run.
+  tracker.saveBeforeAbnormalExit(kCrashSendWaitMs);
+}
+
+void Send(EventTrackerWrapper& tracker, const HeldEvent& e) {
+  switch (e.kind) {
+    case HeldEvent::Task: SendTask(tracker, e); break;
+    case HeldEvent::Click: SendClick(tracker, e); break;
+    case HeldEvent::View: SendView(tracker, e); break;
+    case HeldEvent::Crash: SendCrash(tracker, e); break;
+  }
+}
+
+void Report(const HeldEvent& e) {
+  if (!Settings().IsEnableAppAnalytics) return;
+  if (InstallerEventSink* sink = g_sink.load()) {
+    switch (e.kind) {
+      case HeldEvent::Task: sink->Task(e.name, e.reason, e.elapsed, e.ab); break;
+      case HeldEvent::Click: sink->Click(e.name, e.ab); break;
+      case HeldEvent::View: sink->View(e.name, e.ab); break;
+      case HeldEvent::Crash: sink->Crash(e.reason); break;
+    }
+  }
+  if (auto tracker = TrackerOrHold(e)) Send(*tracker, e);
+}
 
 }  // namespace
 
 InstallerEventSink* SetInstallerEventSink(InstallerEventSink* sink) { return g_sink.exchange(sink); }
 
 void ReportTask(const wchar_t* name, const wchar_t* reason, float elapsedSeconds, EventExtras extras) {
-  if (auto* sink = ActiveSink()) sink->Task(name ? name : L"", reason ? reason : L"", elapsedSeconds, AbValue(extras));
+  Report({HeldEvent::Task, name ? name : L"", reason ? reason : L"", AbValue(extras), elapsedSeconds});
 }
 
 void ReportClick(const wchar_t* name, EventExtras extras) {
-  if (auto* sink = ActiveSink()) sink->Click(name ? name : L"", AbValue(extras));
+  Report({HeldEvent::Click, name ? name : L"", L"", AbValue(extras), 0});
 }
 
-void ReportView(EventExtras extras) {
-  if (auto* sink = ActiveSink()) sink->View(L"安装中", AbValue(extras));
+void ReportView(EventExtras extras) { Report({HeldEvent::View, L"安装中", L"", AbValue(extras), 0}); }
+
+void ReportCrash() { Report({HeldEvent::Crash, L"", L"崩溃", L"", 0}); }
+
+void CreateTracker(const std::string& serverUrl) {
+  const InstallerSettings& s = Settings();
+  std::shared_ptr<EventTrackerWrapper> tracker;
+  if (s.IsEnableAppAnalytics) {
+    EventTrackerConfig config;
+    config.appName = Utils::WideToUtf8(s.ProductCode + s.DlAppNameSuffix);
+    config.appVersion = Utils::WideToUtf8(s.ProductVersion);
+    config.appStore = Utils::WideToUtf8(s.InstallerFileName);
+    config.dlAppId = Utils::WideToUtf8(s.ProductCode);
+    config.dlAppVersion = Utils::WideToUtf8(s.m_DlAppVersion);
+    config.serverUrl = serverUrl;
+    tracker = CreateSharedTracker(config);
+  }
+  std::vector<HeldEvent> held;
+  {
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_tracker = tracker;
+    g_phase = tracker ? TrackerPhase::Created : TrackerPhase::Gone;
+    held.swap(g_held);
+  }
+  if (tracker)
+    for (const HeldEvent& e : held) Send(*tracker, e);
 }
 
-void ReportCrash() {
-  if (auto* sink = ActiveSink()) sink->Crash(L"崩溃");
+void ShutdownTracker() {
+  if (!Settings().IsEnableAppAnalytics) return;  // the tracker then stays, unreleased, as start-up decided
+  std::shared_ptr<EventTrackerWrapper> last;
+  {
+    std::lock_guard<std::mutex> hold(g_lock);
+    last.swap(g_tracker);
+    g_phase = TrackerPhase::Gone;
+    g_held.clear();
+  }
+  // Dropping the last reference runs the shutdown sequence here, outside the lock.
 }

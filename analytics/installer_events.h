@@ -2,9 +2,14 @@
 // report through these four functions; they do nothing while analytics are
 // switched off (InstallerSettings::IsEnableAppAnalytics, read at each call).
 //
-// Events go to the installed sink. Tests install a recording sink; the
-// tracking layer installs the one that forwards to the shared tracker. With
-// no sink installed (no tracker exists) an event is dropped.
+// Each event goes to the shared tracker (and to an installed sink, which
+// tests use to record events). Events reported before the tracker exists
+// (the libcurl failure at start-up) are held and sent once CreateTracker has
+// made it; when analytics were off at that point they are dropped.
+//
+// Threads: any thread may report (the crash filter runs on the faulting
+// thread). CreateTracker and ShutdownTracker run on the first thread at
+// start-up and shutdown.
 #pragma once
 
 #include <map>
@@ -16,6 +21,14 @@ void ReportTask(const wchar_t* name, const wchar_t* reason, float elapsedSeconds
 void ReportClick(const wchar_t* name, EventExtras extras);
 void ReportView(EventExtras extras);
 void ReportCrash();
+
+// Start-up, after the settings file and before the command line: creates the
+// shared tracker when analytics are on at that moment, then sends the events
+// held until now. An empty server URL means the built-in collection endpoint.
+void CreateTracker(const std::string& serverUrl = std::string());
+// Shutdown: when analytics are on now, releases the shared tracker, which
+// makes its last posting attempts and keeps what is unsent for the next run.
+void ShutdownTracker();
 
 class InstallerEventSink {
  public:

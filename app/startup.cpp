@@ -76,8 +76,9 @@ int RunInstaller(HINSTANCE instance) {
   guard.Acquire();
   if (!guard.handle()) return -1;  // silently: no window, no event, no clean-up
 
-  // The analytics tracker is created here, from the settings file's value,
-  // before the command line can change it (tracking layer: CreateTracker).
+  // From the settings file's value, before the command line can change it;
+  // events held since step 3 are sent now.
+  CreateTracker();
 
   settings.ApplyCommandLine(GetCommandLineW());
   OV_LOGS(L"settings: DownloadUrl=%s DownloadType=%d DownloadScale=%f IsCheckNet=%d "
@@ -92,8 +93,9 @@ int RunInstaller(HINSTANCE instance) {
   // The main window and its modal loop run here (window subsystem:
   // RunMainWindow); until then start-up ends at this point.
 
-  // Shutdown. The tracker is released here when analytics are on now
-  // (tracking layer: ShutdownTracker).
+  // Shutdown: the tracker makes its last posting attempts (only when
+  // analytics are on now), before libcurl goes.
+  ShutdownTracker();
   curl_global_cleanup();
   guard.Release();
   return 0;

@@ -7,8 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/setup-host.sh"
 prefix=$("$here/scripts/build-deps.sh" | tail -n1)
 build=${OV_BUILD_DIR:-$here/build}
-if [ ! -f "$build/build.ninja" ] || [ $# -gt 0 ]; then
-  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" \
-    -DOV_DEPS_PREFIX="$prefix" "$@" >/dev/null
-fi
+# Configured every time (cheap): new subsystem folders are found at configure time.
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" \
+  -DOV_DEPS_PREFIX="$prefix" "$@" >/dev/null
 cmake --build "$build"

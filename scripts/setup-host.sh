@@ -12,6 +12,7 @@ PKGS=(
   xvfb xdotool imagemagick fonts-wqy-zenhei
   nginx-light 7zip googletest
   curl aria2 python3 time
+  python3-pil python3-numpy fonts-dejavu-core
 )
 
 need_update=0

@@ -7,26 +7,34 @@ ov_wine_up() {
     wineboot --init >/dev/null 2>&1 || true
     wineserver -w
   fi
-  if [ ! -f "$1/wine-setup.done" ]; then
-    # Chinese UI text: map the skin's font name onto an installed CJK font.
-    # Version 5 .reg files are UTF-16 (REGEDIT4 would read the names as ANSI).
-    # Unmanaged windows: there is no window manager on the virtual display,
-    # and Wine would wait about two seconds for one whenever a window hides.
-    { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE <<'REG'
+  # Prefix settings, applied again whenever this list changes. regedit reads
+  # a REGEDIT4 file as ANSI, which garbles the Chinese font name: the file
+  # handed to it is version 5, in UTF-16.
+  local settings="$1/wine-settings.reg"
+  cat > "$settings" <<'REG'
 Windows Registry Editor Version 5.00
 
+; Chinese UI text: map the skin's font names onto an installed CJK font.
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
 "微软雅黑"="WenQuanYi Zen Hei"
 "Microsoft YaHei"="WenQuanYi Zen Hei"
 "宋体"="WenQuanYi Zen Hei"
 "SimSun"="WenQuanYi Zen Hei"
 
+; A crashing program prints its backtrace and ends instead of waiting on a dialog.
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+; Unmanaged windows: there is no window manager on the virtual display, and
+; Wine would wait about two seconds for one whenever a window is hidden.
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"
 REG
-    } > "$1/wine-setup.reg"
-    wine regedit /S "$(winepath -w "$1/wine-setup.reg" 2>/dev/null)" >/dev/null 2>&1 && touch "$1/wine-setup.done"
+  if ! cmp -s "$settings" "$WINEPREFIX/.ov-settings.reg"; then
+    { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$settings"; } > "$settings.utf16"
+    wine regedit /S "$(winepath -w "$settings.utf16" 2>/dev/null)" >/dev/null 2>&1 || true
     wineserver -w
+    cp "$settings" "$WINEPREFIX/.ov-settings.reg"
   fi
   if [ -z "${DISPLAY:-}" ] || [ -n "${OV_XVFB:-}" ]; then
     local n

@@ -1,0 +1,91 @@
+// The core's record queue: JSON texts waiting to be posted to the collection
+// server in batches of at most 30, and the staging file that keeps unsent
+// records between runs.
+//
+// Threads: Add may be called from any thread. Flush, SaveUnsent and Shutdown
+// may run on any thread; a batch holds the sending lock for its whole post,
+// so posts of one queue never overlap, while Add only waits for the records
+// lock (released during the transfer). Locks are always taken in the order
+// sending lock, then records lock. The queue starts no thread of its own; it
+// is owned by the Sdk instance and ends with Sdk::Shutdown.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analytics/sdk/property_node.h"
+
+namespace analytics_core {
+
+// Performs one HTTP POST; returns the HTTP status, or -1 with the transfer
+// error's text in `response` when no answer came.
+using PostFunction = std::function<long(const std::string& url, const std::string& body, std::string& response)>;
+
+// The libcurl transfer: user agent "PelanAnalytics CPP SDK 0.9", 3 s for the
+// whole transfer, no redirects, no certificate checks.
+long CurlPost(const std::string& url, const std::string& body, std::string& response);
+
+// Whether the last post of any queue in this process got status 200.
+bool LastSendSucceeded();
+void SetLastSendSucceeded(bool succeeded);
+
+// Encoding steps of the request body, exposed for tests and tools.
+bool GzipCompress(std::string_view data, std::string& out);  // false (and a line on stderr) on a zlib error
+std::string Base64Encode(std::string_view data);
+std::string PercentEncode(std::string_view data);
+// "data_list=" + percent(Base64(gzip("[" + records joined by "," + "]"))) + "&gzip=1".
+bool BuildRequestBody(const std::vector<std::string>& records, std::string& body);
+
+class RecordPoster {
+ public:
+  RecordPoster(std::string serverUrl, PostFunction post);
+  // True for status 200. Writes the failure lines otherwise; records the result
+  // in LastSendSucceeded. May throw (e.g. no transfer handle).
+  bool Post(const std::string& body);
+
+ private:
+  std::string serverUrl_;
+  PostFunction post_;
+};
+
+class RecordQueue {
+ public:
+  static constexpr size_t kCapacity = 1024;
+  static constexpr size_t kBatchSize = 30;
+
+  // `post` replaces the libcurl transfer (tests); null means CurlPost.
+  RecordQueue(std::string serverUrl, std::string stagingPath, PostFunction post = nullptr);
+
+  void Add(const utils::ObjectNode& record);
+  void AddText(std::string json);
+  // Posts batches until the queue is empty; false at the first failed batch.
+  bool Flush();
+  // Writes every queued record (and those of an unread staging file) to the
+  // staging file, keeping them queued.
+  void SaveUnsent();
+  // SaveUnsent, then no more posting.
+  void Shutdown();
+
+  std::vector<std::string> Snapshot() const;
+  size_t Size() const;
+
+ private:
+  bool SendOneBatch();
+  void LoadPendingLocked();  // records lock held
+  void SaveLocked();         // records lock held
+  void PutBackLocked(const std::vector<std::string>& batch);
+
+  std::mutex sendingLock_;
+  mutable std::mutex recordsLock_;
+  std::deque<std::string> records_;
+  std::string stagingPath_;
+  bool loadPending_ = true;
+  bool shutDown_ = false;
+  RecordPoster poster_;
+};
+
+}  // namespace analytics_core

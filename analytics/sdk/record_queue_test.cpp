@@ -1,0 +1,184 @@
+#include "analytics/sdk/record_queue.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <stdexcept>
+
+#include "analytics/sdk/test_support.h"
+
+namespace analytics_core {
+namespace {
+
+using testing::DecodeBody;
+using testing::StderrCapture;
+
+std::string R(int i) { return "{\"n\":" + std::to_string(i) + "}"; }
+
+std::string TempFile(const char* name) {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  const std::string path = std::string(dir) + name;
+  DeleteFileA(path.c_str());
+  return path;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::vector<std::string> out;
+  std::ifstream in(path);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+// A scripted transport: answers the statuses in turn (200 when they run out)
+// and keeps every decoded batch.
+struct FakeServer {
+  std::vector<long> statuses;
+  std::vector<std::string> batches;
+  std::function<void()> duringPost;
+  PostFunction Function() {
+    return [this](const std::string&, const std::string& body, std::string& response) -> long {
+      batches.push_back(DecodeBody(body));
+      if (duringPost) duringPost();
+      const long s = statuses.empty() ? 200 : statuses.front();
+      if (!statuses.empty()) statuses.erase(statuses.begin());
+      response = "answer " + std::to_string(s);
+      return s;
+    };
+  }
+};
+
+TEST(RequestBody, EncodingsFollowTheirStandards) {
+  const struct {
+    const char* in;
+    const char* out;
+  } base64[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
+                {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xFB\xFF", "+/8="}};
+  for (const auto& c : base64) EXPECT_EQ(Base64Encode(c.in), c.out) << c.in;
+  EXPECT_EQ(PercentEncode("Az09-._~+/= \xE4"), "Az09-._~%2B%2F%3D%20%E4");
+
+  std::string body;
+  ASSERT_TRUE(BuildRequestBody({R(1), R(2)}, body));
+  const std::string middle = body.substr(10, body.size() - 17);
+  EXPECT_EQ(middle.find_first_of("+/="), std::string::npos);
+  EXPECT_EQ(DecodeBody(body), "[" + R(1) + "," + R(2) + "]");
+}
+
+TEST(RecordQueue, KeepsTheNewest1024) {
+  RecordQueue q("http://x", TempFile("ov_q_cap.txt"));
+  for (int i = 1; i <= 1025; ++i) q.AddText(R(i));
+  const auto kept = q.Snapshot();
+  ASSERT_EQ(kept.size(), 1024u);
+  EXPECT_EQ(kept.front(), R(2));
+  EXPECT_EQ(kept.back(), R(1025));
+}
+
+TEST(RecordQueue, PostsBatchesOfThirtyInQueueOrder) {
+  FakeServer server;
+  RecordQueue q("http://x", TempFile("ov_q_batches.txt"), server.Function());
+  std::string all65;
+  for (int i = 1; i <= 65; ++i) q.AddText(R(i));
+  EXPECT_TRUE(q.Flush());
+  ASSERT_EQ(server.batches.size(), 3u);
+  auto batchOf = [](int from, int to) {
+    std::string s = "[";
+    for (int i = from; i <= to; ++i) s += (i > from ? "," : "") + R(i);
+    return s + "]";
+  };
+  EXPECT_EQ(server.batches[0], batchOf(1, 30));
+  EXPECT_EQ(server.batches[1], batchOf(31, 60));
+  EXPECT_EQ(server.batches[2], batchOf(61, 65));
+  EXPECT_EQ(q.Size(), 0u);
+  EXPECT_TRUE(LastSendSucceeded());
+  EXPECT_TRUE(q.Flush());  // nothing queued: nothing posted
+  EXPECT_EQ(server.batches.size(), 3u);
+}
+
+TEST(RecordQueue, FailedPostPutsBackWhatFitsAheadOfNewerRecords) {
+  StderrCapture err;
+  FakeServer server;
+  server.statuses = {500};
+  RecordQueue q("http://x", TempFile("ov_q_putback.txt"), server.Function());
+  for (int i = 1; i <= 30; ++i) q.AddText(R(i));
+  server.duringPost = [&] {  // Add is not held up by a post
+    for (int i = 1001; i <= 2000; ++i) q.AddText(R(i));
+  };
+  EXPECT_FALSE(q.Flush());
+  EXPECT_FALSE(LastSendSucceeded());
+  EXPECT_EQ(err.Take(), "PelanAnalytics SDK send failed: answer 500\n");
+  const auto kept = q.Snapshot();
+  ASSERT_EQ(kept.size(), 1024u);
+  EXPECT_EQ(kept[0], R(7));  // the last 24 of the batch
+  EXPECT_EQ(kept[23], R(30));
+  EXPECT_EQ(kept[24], R(1001));
+  EXPECT_EQ(kept.back(), R(2000));
+
+  server.duringPost = nullptr;
+  EXPECT_TRUE(q.Flush());
+  EXPECT_TRUE(LastSendSucceeded());
+}
+
+TEST(RecordQueue, BatchEndedByAnExceptionIsPutBack) {
+  StderrCapture err;
+  RecordQueue q("http://x", TempFile("ov_q_throw.txt"),
+                [](const std::string&, const std::string&, std::string&) -> long {
+                  throw std::runtime_error("Couldn't initialize curl handle");
+                });
+  for (int i = 1; i <= 3; ++i) q.AddText(R(i));
+  EXPECT_FALSE(q.Flush());
+  EXPECT_EQ(err.Take(), "Exception when flush failed: (Couldn't initialize curl handle) \n");
+  EXPECT_EQ(q.Snapshot(), (std::vector<std::string>{R(1), R(2), R(3)}));
+}
+
+TEST(RecordQueue, StagingFileIsReadOnceAndOnlyRecordLinesCount) {
+  const std::string path = TempFile("ov_q_staging.txt");
+  std::ofstream(path) << "{\"a\":1}\n\nxyz\n{\"b\":2}\n{broken\n";
+  FakeServer server;
+  server.statuses = {500};
+  RecordQueue q("http://x", path, server.Function());
+  q.AddText(R(1));
+  StderrCapture err;
+  EXPECT_FALSE(q.Flush());
+  EXPECT_EQ(server.batches[0], "[{\"a\":1},{\"b\":2}," + R(1) + "]");
+  EXPECT_TRUE(Lines(path).empty());
+  q.Shutdown();
+  EXPECT_EQ(Lines(path), (std::vector<std::string>{"{\"a\":1}", "{\"b\":2}", R(1)}));
+  EXPECT_FALSE(q.Flush());  // shut down: nothing more is posted
+  EXPECT_EQ(server.batches.size(), 1u);
+}
+
+TEST(RecordQueue, ShutdownBeforeAnyFlushKeepsTheEarlierRunsRecords) {
+  const std::string path = TempFile("ov_q_keep.txt");
+  std::ofstream(path) << R(1) << "\n" << R(2) << "\n";
+  RecordQueue q("http://x", path);
+  q.AddText(R(3));
+  q.SaveUnsent();
+  EXPECT_EQ(Lines(path), (std::vector<std::string>{R(1), R(2), R(3)}));
+  q.Shutdown();
+  EXPECT_EQ(Lines(path), (std::vector<std::string>{R(1), R(2), R(3)}));
+}
+
+TEST(RecordQueue, EnormousStagingFileLoadsOnlyTheNewestThatFit) {
+  const std::string path = TempFile("ov_q_big.txt");
+  {
+    std::ofstream out(path);
+    out << std::string(3 << 20, '{') << "}\n";  // one line far too long to be a record
+    for (int i = 1; i <= 5000; ++i) out << R(i) << "\ngarbage\n";
+  }
+  FakeServer server;
+  server.statuses = {500};
+  RecordQueue q("http://x", path, server.Function());
+  for (int i = 0; i < 1000; ++i) q.AddText(R(-i));
+  StderrCapture err;
+  EXPECT_FALSE(q.Flush());
+  const auto kept = q.Snapshot();
+  ASSERT_EQ(kept.size(), 1024u);
+  EXPECT_EQ(kept[0], R(4977));
+  EXPECT_EQ(kept[23], R(5000));
+  EXPECT_EQ(kept[24], R(0));
+}
+
+}  // namespace
+}  // namespace analytics_core

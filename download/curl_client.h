@@ -1,0 +1,70 @@
+// One file over HTTP(S) into a local path with libcurl's easy interface:
+// HEAD requests for the real URL and length, a floor of 1 MiB, a ".part"
+// side file resumed from its size, and the move onto the target name when
+// the transfer is complete.
+//
+// Threads: Start() and every request run on the owner's worker thread;
+// the progress function is called there too, inside the transfer. Stop() is
+// the only call another thread may make; the owner must not destroy the
+// client while Start() runs.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class CurlClient {
+ public:
+  // (owner, speed in bytes/s, percent 0..100)
+  using ProgressFn = void (*)(void* owner, double speed, double percent);
+
+  static constexpr double kMinLength = 1048576.0;
+  static constexpr int kLengthTooSmall = -998;
+  static constexpr int kNoHandle = -997;
+  static constexpr int kSideFileFailed = -996;
+
+  CurlClient(const std::wstring& url, const std::wstring& path, void* owner, ProgressFn progress);
+  ~CurlClient();  // stops and removes the side file
+  CurlClient(const CurlClient&) = delete;
+  CurlClient& operator=(const CurlClient&) = delete;
+
+  // One attempt, blocking. 0 when the whole file is at the path; -998 when
+  // the length is below 1 MiB or unknown; -997 no easy handle; -996 the side
+  // file cannot be opened; otherwise a libcurl code (or the OR of refused
+  // option results). The real URL and length are kept for the next call.
+  int Start();
+  // Makes the running transfer (or HEAD request) end at its next progress call.
+  void Stop() { stop_ = true; }
+
+  CURL* Head(const std::string& url);  // the caller cleans the handle up
+  static std::string GetRealUrl(CURL* handle);
+  static double GetDownloadFileLength(CURL* handle);
+  std::string GetRealUrl_Str(const std::string& url);
+  double GetDownloadFileLength_Str(const std::string& url);
+  std::wstring GetFilePath(bool part) const { return part ? path_ + L".part" : path_; }
+
+  const std::string& realUrl() const { return realUrl_; }
+  double length() const { return length_; }
+  int64_t resumeOffset() const { return resumeOffset_; }
+
+  static int ProgressCallback(void* client, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
+                              curl_off_t ulnow);
+
+ private:
+  CURL* NewHeadHandle(const std::string& url, int& optionResult);
+  int Transfer(const std::wstring& partPath);
+  int MoveIntoPlace(const std::wstring& partPath, const std::wstring& targetPath);
+
+  std::wstring url_;
+  std::wstring path_;
+  void* owner_;
+  CURL* handle_ = nullptr;
+  ProgressFn progress_;
+  double length_ = -1.0;
+  int64_t resumeOffset_ = -1;
+  int64_t lastProgressSecond_ = 0;
+  std::atomic<bool> stop_{false};
+  std::string realUrl_;
+};

@@ -1,0 +1,36 @@
+// Small pieces both libcurl downloaders use.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <string>
+
+namespace download {
+
+inline constexpr long kConnectTimeoutSeconds = 60;
+// libcurl 7.88 follows redirects without limit by default: a redirect loop
+// would never end.
+inline constexpr long kMaxRedirects = 20;
+
+// Large receive and file buffers: every receive and write is a system
+// call, and under Wine a costly one (measured by bench/download).
+inline constexpr long kReceiveBuffer = 1 << 20;
+inline constexpr size_t kFileBuffer = 1 << 20;
+
+// Write function that discards the body (HEAD requests).
+size_t DiscardBody(char* data, size_t size, size_t count, void* user);
+
+// Options every request of ours gets besides the Part's own: a redirect
+// limit and a stall limit (under 1 byte/s for stallSeconds). Returns the OR
+// of the option results.
+int SetSafetyLimits(CURL* handle, long stallSeconds);
+
+// libcurl's text for a result, as a wide string; "Unknown error" for our
+// own negative results.
+std::wstring CurlErrorText(int code);
+
+// Size of a file in bytes, or -1 when it does not exist or cannot be read.
+int64_t FileSize(const std::wstring& path);
+
+}  // namespace download

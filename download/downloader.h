@@ -1,0 +1,43 @@
+// The one interface behind which the package is fetched, its report codes,
+// and the choice of implementation by the download type setting.
+//
+// Every downloader reports through the PhaseCallback given at construction,
+// always on one of its own threads, never overlapping. Per attempt:
+// DL_CODE_START, any number of DL_CODE_PROGRESS, at most one DL_CODE_NOTICE,
+// then exactly one of DL_CODE_SUCCESS / DL_CODE_FAIL / DL_CODE_RETRY. The
+// owner answers DL_CODE_RETRY (sent at most once per object) by calling
+// Start() again, which it may do from inside the callback.
+//
+// Destroying a downloader stops its transfers and pauses, waits for its
+// threads, makes no further callback (beyond one already under way) and
+// leaves no side, part or unreported target file. It must not be destroyed
+// from inside its own callback.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/phase_callback.h"
+
+enum DownloadCode : int32_t {
+  DL_CODE_START = 1001,     // 1.0, ""
+  DL_CODE_PROGRESS = 1002,  // fraction done, ""
+  DL_CODE_SUCCESS = 1003,   // 0.0, "LibCurl" or "URLDownloadToFile"
+  DL_CODE_FAIL = 1004,      // failing code (1.0 for an empty target path)
+  DL_CODE_RETRY = 1005,     // failing code, "LibCurl"
+  DL_CODE_NOTICE = 1006,    // 0.0, the MD5 diagnostic text
+};
+
+class CDownloader {
+ public:
+  // Begins one attempt and returns at once; the work runs on the
+  // downloader's own threads.
+  virtual void Start() = 0;
+  virtual ~CDownloader() = default;
+};
+
+// Download type 2: the system download service; 3: segmented; any other
+// value (the default 1 included): single stream.
+std::unique_ptr<CDownloader> CreateDownloader(int32_t downloadType, PhaseCallback callback,
+                                              const std::wstring& url, const std::wstring& path);

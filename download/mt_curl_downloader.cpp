@@ -1,0 +1,376 @@
+#include "download/mt_curl_downloader.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "app/settings.h"
+#include "download/curl_common.h"
+#include "download/plan.h"
+#include "download/url_text.h"
+#include "download/verify.h"
+#include "platform/log.h"
+#include "platform/strings.h"
+
+namespace {
+
+constexpr int64_t kMinResolvedLength = 256;
+
+int64_t ParseContentRangeStart(const char* line, size_t n) {
+  static const char kName[] = "content-range:";
+  const size_t nameLength = sizeof(kName) - 1;
+  if (n <= nameLength || _strnicmp(line, kName, nameLength) != 0) return -1;
+  std::string value(line + nameLength, n - nameLength);
+  const size_t bytes = value.find("bytes");
+  if (bytes == std::string::npos) return -1;
+  size_t i = bytes + 5;
+  while (i < value.size() && value[i] == ' ') ++i;
+  if (i >= value.size() || value[i] < '0' || value[i] > '9') return -1;
+  return _strtoi64(value.c_str() + i, nullptr, 10);
+}
+
+}  // namespace
+
+CMTCurlDownloader::CMTCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path)
+    : callback_(std::move(callback)), path_(path), url_(url) {
+  DeleteFileW(path_.c_str());
+  DeletePartFiles();
+}
+
+CMTCurlDownloader::~CMTCurlDownloader() {
+  stop_.Set();
+  worker_.Join();
+  if (waiter_.joinable()) {
+    if (waiter_.get_id() == std::this_thread::get_id())
+      waiter_.detach();  // destroyed from its own callback (unsupported); it touches nothing after it
+    else
+      waiter_.join();
+  }
+  FreeNodes();
+  DeletePartFiles();
+}
+
+std::wstring CMTCurlDownloader::PartPath(int index) const { return path_ + L"_" + std::to_wstring(index); }
+
+void CMTCurlDownloader::DeletePartFiles() const {
+  DeleteFileW(PartPath(0).c_str());
+  DeleteFileW(PartPath(1).c_str());
+}
+
+void CMTCurlDownloader::Start() {
+  worker_.Start(this, [this] { Start_Down(); });
+}
+
+bool CMTCurlDownloader::getRealDownloadUrl(const std::string& url) {
+  realUrl_.clear();
+  urlMd5_.clear();
+  length_ = 0;
+  if (!Settings().HttpReady) return false;
+  CURL* handle = curl_easy_init();
+  if (!handle) return false;
+  curl_slist* headers = curl_slist_append(nullptr, "Connection: keep-alive");
+  int options = curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
+  options |= curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+  options |= curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+  options |= curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
+  options |= curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, download::DiscardBody);
+  options |= curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, download::kConnectTimeoutSeconds);
+  options |= download::SetSafetyLimits(handle, download::CurrentTiming().singleStreamStallSeconds);
+  options |= curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  options |= curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &CMTCurlDownloader::Progress);
+  options |= curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+  if (options == 0 && curl_easy_perform(handle) == CURLE_OK) {
+    const char* effective = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective && *effective) {
+      realUrl_ = effective;
+      OV_LOGS(L"Download File real url %s", Utils::Utf8ToWide(realUrl_).c_str());
+      urlMd5_ = download::UrlMd5(realUrl_);
+    }
+    curl_off_t length = -1;
+    long status = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status >= 200 && status <= 399) {
+      length_ = length;
+      OV_LOGS(L"Download File Length %lld", static_cast<long long>(length_));
+    }
+  }
+  curl_easy_cleanup(handle);
+  curl_slist_free_all(headers);
+  return !realUrl_.empty() && length_ >= kMinResolvedLength;
+}
+
+void CMTCurlDownloader::Start_Down() {
+  // The previous attempt's waiting thread asked for this one from inside
+  // its final callback; it ends as soon as that call returns.
+  if (waiter_.joinable()) waiter_.join();
+  callback_(DL_CODE_START, 1.0, L"");
+  if (path_.empty()) {
+    // Part files named "_0" in the current folder are never the package.
+    callback_(DL_CODE_FAIL, 1.0, L"");
+    return;
+  }
+  OV_LOGS(L"start download");
+  DeleteFileW(path_.c_str());
+  if (lastPercent_ == 0.0) DeletePartFiles();
+  if ((realUrl_.empty() || length_ < kMinResolvedLength) && !getRealDownloadUrl(download::NarrowUrl(url_))) {
+    if (!stop_.IsSet()) callback_(DL_CODE_FAIL, 0.0, L"LibCurl");
+    return;
+  }
+  PlanAttempt();
+  std::vector<std::thread> threads;
+  for (auto& node : parts_) {
+    if (node->status != -1 || stop_.IsSet()) continue;
+    threads.emplace_back(&CMTCurlDownloader::downloadThreadFun, this, node.get());
+    Sleep(100);  // staggers the connections
+  }
+  waiter_ = std::thread([this, threads = std::move(threads)]() mutable {
+    for (auto& t : threads) t.join();
+    waitForFinishThreadFun(this);
+  });
+}
+
+void CMTCurlDownloader::PlanAttempt() {
+  FreeNodes();
+  int index = 0;
+  for (const download::PartRange& range : download::PlanParts(length_)) {
+    auto node = std::make_unique<DownloadPartNode>();
+    node->partPath = PartPath(index++);
+    int64_t existing = std::max<int64_t>(download::FileSize(node->partPath), 0);
+    if (existing > range.last - range.first + 1) {
+      // Longer than its range: not a prefix of this part.
+      DeleteFileW(node->partPath.c_str());
+      existing = 0;
+    }
+    node->downloaded = existing;
+    node->start = range.first + existing;
+    node->end = range.last;
+    node->handle = curl_easy_init();
+    node->url = realUrl_;
+    if (node->end < node->start) {
+      node->status = 0;
+    } else if (!node->handle) {
+      node->status = CURLE_FAILED_INIT;
+    } else if (_wfopen_s(&node->file, node->partPath.c_str(), L"ab+") != 0 || !node->file) {
+      node->file = nullptr;
+      node->status = -2;
+    } else {
+      node->status = -1;
+      setvbuf(node->file, nullptr, _IOFBF, download::kFileBuffer);
+    }
+    parts_.push_back(std::move(node));
+  }
+}
+
+int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* node) {
+  char range[64];
+  _snprintf(range, sizeof(range), "%lld-%lld", static_cast<long long>(node->start),
+            static_cast<long long>(node->end));
+  range[sizeof(range) - 1] = 0;
+  node->contentRangeStart = -1;
+  node->bodyAccepted = false;
+  node->rangeFilled = false;
+  CURL* h = node->handle;
+  int result = curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  result |= curl_easy_setopt(h, CURLOPT_URL, node->url.c_str());
+  result |= curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L);
+  result |= curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+  result |= curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CMTCurlDownloader::PartWrite);
+  result |= curl_easy_setopt(h, CURLOPT_WRITEDATA, node);
+  result |= curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  result |= curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CMTCurlDownloader::Progress);
+  result |= curl_easy_setopt(h, CURLOPT_XFERINFODATA, self);
+  result |= curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+  result |= curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, download::kConnectTimeoutSeconds);
+  // Peer and host verification keep libcurl's defaults (on).
+  result |= download::SetSafetyLimits(h, download::CurrentTiming().partStallSeconds);
+  result |= curl_easy_setopt(h, CURLOPT_RANGE, range);
+  result |= curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CMTCurlDownloader::PartHeader);
+  result |= curl_easy_setopt(h, CURLOPT_HEADERDATA, node);
+  result |= curl_easy_setopt(h, CURLOPT_BUFFERSIZE, download::kReceiveBuffer);
+  if (result != 0) return result;
+
+  result = curl_easy_perform(h);
+  // The write function cut the body at the range's end: the part is whole.
+  if (result == CURLE_WRITE_ERROR && node->rangeFilled) result = CURLE_OK;
+  // A body shorter than the range (a wrong length from the server).
+  if (result == CURLE_OK && node->start != node->end + 1) result = CURLE_PARTIAL_FILE;
+  if (result != CURLE_OK)
+    OV_LOGS(L"error:%d:%s", result, download::CurlErrorText(result).c_str());
+  else
+    OV_LOGS(L"curl_easy_cleanup");
+  curl_easy_reset(h);
+  if (result == CURLE_OK && node->file) {
+    if (fclose(node->file) != 0) result = CURLE_WRITE_ERROR;
+    node->file = nullptr;
+  }
+  node->status = result;
+  return result;
+}
+
+size_t CMTCurlDownloader::PartHeader(char* data, size_t size, size_t count, void* user) {
+  auto* node = static_cast<DownloadPartNode*>(user);
+  const size_t n = size * count;
+  if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) node->contentRangeStart = -1;  // a new response
+  const int64_t start = ParseContentRangeStart(data, n);
+  if (start >= 0) node->contentRangeStart = start;
+  return n;
+}
+
+size_t CMTCurlDownloader::PartWrite(char* data, size_t size, size_t count, void* user) {
+  auto* node = static_cast<DownloadPartNode*>(user);
+  if (!node->file || node->start > node->end) return 0;
+  if (!node->bodyAccepted) {
+    // Only the bytes asked for may enter the part: a 206 that begins at our
+    // start, or a whole-file 200 when the part begins at byte 0. A server
+    // that ignores ranges would otherwise fill part 1 with the file's head.
+    long status = 0;
+    curl_easy_getinfo(node->handle, CURLINFO_RESPONSE_CODE, &status);
+    const bool wanted = (status == 206 && node->contentRangeStart == node->start) || (status == 200 && node->start == 0);
+    if (!wanted) return 0;
+    node->bodyAccepted = true;
+  }
+  const int64_t n = static_cast<int64_t>(size * count);
+  const int64_t room = node->end - node->start + 1;
+  const size_t toWrite = static_cast<size_t>(std::min(n, room));
+  const size_t written = fwrite(data, 1, toWrite, node->file);
+  node->start += written;
+  node->downloaded += written;
+  if (written == toWrite && static_cast<int64_t>(toWrite) < n) node->rangeFilled = true;
+  return written;  // a short count ends the transfer
+}
+
+int CMTCurlDownloader::Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* self = static_cast<CMTCurlDownloader*>(user);
+  if (self->stop_.IsSet()) return 1;  // only when the downloader is being destroyed
+  std::lock_guard<std::mutex> guard(self->lock_);
+  const int64_t now = _time64(nullptr);
+  if (now <= self->lastProgressSecond_) return 0;
+  self->lastProgressSecond_ = now;
+  if (self->length_ < kMinResolvedLength) return 0;
+  double sum = 0;
+  for (const auto& node : self->parts_) {
+    const int64_t downloaded = node->downloaded;
+    if (downloaded > 0) sum += static_cast<double>(downloaded) * 100 / static_cast<double>(self->length_);
+  }
+  if (sum > 100 || sum - self->lastPercent_ < 1) return 0;
+  self->lastPercent_ = sum;
+  self->callback_(DL_CODE_PROGRESS, sum / 100, L"");
+  return 0;
+}
+
+void CMTCurlDownloader::downloadThreadFun(CMTCurlDownloader* self, DownloadPartNode* node) {
+  int budget = 12;
+  int code = downloadExe(self, node);
+  while (code != 0 && budget > 0 && !self->stop_.IsSet()) {
+    OV_LOGS(L"CurlDownLoader Code=%d", code);
+    if (!self->stop_.Pause(400)) break;
+    budget -= code == CURLE_PARTIAL_FILE ? 1 : 2;
+    code = downloadExe(self, node);
+  }
+  if (node->file) {
+    fclose(node->file);
+    node->file = nullptr;
+  }
+}
+
+void CMTCurlDownloader::FreeNodes() {
+  for (auto& node : parts_) {
+    if (node->handle) curl_easy_cleanup(node->handle);
+    if (node->file) fclose(node->file);
+  }
+  parts_.clear();
+}
+
+void CMTCurlDownloader::EndWithFailure(int status) {
+  if (!retried_) {
+    retried_ = true;
+    callback_(DL_CODE_RETRY, status, L"LibCurl");
+  } else {
+    lastPercent_ = 0.0;
+    callback_(DL_CODE_FAIL, status, L"LibCurl");
+  }
+}
+
+int CMTCurlDownloader::JoinParts() {
+  const size_t count = parts_.size();
+  FreeNodes();  // every part file is closed from here on
+  FILE* joined = nullptr;
+  bool ok = _wfopen_s(&joined, PartPath(0).c_str(), L"ab") == 0 && joined;
+  if (ok) {
+    constexpr size_t kBlock = 1 << 20;
+    auto buffer = std::make_unique<char[]>(kBlock);
+    for (size_t i = 1; i < count && ok; ++i) {
+      const std::wstring part = PartPath(static_cast<int>(i));
+      FILE* in = nullptr;
+      if (_wfopen_s(&in, part.c_str(), L"rb") == 0 && in) {
+        size_t got;
+        while (ok && (got = fread(buffer.get(), 1, kBlock, in)) > 0) ok = fwrite(buffer.get(), 1, got, joined) == got;
+        ok = ok && !ferror(in);
+        fclose(in);
+      } else {
+        ok = false;  // a complete part that cannot be read would leave a hole
+      }
+      OV_LOGS(L"partPath::%s", part.c_str());
+    }
+    ok = (fclose(joined) == 0) && ok;
+  }
+  if (ok) {
+    DeleteFileW(path_.c_str());
+    ok = MoveFileExW(PartPath(0).c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) &&
+         download::FileSize(path_) == length_;
+  }
+  DeletePartFiles();
+  if (ok) return 0;
+  DeleteFileW(path_.c_str());
+  return CURLE_WRITE_ERROR;
+}
+
+void CMTCurlDownloader::waitForFinishThreadFun(CMTCurlDownloader* self) {
+  // The part threads have ended. Every final callback is the last statement
+  // of its branch: the owner may start the next attempt from inside it.
+  if (self->stop_.IsSet()) return;
+  int failed = 0;
+  for (const auto& node : self->parts_) {
+    if (node->status != 0) {
+      failed = node->status;
+      break;
+    }
+  }
+  if (failed != 0) {
+    self->FreeNodes();
+    // Parts that made progress are kept for the retry to resume.
+    if (self->lastPercent_ == 0.0) self->DeletePartFiles();
+    self->EndWithFailure(failed);
+    return;
+  }
+  self->lastPercent_ = 0.0;
+  const int joined = self->JoinParts();
+  if (joined != 0) {
+    self->EndWithFailure(joined);
+    return;
+  }
+  if (download::HasUrlMd5(self->urlMd5_)) {
+    // A file that cannot be read back is as unverified as one that differs.
+    if (download::FileMd5(self->path_) != self->urlMd5_) {
+      DeleteFileW(self->path_.c_str());
+      if (self->stop_.IsSet()) return;
+      self->callback_(DL_CODE_NOTICE, 0.0, L"mtcurl文件md5校验失败");
+      if (!self->retried_)
+        OV_LOGS(L"finish recv, md5 chaek failed retry once.");
+      else
+        OV_LOGS(L"finish recv, md5 chaek failed and retry failed.");
+      self->EndWithFailure(0);
+      return;
+    }
+  } else if (!self->stop_.IsSet()) {
+    self->callback_(DL_CODE_NOTICE, 0.0, L"mtcurl获取url-md5失败");
+  }
+  OV_LOGS(L"finish recv");
+  if (self->stop_.IsSet()) {
+    DeleteFileW(self->path_.c_str());  // never reported: leave nothing behind
+    return;
+  }
+  self->callback_(DL_CODE_SUCCESS, 0.0, L"LibCurl");
+}

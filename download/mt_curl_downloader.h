@@ -1,0 +1,93 @@
+// The segmented downloader: up to two byte ranges fetched in parallel into
+// the part files "<path>_0" and "<path>_1", resumed from their sizes on the
+// retry, joined into the target and checked against the url-md5.
+//
+// Threads and ownership, per attempt:
+//  - the worker (WorkerSlot, "ABDEF") runs Start_Down: it first waits for the
+//    previous attempt's waiting thread, resolves the URL, plans the parts,
+//    starts one part thread per pending part and then the waiting thread;
+//  - each part thread runs downloadThreadFun on its own node;
+//  - the waiting thread (waiter_, owned here, not detached) joins the part
+//    threads, then joins the files, verifies and sends the final callback.
+// The callback is called from the worker (START, an early FAIL), the part
+// threads (PROGRESS, under lock_) and the waiting thread (final codes); the
+// calls never overlap. The destructor sets stop_ (transfers abort at their
+// next progress call, pauses wake), waits for the worker and the waiting
+// thread (which has joined the part threads) and deletes the part files.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "download/downloader.h"
+#include "download/timing.h"
+#include "download/worker_slot.h"
+
+class CMTCurlDownloader : public CDownloader {
+ public:
+  CMTCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path);
+  ~CMTCurlDownloader() override;
+
+  void Start() override;
+
+  // One HEAD request: real URL, url-md5 and length. True when the real URL
+  // is known and the length is above 255 bytes.
+  bool getRealDownloadUrl(const std::string& url);
+  const std::string& realUrl() const { return realUrl_; }
+  const std::string& urlMd5() const { return urlMd5_; }
+  int64_t length() const { return length_; }
+
+ private:
+  struct DownloadPartNode {
+    FILE* file = nullptr;
+    int64_t start = 0;  // next byte of the whole file to write
+    int64_t end = 0;    // last byte of this part, inclusive
+    CURL* handle = nullptr;
+    std::string url;
+    std::wstring partPath;
+    int status = -1;  // 0 complete, -1 pending, -2 part file not opened, else the libcurl code
+    std::atomic<int64_t> downloaded{0};
+    // Of the request in flight: where its body must begin, and what arrived.
+    int64_t contentRangeStart = -1;
+    bool bodyAccepted = false;
+    bool rangeFilled = false;
+  };
+
+  void Start_Down();
+  static int downloadExe(CMTCurlDownloader* self, DownloadPartNode* node);
+  static void downloadThreadFun(CMTCurlDownloader* self, DownloadPartNode* node);
+  static void waitForFinishThreadFun(CMTCurlDownloader* self);
+  static size_t PartWrite(char* data, size_t size, size_t count, void* node);
+  static size_t PartHeader(char* data, size_t size, size_t count, void* node);
+  static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+
+  void PlanAttempt();
+  int JoinParts();  // 0, or CURLE_WRITE_ERROR when the parts could not become the target
+  void EndWithFailure(int status);
+  void FreeNodes();
+  std::wstring PartPath(int index) const;
+  void DeletePartFiles() const;
+
+  std::vector<std::unique_ptr<DownloadPartNode>> parts_;
+  PhaseCallback callback_;
+  std::wstring path_;
+  std::wstring url_;
+  std::string realUrl_;
+  int64_t length_ = -1;
+  std::string urlMd5_;
+  double lastPercent_ = 0.0;
+  std::mutex lock_;  // progress state and the progress callback
+  int64_t lastProgressSecond_ = 0;
+  bool retried_ = false;
+  std::thread waiter_;
+  download::StopSignal stop_;
+  download::WorkerSlot worker_;  // last: joined first
+};

@@ -1,0 +1,40 @@
+// Pauses between attempts and stall limits of the downloaders, replaceable
+// in tests so retry budgets run at once. The defaults are the product's.
+#pragma once
+
+#include <windows.h>
+
+namespace download {
+
+struct Timing {
+  // Maps a wanted pause (500 ms single stream, 400 ms per part, 1000 ms
+  // system downloader) onto the one taken; null keeps the wanted pause.
+  DWORD (*pause)(DWORD wantedMs) = nullptr;
+  // A transfer slower than 1 byte/s for this long ends as a failed attempt.
+  long singleStreamStallSeconds = 60;
+  long partStallSeconds = 5;
+};
+
+const Timing& CurrentTiming();
+// Returns the previous timing. Set it before any downloader runs.
+Timing SetTimingForTesting(const Timing& timing);
+
+// Set once, when the owning downloader is being destroyed: threads stop
+// their transfers and pauses early and make no further callbacks.
+class StopSignal {
+ public:
+  StopSignal() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~StopSignal() { CloseHandle(event_); }
+  StopSignal(const StopSignal&) = delete;
+  StopSignal& operator=(const StopSignal&) = delete;
+
+  void Set() { SetEvent(event_); }
+  bool IsSet() const { return WaitForSingleObject(event_, 0) == WAIT_OBJECT_0; }
+  // Takes the (possibly replaced) pause; false when stopped meanwhile.
+  bool Pause(DWORD wantedMs) const;
+
+ private:
+  HANDLE event_;
+};
+
+}  // namespace download

@@ -1,0 +1,56 @@
+#include "download/verify.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <memory>
+
+namespace download {
+
+std::string UrlMd5(const std::string& realUrl) {
+  const size_t last = realUrl.rfind('/');
+  if (last == std::string::npos) return {};
+  const std::string head = realUrl.substr(0, last);
+  const size_t previous = head.rfind('/');
+  if (previous == std::string::npos) return {};
+  return head.substr(previous + 1);
+}
+
+std::string FileMd5(const std::wstring& path) {
+  if (path.empty()) return {};
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  std::string hex;
+  if (CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+      CryptCreateHash(provider, CALG_MD5, 0, 0, &hash)) {
+    // Large reads: the package is hundreds of MiB and each call costs a
+    // trip through the system.
+    constexpr DWORD kBlock = 1 << 20;
+    auto buffer = std::make_unique<BYTE[]>(kBlock);
+    bool ok = true;
+    for (;;) {
+      DWORD got = 0;
+      if (!ReadFile(file, buffer.get(), kBlock, &got, nullptr)) { ok = false; break; }
+      if (got == 0) break;
+      if (!CryptHashData(hash, buffer.get(), got, 0)) { ok = false; break; }
+    }
+    BYTE digest[16];
+    DWORD size = sizeof(digest);
+    if (ok && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == sizeof(digest)) {
+      static const char kHex[] = "0123456789abcdef";
+      for (BYTE b : digest) {
+        hex += kHex[b >> 4];
+        hex += kHex[b & 15];
+      }
+    }
+  }
+  if (hash) CryptDestroyHash(hash);
+  if (provider) CryptReleaseContext(provider, 0);
+  CloseHandle(file);
+  return hex;
+}
+
+}  // namespace download

@@ -1,0 +1,304 @@
+#include "install/download_installer.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlwapi.h>
+#include <tlhelp32.h>
+
+#include <atomic>
+
+#include "app/settings.h"
+#include "install/failure_reasons.h"
+#include "install/installer.h"
+#include "install/report_codes.h"
+#include "install/uninstaller.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "platform/system_checks.h"
+
+namespace {
+
+// The product whose running copy the install-new mode waits for.
+constexpr const wchar_t* kProductExe = L"OndraVelqor.exe";
+
+void SleepBetweenLooks() { Sleep(100); }
+std::atomic<CDownloadInstaller::PauseFunction> g_productWaitPause{&SleepBetweenLooks};
+
+// Shared by every orchestrator of the process. Phases end one at a time, so
+// the lock is never contended; it only keeps a late runner thread safe.
+std::mutex g_lastPackageMutex;
+std::wstring g_lastPackagePath;
+
+bool IsFile(const std::wstring& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Delete any file at the path, then create and delete one: can the package
+// be written there at all?
+bool PassesWriteTest(const std::wstring& path) {
+  if (PathFileExistsW(path.c_str()) && !DeleteFileW(path.c_str())) return false;
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  DeleteFileW(path.c_str());
+  return true;
+}
+
+// "C:" for a drive path; the root ("\\server\share\") otherwise.
+std::wstring DrivePart(const std::wstring& path) {
+  if (path.size() >= 2 && path[1] == L':') return path.substr(0, 2);
+  wchar_t root[MAX_PATH] = {};
+  path.copy(root, MAX_PATH - 1);
+  PathStripToRootW(root);
+  return root;
+}
+
+// The network check needs COM on the calling thread; the window thread may
+// or may not have it already (a different apartment model is fine too).
+uint32_t NetworkStatusCode() {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const uint32_t code = Utils::CheckNetwork();
+  if (SUCCEEDED(com)) CoUninitialize();
+  return code;
+}
+
+}  // namespace
+
+bool CDownloadInstaller::PhaseGate::Enter() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) return false;
+  ++inside_;
+  return true;
+}
+
+void CDownloadInstaller::PhaseGate::Leave() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (--inside_ == 0) idle_.notify_all();
+}
+
+void CDownloadInstaller::PhaseGate::Close() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  closed_ = true;
+  idle_.wait(lock, [this] { return inside_ == 0; });
+}
+
+CDownloadInstaller::CDownloadInstaller(PhaseCallback report, std::wstring downloadUrl, std::wstring recordedUninstaller,
+                                       std::wstring installFolder, bool desktopShortcut, bool quickLaunch,
+                                       bool consoleUserIsAdmin)
+    : downloadUrl_(std::move(downloadUrl)),
+      recordedUninstaller_(std::move(recordedUninstaller)),
+      installFolder_(std::move(installFolder)),
+      desktopShortcut_(desktopShortcut),
+      quickLaunch_(quickLaunch),
+      consoleUserIsAdmin_(consoleUserIsAdmin),
+      report_(std::move(report)) {}
+
+CDownloadInstaller::~CDownloadInstaller() {
+  gate_.Close();
+  downloader_.reset();
+  installer_.reset();
+  uninstaller_.reset();
+}
+
+void CDownloadInstaller::Init(std::wstring downloadUrl, std::wstring previousInstallPath,
+                              std::wstring recordedUninstaller, std::wstring installFolder, bool desktopShortcut,
+                              bool quickLaunch, bool consoleUserIsAdmin, bool processIsElevated,
+                              std::wstring languageTag) {
+  downloadUrl_ = std::move(downloadUrl);
+  previousInstallPath_ = std::move(previousInstallPath);
+  recordedUninstaller_ = std::move(recordedUninstaller);
+  installFolder_ = std::move(installFolder);
+  desktopShortcut_ = desktopShortcut;
+  quickLaunch_ = quickLaunch;
+  consoleUserIsAdmin_ = consoleUserIsAdmin;
+  processIsElevated_ = processIsElevated;
+  languageTag_ = std::move(languageTag);
+}
+
+void CDownloadInstaller::Start() {
+  // Without a folder there is no package path; the downloader then fails at
+  // once (its empty-target report) instead of writing to a drive's root.
+  packagePath_ = installFolder_.empty() ? std::wstring() : installFolder_ + L"\\__Package_" L"Velqor" L".exe";
+  OV_LOG(L"DL_TYPE=%d\r\n", Settings().DownloadType);
+  // The downloader and the runner keep the package path they were made
+  // with; a repeated Start for another folder must not download to one path
+  // and run another.
+  const bool pathChanged = builtForPath_ != packagePath_;
+  builtForPath_ = packagePath_;
+  PrepareDownloader(pathChanged);
+  if (!installer_ || pathChanged) {
+    installer_ = std::make_unique<CInstaller>(
+        [this](int32_t code, double number, const wchar_t* text) { OnInstallReport(code, number, text); },
+        L"\"" + packagePath_ + L"\"", installFolder_, quickLaunch_, desktopShortcut_, consoleUserIsAdmin_);
+    installer_->runEnded = [this] {
+      // The package printed its final line and ran on, so its file could not
+      // be deleted at the report; now the process is gone.
+      if (!packageInUse_.empty()) DeleteFileW(packageInUse_.c_str());
+      packageInUse_.clear();
+    };
+  }
+  installer_->installFolder = installFolder_;
+  installer_->desktopShortcut = desktopShortcut_;
+  installer_->quickLaunch = quickLaunch_;
+  installer_->consoleUserIsAdmin = consoleUserIsAdmin_;
+  installer_->processIsElevated = processIsElevated_;
+  installer_->languageTag = languageTag_;
+  if (IsFile(recordedUninstaller_))
+    StartUninstall();
+  else
+    StartDownload();
+}
+
+void CDownloadInstaller::PrepareDownloader(bool pathChanged) {
+  // The second Start after a failed download reuses the downloader, unless
+  // its URL or target would differ or it is the system downloader, which
+  // runs only once (the old one has ended with its final report).
+  const bool reusable = downloader_ && !pathChanged && downloaderUrl_ == downloadUrl_ &&
+                        !(downloaderStartsOnce_ && downloaderStarted_);
+  if (reusable) return;
+  downloader_.reset();
+  downloader_ = CreateDownloader(
+      Settings().DownloadType,
+      [this](int32_t code, double number, const wchar_t* text) { OnDownloadReport(code, number, text); },
+      downloadUrl_, packagePath_);
+  downloaderUrl_ = downloadUrl_;
+  downloaderStarted_ = false;
+  downloaderStartsOnce_ = Settings().DownloadType == 2;
+}
+
+void CDownloadInstaller::StartDownload() {
+  downloaderStarted_ = true;
+  downloader_->Start();
+}
+
+void CDownloadInstaller::StartUninstall() {
+  const UninstallPreparation prepared = PrepareUninstallerCopy(recordedUninstaller_);
+  uninstaller_.reset();  // waits for an earlier run
+  uninstaller_ = std::make_unique<CUnInstaller>(
+      [this](int32_t code, double number, const wchar_t* text) { OnUninstallReport(code, number, text); },
+      prepared.copyPath, prepared.previousFolder);
+  if (Settings().InsNew) {
+    // The old uninstaller cannot remove a product that still runs.
+    while (FindProcessByName(kProductExe) != 0) g_productWaitPause.load()();
+  }
+  uninstaller_->Start();
+}
+
+void CDownloadInstaller::WaitForUninstallRun() {
+  if (uninstaller_) uninstaller_->Wait();
+}
+
+bool CDownloadInstaller::StartNextPhase(const std::function<void()>& start) {
+  if (!gate_.Enter()) return false;
+  start();
+  gate_.Leave();
+  return true;
+}
+
+void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wchar_t* text) {
+  report_(code, number, text);
+  switch (code) {
+    case DL_CODE_START:
+      OV_LOGS(L"DL_CODE_START");
+      // A failure shows later: the download or the package run fails.
+      if (!installFolder_.empty()) Utils::CreateDirectories(installFolder_);
+      break;
+    case DL_CODE_SUCCESS:
+      OV_LOGS(L"DL_CODE_SUCCESS");
+      if (!StartNextPhase([this] { installer_->Start(); })) RemovePackageFiles();  // closing: it will not run
+      break;
+    case DL_CODE_FAIL:
+      OV_LOGS(L"DL_CODE_FAIL");
+      RemovePackageFiles();
+      break;
+    case DL_CODE_RETRY:
+      OV_LOGS(L"DL_CODE_RETRY");
+      // From inside the downloader's own final report: its Start hands the
+      // ending worker to the new one, which waits for it before reporting.
+      StartNextPhase([this] { downloader_->Start(); });
+      break;
+    default:
+      break;
+  }
+}
+
+void CDownloadInstaller::OnUninstallReport(int32_t code, double number, const wchar_t* text) {
+  report_(code, number, text);
+  switch (code) {
+    case UNIST_CODE_SUCCESS:
+      OV_LOGS(L"UNIST_CODE_SUCCESS");
+      StartNextPhase([this] {
+        if (installer_ && downloader_) StartDownload();
+      });
+      break;
+    case UNIST_CODE_FAIL:
+      OV_LOGS(L"UNIST_CODE_FAIL");
+      break;
+    case UNIST_CODE_ERROR:
+      OV_LOGS(L"UNIST_CODE_ERROR");
+      break;
+    default:
+      break;
+  }
+}
+
+void CDownloadInstaller::OnInstallReport(int32_t code, double number, const wchar_t* text) {
+  report_(code, number, text);
+  if (code != INSTALL_SUCCESS && code != IST_CODE_FAIL) return;
+  OV_LOGS(L"%s", code == INSTALL_SUCCESS ? L"INSTALL_SUCCESS" : L"IST_CODE_FAIL");
+  RemovePackageFiles();
+  // A package that printed its final line is usually still running, and a
+  // running program's file cannot be deleted: try again after its exit.
+  if (IsFile(packagePath_)) packageInUse_ = packagePath_;
+}
+
+void CDownloadInstaller::RemovePackageFiles() {
+  if (!packagePath_.empty()) DeleteFileW(packagePath_.c_str());
+  std::lock_guard<std::mutex> lock(g_lastPackageMutex);
+  if (!g_lastPackagePath.empty()) DeleteFileW(g_lastPackagePath.c_str());
+  g_lastPackagePath = packagePath_;
+}
+
+std::wstring CDownloadInstaller::LastPackagePath() {
+  std::lock_guard<std::mutex> lock(g_lastPackageMutex);
+  return g_lastPackagePath;
+}
+
+CDownloadInstaller::PauseFunction CDownloadInstaller::SetProductWaitPause(PauseFunction pause) {
+  return g_productWaitPause.exchange(pause ? pause : &SleepBetweenLooks);
+}
+
+void CDownloadInstaller::ReportDownloadFailure(const ReportRecord& report, EventExtras extras) const {
+  const std::wstring path = packagePath_;
+  const uint32_t network = NetworkStatusCode();
+  const bool writable = !path.empty() && PassesWriteTest(path);
+  Utils::HardDiskManager disk;
+  disk.CheckFreeSpace(DrivePart(path));  // counts stay 0 when the query fails
+  const std::wstring reason =
+      DownloadFailureReason(report.number, report.text, Utils::BytesToGiB(disk.freeBytesAvailable), writable, network);
+  ReportTask(L"下载失败原因", reason.c_str(), 0, std::move(extras));
+}
+
+void CDownloadInstaller::ReportFailureReason(const ReportRecord& report, bool isDownload, EventExtras extras) {
+  const std::wstring reason = FailureReason(report.number, report.text);
+  ReportTask(isDownload ? L"下载失败原因" : L"安装失败原因", reason.c_str(), 0, std::move(extras));
+}
+
+DWORD FindProcessByName(const wchar_t* name) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  DWORD found = 0;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (wcscmp(entry.szExeFile, name) == 0) {
+      found = entry.th32ProcessID;
+      break;
+    }
+  }
+  CloseHandle(snapshot);
+  return found;
+}

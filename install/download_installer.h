@@ -1,0 +1,150 @@
+// CDownloadInstaller drives one installation: the previous version's
+// uninstaller (when one is recorded), the package download, the package run,
+// and the clean-up of the package file. Every report of the three phases is
+// first passed unchanged to the window's report function, then acted on.
+//
+// Threads and ownership:
+//  - the window thread constructs, calls Init and Start (which includes the
+//    uninstall preparation and the wait for a running product), the
+//    failure-reason reports, and destroys;
+//  - the download handler runs on the downloader's reporting thread and
+//    starts the package runner (or, on DL_CODE_RETRY, the same downloader
+//    again) from there; the uninstall handler runs on "UnInstaller" and
+//    starts the downloader; the install handler runs on the runner's "ABDEF";
+//  - the handlers start the next phase through a gate that the destructor
+//    closes first: no phase starts once destruction has begun, and
+//    destruction waits for a start already under way. No lock is held while
+//    calling out (the window, a downloader, a runner), so a handler can start
+//    a phase from inside a report without deadlock.
+//  - destruction then releases the downloader (which stops and joins its
+//    threads), the package runner and the uninstaller runner (each waits for
+//    its thread without a limit: there is no cancellation).
+//
+// Ways a sequence ends (nothing runs after them until the next Start):
+//   INSTALL_SUCCESS / IST_CODE_FAIL    package file deleted
+//   DL_CODE_FAIL                       package file deleted
+//   UNIST_CODE_FAIL / UNIST_CODE_ERROR no download (unless the same
+//                                      uninstaller run still reports success)
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "analytics/installer_events.h"
+#include "download/downloader.h"
+#include "platform/phase_callback.h"
+
+class CInstaller;
+class CUnInstaller;
+
+// One report as the window keeps it (it posts a heap copy to its thread).
+struct ReportRecord {
+  int32_t code = 0;
+  double number = 0;
+  std::wstring text;
+};
+
+class CDownloadInstaller {
+ public:
+  CDownloadInstaller(PhaseCallback report, std::wstring downloadUrl, std::wstring recordedUninstaller,
+                     std::wstring installFolder, bool desktopShortcut, bool quickLaunch, bool consoleUserIsAdmin);
+  ~CDownloadInstaller();
+  CDownloadInstaller(const CDownloadInstaller&) = delete;
+  CDownloadInstaller& operator=(const CDownloadInstaller&) = delete;
+
+  // Stores the user's choices; called right before each Start. An empty
+  // recordedUninstaller means nothing is to be uninstalled.
+  void Init(std::wstring downloadUrl, std::wstring previousInstallPath, std::wstring recordedUninstaller,
+            std::wstring installFolder, bool desktopShortcut, bool quickLaunch, bool consoleUserIsAdmin,
+            bool processIsElevated, std::wstring languageTag);
+
+  // Starts the sequence and returns; with InsNew and a recorded uninstaller
+  // it first waits (on this thread) until "OndraVelqor.exe" has ended.
+  void Start();
+
+  // Waits for the current uninstaller run, if any: after UNIST_CODE_ERROR a
+  // success may still follow from the same run until it has ended.
+  void WaitForUninstallRun();
+
+  // "<install folder>\__Package_Velqor.exe" as of the last Start.
+  const std::wstring& packagePath() const { return packagePath_; }
+  const std::wstring& previousInstallPath() const { return previousInstallPath_; }
+
+  // "下载失败原因" for a DL_CODE_FAIL report: the report with the free space
+  // of the package's drive, a write test at the package path and the
+  // network status. extras carries the window's A/B value ("AB").
+  void ReportDownloadFailure(const ReportRecord& report, EventExtras extras) const;
+  // "下载失败原因" (DL_CODE_NOTICE, isDownload) or "安装失败原因" (IST_CODE_FAIL).
+  static void ReportFailureReason(const ReportRecord& report, bool isDownload, EventExtras extras);
+
+  // The package path of the last sequence that ended (shared by all
+  // orchestrators of the process); its file is deleted at the next end.
+  static std::wstring LastPackagePath();
+
+  // The pause between looks for the running product (100 ms); tests replace
+  // it. Returns the previous one; null restores the real pause.
+  using PauseFunction = void (*)();
+  static PauseFunction SetProductWaitPause(PauseFunction pause);
+
+ private:
+  // Lets handlers start the next phase until the destructor closes it.
+  class PhaseGate {
+   public:
+    bool Enter();
+    void Leave();
+    void Close();  // waits for starts under way
+
+   private:
+    std::mutex mutex_;
+    std::condition_variable idle_;
+    int inside_ = 0;
+    bool closed_ = false;
+  };
+
+  void OnDownloadReport(int32_t code, double number, const wchar_t* text);
+  void OnUninstallReport(int32_t code, double number, const wchar_t* text);
+  void OnInstallReport(int32_t code, double number, const wchar_t* text);
+  void PrepareDownloader(bool pathChanged);
+  // Runs start unless destruction has begun; false when it did not run.
+  bool StartNextPhase(const std::function<void()>& start);
+  void StartUninstall();
+  void StartDownload();
+  // Deletes the package file and the last one, and remembers this one.
+  void RemovePackageFiles();
+
+  std::unique_ptr<CUnInstaller> uninstaller_;
+  std::unique_ptr<CDownloader> downloader_;
+  std::unique_ptr<CInstaller> installer_;
+  std::wstring downloadUrl_;
+  std::wstring previousInstallPath_;
+  std::wstring recordedUninstaller_;
+  std::wstring installFolder_;
+  std::wstring packagePath_;
+  std::wstring languageTag_;
+  bool desktopShortcut_;
+  bool quickLaunch_;
+  bool consoleUserIsAdmin_;
+  bool processIsElevated_ = false;
+  PhaseCallback report_;
+
+  // What the downloader and the runner were made with.
+  std::wstring downloaderUrl_;
+  std::wstring builtForPath_;
+  std::atomic<bool> downloaderStarted_{false};  // also set on "UnInstaller"
+  bool downloaderStartsOnce_ = false;  // the system downloader
+  // Set by the install handler when the package was still in use at the
+  // final report; deleted once the run has ended. Runner thread only.
+  std::wstring packageInUse_;
+  PhaseGate gate_;
+};
+
+// The process id of the first running process whose executable file name
+// equals name exactly (case-sensitive), or 0.
+DWORD FindProcessByName(const wchar_t* name);

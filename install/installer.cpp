@@ -1,0 +1,116 @@
+#include "install/installer.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "app/settings.h"
+#include "install/child_output.h"
+#include "install/report_codes.h"
+#include "platform/child_process.h"
+#include "platform/log.h"
+#include "platform/thread.h"
+
+namespace {
+
+const wchar_t* Flag(bool value) { return value ? L"true" : L"false"; }
+
+}  // namespace
+
+CInstaller::CInstaller(PhaseCallback report, std::wstring packageCommand, std::wstring installFolder_,
+                       bool quickLaunch_, bool desktopShortcut_, bool consoleUserIsAdmin_)
+    : installFolder(std::move(installFolder_)),
+      quickLaunch(quickLaunch_),
+      desktopShortcut(desktopShortcut_),
+      consoleUserIsAdmin(consoleUserIsAdmin_),
+      report_(std::move(report)),
+      packageCommand_(std::move(packageCommand)) {}
+
+CInstaller::~CInstaller() { thread_.reset(); }
+
+std::wstring CInstaller::MakeCommandLine() const {
+  std::wstring line = packageCommand_;
+  line += L" /S -console=show -version=1.0.0";
+  line += L" -adminact=";
+  line += Flag(consoleUserIsAdmin);
+  line += L" -authorizationact=";
+  line += Flag(processIsElevated);
+  line += L" -dsc=";
+  line += Flag(desktopShortcut);
+  line += L" -ssc=";
+  line += Flag(quickLaunch);
+  if (!languageTag.empty()) line += L" -inslang=\"" + languageTag + L"\"";
+  const std::wstring& extra = Settings().InstCmd;
+  if (!extra.empty()) line += L" " + extra;  // verbatim: the settings file's author quotes
+  if (!installFolder.empty()) {
+    line += L" -instdir=\"" + installFolder + L"\"";
+    line += L" /D=" + installFolder;  // unquoted and last, as silent installers expect
+  }
+  return line;
+}
+
+void CInstaller::Start() {
+  commandLine_ = MakeCommandLine();
+  RestartWorker(thread_, L"ABDEF", [this] { Run(); });
+}
+
+void CInstaller::Wait() {
+  if (thread_) thread_->WaitAndClose();
+}
+
+int CInstaller::Parse(std::wstring_view text) {
+  protocol::ChunkOutcome outcome = protocol::ParsePackageText(text, codePage_);
+  for (const protocol::Report& r : outcome.reports) {
+    if (r.key == L"ExePath=") OV_LOGS(L"ExePath: %s", r.text.c_str());
+    report_(r.code, r.number, r.text.c_str());
+  }
+  codePage_ = outcome.codePage;
+  if (outcome.hasVersion) version_ = outcome.version;
+  return outcome.result;
+}
+
+int CInstaller::Run() {
+  report_(IST_CODE_START, 0, L"");
+  report_(IST_CODE_PROGRESS, 0, L"");
+  child_ = LaunchChild(commandLine_);
+  if (!child_) {
+    report_(IST_CODE_FAIL, kFailLaunch, L"");
+    if (runEnded) runEnded();
+    return 0;
+  }
+  ChildOutputReader reader(*child_);
+  bool exited = false;
+  bool closingReport = false;
+  DWORD leftAtExit = 0;  // bytes in the pipe, not yet read, when the exit was seen
+  for (;;) {
+    // Reads block until output arrives or every writer has gone, so a
+    // descendant that inherited the output keeps this waiting (its lines
+    // belong to the run).
+    const ChildOutputReader::Chunk chunk = reader.Read();
+    if (chunk.ok && Parse(protocol::DecodeChunk(chunk.bytes, codePage_)) != protocol::kChunkOpen) break;
+    if (exited) {
+      // One more read after the exit, and then the rest of what the package
+      // wrote before it: a final line behind the first 1024 bytes must not
+      // turn a failure into a success. Later output of descendants is not
+      // waited for.
+      leftAtExit = chunk.ok ? leftAtExit - std::min<DWORD>(leftAtExit, static_cast<DWORD>(chunk.bytes.size())) : 0;
+      if (leftAtExit == 0) {
+        closingReport = true;
+        break;
+      }
+    } else if (!reader.ChildRunning()) {
+      exited = true;
+      leftAtExit = reader.BufferedBytes();
+    }
+    // A read that delivered nothing returns at once (the package closed its
+    // output but runs on): pause before asking again instead of spinning.
+    // After a read that delivered data there is nothing to wait for; waiting
+    // would only let output pile up and be cut at the read size.
+    if (chunk.bytes.empty()) ChildOutputReader::Pause();
+  }
+  WaitForSingleObject(child_->process(), INFINITE);
+  child_.reset();
+  if (closingReport) report_(INSTALL_SUCCESS, kExitedWithoutFinalLine, L"");
+  if (runEnded) runEnded();
+  return 0;
+}

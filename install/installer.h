@@ -1,0 +1,78 @@
+// CInstaller runs the downloaded product package silently and turns its
+// console lines into reports.
+//
+// Threads: the owner (the orchestrator) sets the fields and calls Start on
+// any one thread; Start waits for an earlier run's worker before starting
+// the next, so runs never overlap. Each run lives on its own worker thread
+// "ABDEF", which owns the child process and makes every report. A run ends
+// when the package has settled (a final line) or exited, and after the
+// package process is gone; there is no cancellation. The destructor waits
+// for the worker.
+//
+// Ways a run ends, each reported once:
+//   launch failed             -> IST_CODE_FAIL (2)
+//   "State=Fail" / "Error="   -> IST_CODE_FAIL (0 / 1000) from the parser
+//   "State=Success"           -> INSTALL_SUCCESS (0) from the parser
+//   exit without final line   -> INSTALL_SUCCESS (1)
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "install/console_protocol.h"
+#include "platform/phase_callback.h"
+
+namespace Utils {
+class ChildProcess;
+class Thread;
+}  // namespace Utils
+
+class CInstaller {
+ public:
+  // packageCommand is the package's full path already inside double quotes.
+  CInstaller(PhaseCallback report, std::wstring packageCommand, std::wstring installFolder, bool quickLaunch,
+             bool desktopShortcut, bool consoleUserIsAdmin);
+  ~CInstaller();
+  CInstaller(const CInstaller&) = delete;
+  CInstaller& operator=(const CInstaller&) = delete;
+
+  // Set by the owner before each Start; the run reads them without a lock.
+  std::wstring installFolder;
+  bool quickLaunch;
+  bool desktopShortcut;
+  bool consoleUserIsAdmin;
+  bool processIsElevated = true;
+  std::wstring languageTag;
+  // Called on the worker as the last thing of every run, once the package
+  // process is gone (the owner deletes the package file only then if it was
+  // still in use at the final report). Optional.
+  std::function<void()> runEnded;
+
+  // Composes the command line, waits for an earlier run, starts a new one.
+  void Start();
+
+  // Waits for the current run, if any, to end.
+  void Wait();
+
+  std::wstring MakeCommandLine() const;
+  const std::wstring& commandLine() const { return commandLine_; }
+
+  // Handles one decoded chunk with the package's key table; returns
+  // protocol::kChunkOpen, kChunkSuccess or kChunkFailure.
+  int Parse(std::wstring_view text);
+
+  protocol::Version installedVersion() const { return version_; }
+  int codePage() const { return codePage_; }
+
+ private:
+  int Run();
+
+  PhaseCallback report_;
+  std::wstring packageCommand_;
+  std::wstring commandLine_;
+  int codePage_ = 0;  // survives from one run to the next
+  protocol::Version version_;
+  std::unique_ptr<Utils::Thread> thread_;
+  std::unique_ptr<Utils::ChildProcess> child_;  // only while a run is under way
+};

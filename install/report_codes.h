@@ -1,0 +1,43 @@
+// Report codes of the package and uninstall phases, as the window and the
+// orchestrator receive them through PhaseCallback. The download phase's
+// codes (1001-1006) are the downloaders' own. Numbers are never reused:
+// 3006 and 5001 are retired and must stay unused.
+#pragma once
+
+#include <cstdint>
+
+// Package runner (CInstaller).
+inline constexpr int32_t IST_CODE_START = 2001;
+inline constexpr int32_t IST_CODE_PROGRESS = 2002;
+inline constexpr int32_t INSTALL_SUCCESS = 2003;
+inline constexpr int32_t IST_CODE_FAIL = 2004;
+
+// Information the package reports about what it installed.
+inline constexpr int32_t IST_INFO_INST_PATH = 3000;
+inline constexpr int32_t IST_INFO_EXE_PATH = 3001;
+inline constexpr int32_t IST_INFO_UNINST_EXE = 3002;
+inline constexpr int32_t IST_INFO_UNINST_EP = 3003;
+inline constexpr int32_t IST_INFO_START_URL = 3004;
+inline constexpr int32_t IST_INFO_STARTUP_STYLE = 3005;
+// 3006: retired.
+inline constexpr int32_t IST_INFO_TOP_SHOW_DETENTION = 3007;
+inline constexpr int32_t IST_INFO_FINISH_CLOSE_DETENTION = 3008;
+inline constexpr int32_t IST_INFO_MESSAGE = 3009;
+
+// Previous-version uninstaller (CUnInstaller).
+// 5001: retired.
+inline constexpr int32_t UNIST_CODE_PROGRESS = 5002;
+inline constexpr int32_t UNIST_CODE_SUCCESS = 5003;
+inline constexpr int32_t UNIST_CODE_FAIL = 5004;
+inline constexpr int32_t UNIST_CODE_ERROR = 5005;
+
+// Numbers carried by IST_CODE_FAIL, UNIST_CODE_FAIL and the success codes.
+inline constexpr double kFailLaunch = 2;         // pipe or process could not be created
+inline constexpr double kFailNoUninstaller = 1;  // UNIST_CODE_FAIL: the copy is missing
+inline constexpr double kFailPackageError = 1000;
+inline constexpr double kExitedWithoutFinalLine = 1;  // INSTALL_SUCCESS / UNIST_CODE_SUCCESS
+
+// Texts the runners send themselves.
+inline constexpr const wchar_t* kPackageFailText = L"安装包安装失败";
+inline constexpr const wchar_t* kUninstallFailText = L"安装包卸载失败";
+inline constexpr const wchar_t* kNoUninstallerText = L"可执行卸载文件不存在";

@@ -1,0 +1,81 @@
+// Shared by the runner tests: the substitute package, scratch folders,
+// scripts handed to the substitute, and a recorder of reports.
+#pragma once
+
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/phase_callback.h"
+
+namespace testing_support {
+
+struct Recorded {
+  int32_t code;
+  double number;
+  std::wstring text;
+  bool operator==(const Recorded&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const Recorded& r);
+
+// Collects reports from any thread; onReport (optional) runs in the
+// reporting thread before the report is stored.
+class Recorder {
+ public:
+  PhaseCallback Callback();
+  std::vector<Recorded> Reports() const;
+  void Clear();
+  std::function<void(const Recorded&)> onReport;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Recorded> reports_;
+};
+
+// The substitute program as a Windows path.
+std::wstring SubstituteExe();
+
+// A fresh folder under %TEMP%, removed with everything in it at the end.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+bool Exists(const std::wstring& path);
+
+// Writes the script (UTF-8) and names it in the variable until destroyed.
+class ScopedScript {
+ public:
+  ScopedScript(const wchar_t* variable, const std::wstring& file, const std::string& script);
+  ~ScopedScript();
+
+ private:
+  std::wstring variable_;
+};
+
+// Counts the runners' pauses between polls while alive (each still sleeps).
+class PauseCounter {
+ public:
+  PauseCounter();
+  ~PauseCounter();
+  static int count();
+};
+
+// Starts the installed sample product ("OndraVelqor.exe" in folder) with
+// its window hidden. The caller ends it by this handle and closes it; null
+// when it could not be started.
+HANDLE StartSampleProduct(const std::wstring& folder, DWORD* processId = nullptr);
+
+// "hex" command bytes for text that must arrive in one write.
+std::string HexCommand(const std::string& bytes);
+
+}  // namespace testing_support

@@ -1,0 +1,76 @@
+// CUnInstaller removes the previous version by running a copy of its
+// recorded uninstaller silently and following its console lines.
+//
+// Threads: the owner (the orchestrator) prepares the copy and calls Start on
+// its own thread; the run lives on the worker thread "UnInstaller", which
+// owns the child process and makes every report. One object serves one run.
+// The run ends when the uninstaller process has exited (its output is read
+// only while it runs, plus what it left in the pipe); there is no
+// cancellation. The destructor waits for the worker.
+//
+// Ways a run ends:
+//   the copy is missing             -> UNIST_CODE_FAIL (1, "可执行卸载文件不存在")
+//   launch failed                   -> UNIST_CODE_FAIL (2)
+//   "Error=" / "State=Fail" seen    -> UNIST_CODE_ERROR from the parser, no closing report
+//   "State=Success" seen            -> UNIST_CODE_SUCCESS (0) from the parser
+//   exit without a final line       -> UNIST_CODE_SUCCESS (1)
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/phase_callback.h"
+
+namespace Utils {
+class ChildProcess;
+class Thread;
+}  // namespace Utils
+
+class CUnInstaller {
+ public:
+  CUnInstaller(PhaseCallback report, std::wstring uninstallerPath, std::wstring previousFolder);
+  ~CUnInstaller();
+  CUnInstaller(const CUnInstaller&) = delete;
+  CUnInstaller& operator=(const CUnInstaller&) = delete;
+
+  // Composes the command line and starts the worker; returns at once.
+  void Start();
+
+  // Waits for the run, if any, to end. Called on the owner's thread only.
+  void Wait();
+
+  std::wstring MakeCommandLine() const;
+  const std::wstring& commandLine() const { return commandLine_; }
+
+  // Handles one decoded chunk with the uninstaller's key table; returns
+  // protocol::kChunkOpen, kChunkSuccess or kChunkFailure.
+  int Parse(std::wstring_view text);
+
+ private:
+  int Run();
+
+  PhaseCallback report_;
+  std::wstring commandLine_;
+  std::wstring uninstallerPath_;
+  std::wstring previousFolder_;
+  int codePage_ = 0;
+  std::unique_ptr<Utils::Thread> thread_;
+  std::unique_ptr<Utils::ChildProcess> child_;
+};
+
+// Where the recorded uninstaller is copied before it runs: the private
+// temporary folder followed by "\ONVelqor_un_asa.exe"; empty when that folder
+// can be neither found nor created.
+std::wstring UninstallerCopyPath();
+
+// The folder that holds the recorded uninstaller (the value of "_?="): the
+// path cut to 259 characters without its last component.
+std::wstring PreviousInstallFolder(const std::wstring& recordedUninstaller);
+
+struct UninstallPreparation {
+  std::wstring copyPath;        // what CUnInstaller runs
+  std::wstring previousFolder;  // its "_?=" value
+};
+// Copies the recorded uninstaller over any earlier copy. A failed copy is
+// not reported here: the run then finds no file and says so.
+UninstallPreparation PrepareUninstallerCopy(const std::wstring& recordedUninstaller);

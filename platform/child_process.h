@@ -1,0 +1,79 @@
+// A hidden console child with its standard handles redirected to three
+// anonymous pipes. The parent keeps only its own ends (the read ends of the
+// child's output and error, the write end of its input), so a read on the
+// output pipe breaks once the child and every descendant that inherited the
+// output have closed it.
+//
+// Ownership: one object belongs to one worker thread from creation to
+// release; nothing here is shared. Failures throw Utils::Exception, which
+// the runners catch at their own edge; it never crosses a folder boundary.
+#pragma once
+
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+namespace Utils {
+
+class Exception : public std::exception {
+ public:
+  explicit Exception(const std::wstring& message = std::wstring());
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;  // in the ANSI code page
+};
+
+// An anonymous pipe. Both ends are inheritable when created; the child's
+// end is handed over at start and the parent's end made private.
+struct Pipe {
+  HANDLE writeEnd = nullptr;  // first: what CreatePipe returns as the write end
+  HANDLE readEnd = nullptr;   // second
+  void Create();              // throws Utils::Exception
+  void Close();
+};
+
+class ChildProcess {
+ public:
+  // Longest command line CreateProcessW is given, without the terminator.
+  static constexpr size_t kMaxCommandLine = 1023;
+
+  ChildProcess() = default;
+  ~ChildProcess() { ReleaseHandles(); }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Call in this order, then Start. Each throws Utils::Exception.
+  void CreateErrorPipe() { error_.Create(); }
+  void CreateOutputPipe() { output_.Create(); }
+  void CreateInputPipe() { input_.Create(); }
+
+  // Starts the child hidden with the pipes as its standard handles, then
+  // closes the child's ends here. Throws Utils::Exception when the command
+  // line exceeds kMaxCommandLine or the process cannot be started; the pipes
+  // then stay open until ReleaseHandles.
+  void Start(const std::wstring& commandLine);
+
+  // Closes every handle still held; safe to call more than once.
+  void ReleaseHandles();
+
+  HANDLE outputReadEnd() const { return output_.readEnd; }
+  HANDLE process() const { return info_.hProcess; }
+  DWORD processId() const { return info_.dwProcessId; }
+
+  // For tests of the handle rules.
+  const Pipe& errorPipe() const { return error_; }
+  const Pipe& outputPipe() const { return output_; }
+  const Pipe& inputPipe() const { return input_; }
+  HANDLE thread() const { return info_.hThread; }
+
+ private:
+  wchar_t commandLine_[kMaxCommandLine + 1] = {};  // CreateProcessW may write into it
+  Pipe error_;
+  Pipe output_;
+  Pipe input_;
+  PROCESS_INFORMATION info_ = {};
+};
+
+}  // namespace Utils

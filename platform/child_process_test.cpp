@@ -1,0 +1,108 @@
+#include "platform/child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+bool IsOpen(HANDLE h) {
+  DWORD flags = 0;
+  return h && GetHandleInformation(h, &flags);
+}
+
+bool IsInheritable(HANDLE h) {
+  DWORD flags = 0;
+  return GetHandleInformation(h, &flags) && (flags & HANDLE_FLAG_INHERIT);
+}
+
+void CreatePipes(Utils::ChildProcess& child) {
+  child.CreateErrorPipe();
+  child.CreateOutputPipe();
+  child.CreateInputPipe();
+}
+
+// Reads until the pipe breaks; returns what arrived and the final error.
+std::string ReadAll(HANDLE pipe, DWORD& lastError) {
+  std::string out;
+  char buffer[256];
+  DWORD n = 0;
+  while (ReadFile(pipe, buffer, sizeof(buffer), &n, nullptr)) out.append(buffer, n);
+  lastError = GetLastError();
+  return out;
+}
+
+TEST(ChildProcess, MissingProgramThrowsAndReleaseClosesAllSixPipeHandles) {
+  Utils::ChildProcess child;
+  CreatePipes(child);
+  const HANDLE handles[] = {child.errorPipe().writeEnd, child.errorPipe().readEnd, child.outputPipe().writeEnd,
+                            child.outputPipe().readEnd, child.inputPipe().writeEnd, child.inputPipe().readEnd};
+  for (HANDLE h : handles) {
+    EXPECT_TRUE(IsOpen(h));
+    EXPECT_TRUE(IsInheritable(h) || h == child.outputPipe().readEnd || h == child.errorPipe().readEnd ||
+                h == child.inputPipe().writeEnd);
+  }
+  EXPECT_THROW(child.Start(L"C:\\no\\such\\program.exe /S"), Utils::Exception);
+  for (HANDLE h : handles) EXPECT_TRUE(IsOpen(h)) << "pipes stay open until the release";
+  EXPECT_EQ(child.process(), nullptr);
+  child.ReleaseHandles();
+  for (HANDLE h : handles) EXPECT_FALSE(IsOpen(h));
+  EXPECT_EQ(child.outputPipe().readEnd, nullptr);
+  child.ReleaseHandles();  // twice is harmless
+}
+
+TEST(ChildProcess, ParentKeepsOnlyItsOwnPrivateEnds) {
+  Utils::ChildProcess child;
+  CreatePipes(child);
+  child.Start(L"cmd.exe /c echo hello from the child");
+  EXPECT_EQ(child.outputPipe().writeEnd, nullptr);
+  EXPECT_EQ(child.errorPipe().writeEnd, nullptr);
+  EXPECT_EQ(child.inputPipe().readEnd, nullptr);
+  for (HANDLE h : {child.outputPipe().readEnd, child.errorPipe().readEnd, child.inputPipe().writeEnd}) {
+    EXPECT_TRUE(IsOpen(h));
+    EXPECT_FALSE(IsInheritable(h));
+  }
+  EXPECT_TRUE(IsOpen(child.process()));
+  EXPECT_TRUE(IsOpen(child.thread()));
+  DWORD error = 0;
+  const std::string out = ReadAll(child.outputReadEnd(), error);
+  EXPECT_NE(out.find("hello from the child"), std::string::npos) << out;
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_BROKEN_PIPE));
+  EXPECT_EQ(WaitForSingleObject(child.process(), 10000), WAIT_OBJECT_0);
+}
+
+TEST(ChildProcess, SilentChildBreaksThePipeAtOnceAndKeepsItsExitCode) {
+  Utils::ChildProcess child;
+  CreatePipes(child);
+  child.Start(L"cmd.exe /c exit 5");
+  ASSERT_EQ(WaitForSingleObject(child.process(), 10000), WAIT_OBJECT_0);
+  char byte;
+  DWORD n = 0;
+  EXPECT_FALSE(ReadFile(child.outputReadEnd(), &byte, 1, &n, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeProcess(child.process(), &code));
+  EXPECT_EQ(code, 5u);
+}
+
+TEST(ChildProcess, CommandLineOf1023CharactersStartsAndOf1024Throws) {
+  const std::wstring prefix = L"cmd.exe /c exit 0 ";
+  const std::wstring fits = prefix + std::wstring(1023 - prefix.size(), L'x');
+  {
+    Utils::ChildProcess child;
+    CreatePipes(child);
+    EXPECT_NO_THROW(child.Start(fits));
+    EXPECT_EQ(WaitForSingleObject(child.process(), 10000), WAIT_OBJECT_0);
+  }
+  Utils::ChildProcess child;
+  CreatePipes(child);
+  EXPECT_THROW(child.Start(fits + L"x"), Utils::Exception);
+  EXPECT_EQ(child.process(), nullptr);
+}
+
+TEST(Exception, CarriesAnAnsiMessage) {
+  EXPECT_STREQ(Utils::Exception().what(), "");
+  EXPECT_STREQ(Utils::Exception(L"pipe").what(), "pipe");
+}
+
+}  // namespace

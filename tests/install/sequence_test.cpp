@@ -1,0 +1,513 @@
+// The whole sequence from one CDownloadInstaller::Start: the recorded
+// uninstaller (the substitute's "uninst.ep"), a real download from nginx or
+// the fault server, and the downloaded substitute package run as the real
+// child, which installs the sample product.
+#include "install/download_installer.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <regex>
+
+#include "analytics/installer_events.h"
+#include "app/settings.h"
+#include "download/verify.h"
+#include "install/installer.h"
+#include "install/report_codes.h"
+#include "install/runner_test_support.h"
+#include "platform/strings.h"
+#include "tests/download/harness.h"
+
+namespace {
+
+using testing_support::Exists;
+using testing_support::Recorded;
+using testing_support::ScopedScript;
+using testing_support::ScratchFolder;
+using Reports = std::vector<Recorded>;
+using Utils::WideToUtf8;
+
+const Recorded kDownloadStart{DL_CODE_START, 1, L""}, kDownloaded{DL_CODE_SUCCESS, 0, L"LibCurl"},
+    kUninstallLaunched{UNIST_CODE_PROGRESS, 0, L""};
+
+// The reports of the built-in package script for this folder.
+Reports PackageReports(const std::wstring& folder) {
+  return {{IST_CODE_START, 0, L""},
+          {IST_CODE_PROGRESS, 0, L""},
+          {IST_CODE_PROGRESS, 0.1, L""},
+          {IST_CODE_PROGRESS, 0.6, L""},
+          {IST_INFO_INST_PATH, 0, folder},
+          {IST_INFO_EXE_PATH, 0, folder + L"\\OndraVelqor.exe"},
+          {IST_INFO_UNINST_EP, 0, folder + L"\\uninst.ep"},
+          {IST_INFO_STARTUP_STYLE, 2, L""},
+          {IST_CODE_PROGRESS, 1, L""},
+          {INSTALL_SUCCESS, 0, L""}};
+}
+
+// ... and of the built-in uninstaller script.
+const Reports kUninstalled{kUninstallLaunched, {5002, 0.3, L""}, {5002, 1, L""}, {UNIST_CODE_SUCCESS, 0, L""}};
+
+Reports Concat(std::initializer_list<Reports> parts) {
+  Reports all;
+  for (const Reports& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+bool Eventually(const std::function<bool()>& condition) {
+  for (int i = 0; i < 1000 && !condition(); ++i) Sleep(10);
+  return condition();
+}
+
+bool EndsSequence(int32_t code) {
+  return code == INSTALL_SUCCESS || code == IST_CODE_FAIL || code == DL_CODE_FAIL || code == UNIST_CODE_FAIL ||
+         code == UNIST_CODE_ERROR;
+}
+
+// Plays the window: records every report and knows when a sequence ended.
+class Window {
+ public:
+  PhaseCallback Callback() {
+    return [this](int32_t code, double number, const wchar_t* text) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      reports_.push_back({code, number, text ? text : L""});
+      changed_.notify_all();
+    };
+  }
+  // Waits for an ending report after the first `after` reports; its index.
+  size_t WaitForEnd(size_t after) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    size_t found = SIZE_MAX;
+    changed_.wait_for(lock, std::chrono::seconds(120), [&] {
+      for (size_t i = after; i < reports_.size(); ++i)
+        if (EndsSequence(reports_[i].code)) return (found = i), true;
+      return false;
+    });
+    return found;
+  }
+  // The reports with the download's progress runs left out: how many a
+  // download makes depends on its speed. The left-out ones must be sane.
+  Reports Collapsed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Reports out;
+    for (const Recorded& r : reports_) {
+      if (r.code != DL_CODE_PROGRESS) out.push_back(r);
+      else EXPECT_TRUE(r.number >= 0 && r.number <= 1 && r.text.empty()) << r;
+    }
+    return out;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reports_.clear();
+  }
+  size_t size() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reports_.size();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  Reports reports_;
+};
+
+class SequenceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { saved_ = Settings(); }
+  void TearDown() override { Settings() = saved_; }
+
+  std::unique_ptr<CDownloadInstaller> Make(const std::string& url, const std::wstring& recordedUninstaller = {}) {
+    auto orchestrator = std::make_unique<CDownloadInstaller>(window_.Callback(), L"", L"", L"", true, true, true);
+    orchestrator->Init(Utils::Utf8ToWide(url), L"", recordedUninstaller, target_, true, true, false, false, L"");
+    return orchestrator;
+  }
+  // Starts and waits for the sequence's end; an uninstall error is final
+  // only once its run is over (a success may still follow from it).
+  void StartAndFinish(CDownloadInstaller& orchestrator) {
+    orchestrator.Start();
+    Finish(orchestrator);
+  }
+  void Finish(CDownloadInstaller& orchestrator) {
+    for (size_t end = window_.WaitForEnd(0);; end = window_.WaitForEnd(end + 1)) {
+      ASSERT_NE(end, SIZE_MAX) << "no end in time";
+      if (window_.Collapsed().back().code != UNIST_CODE_ERROR) break;
+      orchestrator.WaitForUninstallRun();
+      if (window_.Collapsed().back().code == UNIST_CODE_ERROR) break;
+    }
+  }
+  // The substitute served by nginx below its md5, as the package server does.
+  std::string ServePackage() {
+    const std::filesystem::path staging = dltest::NginxRoot() / "staging" / "OndraVelqorSetup_pkg.exe";
+    dltest::WriteFile(staging, dltest::ReadFile(testing_support::SubstituteExe()));
+    const std::string md5 = download::FileMd5(staging.wstring());
+    std::filesystem::create_directories(dltest::NginxRoot() / md5);
+    std::filesystem::rename(staging, dltest::NginxRoot() / md5 / "OndraVelqorSetup_pkg.exe");
+    return dltest::NginxBase() + "/" + md5 + "/OndraVelqorSetup_pkg.exe";
+  }
+  // Installs the sample product with the substitute package directly.
+  std::wstring InstallSampleProduct() {
+    testing_support::Recorder ignored;
+    CInstaller(ignored.Callback(), L"\"" + testing_support::SubstituteExe() + L"\"", target_, true, true, false).Start();
+    return target_ + L"\\uninst.ep";
+  }
+  std::wstring Package() const { return target_ + L"\\__Package_Velqor.exe"; }
+
+  InstallerSettings saved_;
+  dltest::FastTiming timing_;
+  ScratchFolder folder_;
+  // Two levels that do not exist yet: the download's start creates them.
+  const std::wstring target_ = folder_ / L"Apps\\ONVelqor";
+  Window window_;
+};
+
+TEST_F(SequenceTest, CleanInstallStartsWithTheDownload) {
+  // A recorded uninstaller that is gone is not run.
+  auto orchestrator = Make(ServePackage(), folder_ / L"gone\\uninst.ep");
+  StartAndFinish(*orchestrator);
+  EXPECT_EQ(orchestrator->packagePath(), Package());
+  orchestrator.reset();  // waits for the package run
+  EXPECT_EQ(window_.Collapsed(), Concat({{kDownloadStart, kDownloaded}, PackageReports(target_)}));
+  EXPECT_TRUE(Exists(target_ + L"\\OndraVelqor.exe"));
+  EXPECT_TRUE(Exists(target_ + L"\\uninst.ep"));
+  EXPECT_FALSE(Exists(Package()));
+  EXPECT_EQ(CDownloadInstaller::LastPackagePath(), Package());
+}
+
+TEST_F(SequenceTest, UpgradeUninstallsFirst) {
+  const std::wstring recorded = InstallSampleProduct();
+  ASSERT_TRUE(Exists(recorded));
+  auto orchestrator = Make(ServePackage(), recorded);
+  StartAndFinish(*orchestrator);
+  orchestrator.reset();
+  EXPECT_EQ(window_.Collapsed(), Concat({kUninstalled, {kDownloadStart, kDownloaded}, PackageReports(target_)}));
+  EXPECT_TRUE(Exists(target_ + L"\\OndraVelqor.exe"));
+  EXPECT_FALSE(Exists(Package()));
+}
+
+TEST_F(SequenceTest, UninstallOutcomes) {
+  const std::string url = ServePackage();
+  struct Case {
+    const char* name;
+    std::string script;      // the uninstaller's, when it runs
+    bool lockRecorded;       // the copy cannot be made
+    bool recordedIsText;     // the copy is no program
+    Reports uninstall;       // what the uninstall reports
+    bool downloads;
+  } cases[] = {
+      {"copy fails", "", true, false, {{UNIST_CODE_FAIL, 1, L"可执行卸载文件不存在"}}, false},
+      {"launch fails", "", false, true, {kUninstallLaunched, {UNIST_CODE_FAIL, 2, L""}}, false},
+      {"error", "say Error=boom\n", false, false, {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"boom"}}, false},
+      {"fail", "say State=Fail\n", false, false, {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"安装包卸载失败"}}, false},
+      // The orchestrator follows the reports: a success from the same run still downloads.
+      {"error then success",
+       "say Error=late\nsleep 300\nsay State=Success\n",
+       false,
+       false,
+       {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"late"}, {UNIST_CODE_SUCCESS, 0, L""}},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::wstring recorded = InstallSampleProduct();
+    if (c.recordedIsText) {
+      recorded = folder_ / L"uninst-text.ep";
+      dltest::WriteFile(recorded, "this is not a program\r\n");
+    }
+    HANDLE lock = c.lockRecorded ? CreateFileW(recorded.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                 : INVALID_HANDLE_VALUE;
+    std::unique_ptr<ScopedScript> script;
+    if (!c.script.empty()) script = std::make_unique<ScopedScript>(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", c.script);
+    window_.Clear();
+    auto orchestrator = Make(url, recorded);
+    StartAndFinish(*orchestrator);
+    orchestrator.reset();  // waits for every run: nothing may follow
+    if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+    const Reports expected =
+        c.downloads ? Concat({c.uninstall, {kDownloadStart, kDownloaded}, PackageReports(target_)}) : c.uninstall;
+    EXPECT_EQ(window_.Collapsed(), expected);
+  }
+}
+
+// A failed download deletes its package and the one remembered from an
+// earlier end; the window's second Start then reuses the downloader.
+TEST_F(SequenceTest, DownloadFailureThenSecondStart) {
+  const std::string url = ServePackage();
+  const std::filesystem::path served = dltest::NginxRoot() / url.substr(url.find('/', 7) + 1);
+  const std::filesystem::path hidden = served.wstring() + L".hidden";
+  std::filesystem::rename(served, hidden);  // 404 for now
+
+  ScratchFolder earlierFolder;
+  const std::wstring earlierPackage = earlierFolder / L"__Package_Velqor.exe";
+  {
+    Window earlierWindow;
+    CDownloadInstaller earlier(earlierWindow.Callback(), L"", L"", L"", true, true, true);
+    earlier.Init(Utils::Utf8ToWide(url), L"", L"", earlierFolder.path(), true, true, false, false, L"");
+    earlier.Start();
+    ASSERT_NE(earlierWindow.WaitForEnd(0), SIZE_MAX);
+    ASSERT_EQ(earlierWindow.Collapsed().back().code, DL_CODE_FAIL);
+  }
+  ASSERT_EQ(CDownloadInstaller::LastPackagePath(), earlierPackage);
+  dltest::WriteFile(earlierPackage, "left behind");
+
+  auto orchestrator = Make(url);
+  StartAndFinish(*orchestrator);
+  const Reports failed = window_.Collapsed();
+  ASSERT_EQ(failed.size(), 2u);
+  EXPECT_EQ(failed.front(), kDownloadStart);
+  EXPECT_EQ(failed.back().code, DL_CODE_FAIL);
+  EXPECT_EQ(failed.back().text, L"LibCurl");
+  // The window hears of the failure first; the clean-up follows on the
+  // downloader's thread.
+  EXPECT_TRUE(Eventually([&] { return CDownloadInstaller::LastPackagePath() == Package(); }));
+  EXPECT_FALSE(Exists(Package()));
+  EXPECT_FALSE(Exists(earlierPackage));
+
+  // What the window sends to analytics for that failure, with the real
+  // write test and the real free space of the package's drive.
+  struct Sink : InstallerEventSink {
+    void Task(const std::wstring& name, const std::wstring& reason, float, const std::wstring& ab) override {
+      tasks.push_back({name, reason, ab});
+    }
+    void Click(const std::wstring&, const std::wstring&) override {}
+    void View(const std::wstring&, const std::wstring&) override {}
+    void Crash(const std::wstring&) override {}
+    std::vector<std::array<std::wstring, 3>> tasks;
+  } sink;
+  InstallerEventSink* previous = SetInstallerEventSink(&sink);
+  const ReportRecord report{failed.back().code, failed.back().number, failed.back().text};
+  orchestrator->ReportDownloadFailure(report, {{L"AB", L"IN"}});
+  std::filesystem::create_directories(std::filesystem::path(Package()));  // nothing can be written there now
+  orchestrator->ReportDownloadFailure(report, {{L"AB", L"IN"}});
+  std::filesystem::remove(std::filesystem::path(Package()));
+  CDownloadInstaller::ReportFailureReason({DL_CODE_NOTICE, 0, L"curl文件md5校验失败"}, true, {{L"AB", L"IN"}});
+  CDownloadInstaller::ReportFailureReason({IST_CODE_FAIL, 1000, L"x"}, false, {{L"AB", L"IN"}});
+  SetInstallerEventSink(previous);
+  ASSERT_EQ(sink.tasks.size(), 4u);
+  EXPECT_EQ(sink.tasks[2], (std::array<std::wstring, 3>{L"下载失败原因", L":1.code=0；2.msg=curl文件md5校验失败", L"IN"}));
+  EXPECT_EQ(sink.tasks[3], (std::array<std::wstring, 3>{L"安装失败原因", L":1.code=1000；2.msg=x", L"IN"}));
+  sink.tasks.resize(2);
+  ULARGE_INTEGER available = {}, total, totalFree;
+  ASSERT_TRUE(GetDiskFreeSpaceExW(target_.substr(0, 2).c_str(), &available, &total, &totalFree));
+  ASSERT_EQ(sink.tasks.size(), 2u);
+  const std::wregex text(L"1\\.code=(-?\\d+)；2\\.msg=LibCurl；3\\.缓存磁盘容量=(\\d+\\.\\d\\d)G；4\\.缓存读写权限=(可读|无权限)"
+                         L"；5\\.服务器连接状态code=\\d+");
+  for (size_t i = 0; i < 2; ++i) {
+    const auto& [name, reason, ab] = sink.tasks[i];
+    EXPECT_EQ(name, L"下载失败原因");
+    EXPECT_EQ(ab, L"IN");
+    std::wsmatch match;
+    ASSERT_TRUE(std::regex_match(reason, match, text)) << WideToUtf8(reason);
+    EXPECT_EQ(match[1].str(), std::to_wstring(static_cast<long>(report.number)));
+    EXPECT_NEAR(std::stod(match[2].str()), available.QuadPart / 1073741824.0, 0.05);
+    EXPECT_EQ(match[3].str(), i == 0 ? L"可读" : L"无权限");
+  }
+  EXPECT_FALSE(Exists(Package())) << "the write test leaves nothing behind";
+
+  // The user retries once the package is there.
+  std::filesystem::rename(hidden, served);
+  window_.Clear();
+  orchestrator->Start();
+  Finish(*orchestrator);
+  orchestrator.reset();
+  EXPECT_EQ(window_.Collapsed(), Concat({{kDownloadStart, kDownloaded}, PackageReports(target_)}));
+  EXPECT_FALSE(Exists(Package()));
+}
+
+TEST_F(SequenceTest, InstallFailureDeletesThePackage) {
+  const std::string url = ServePackage();
+  struct Case {
+    const char* script;
+    Recorded failure;
+  } cases[] = {
+      {"say Progress=0.2\nsay Error=disk full\n", {IST_CODE_FAIL, 1000, L"disk full"}},
+      {"say State=Fail\nsleep 500\n", {IST_CODE_FAIL, 0, L"安装包安装失败"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    ScopedScript script(L"OV_PACKAGE_SCRIPT", folder_ / L"pkg.txt", c.script);
+    window_.Clear();
+    auto orchestrator = Make(url);
+    StartAndFinish(*orchestrator);
+    orchestrator.reset();
+    Reports expected{kDownloadStart, kDownloaded, {IST_CODE_START, 0, L""}, {IST_CODE_PROGRESS, 0, L""}};
+    if (c.failure.number == 1000) expected.push_back({IST_CODE_PROGRESS, 0.2, L""});
+    expected.push_back(c.failure);
+    EXPECT_EQ(window_.Collapsed(), expected);
+    EXPECT_FALSE(Exists(Package()));
+    EXPECT_EQ(CDownloadInstaller::LastPackagePath(), Package());
+  }
+}
+
+// The fault server serves the real package, flipping one byte the first
+// time: the url-md5 check fails, the downloader asks for a retry and the
+// orchestrator starts it again from inside that report (for the segmented
+// downloader, from its waiting thread, which the new attempt joins).
+TEST_F(SequenceTest, RetryAfterMd5Mismatch) {
+  std::string hostPath = WideToUtf8(testing_support::SubstituteExe().substr(2));  // Wine's Z: is the host's root
+  for (char& c : hostPath)
+    if (c == '\\') c = '/';
+  struct Case {
+    int type;
+    const char* name;
+    const wchar_t* notice;
+  } cases[] = {{1, "md5retry", L"curl文件md5校验失败"}, {3, "mtmd5retry", L"mtcurl文件md5校验失败"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    Settings().DownloadType = c.type;
+    const std::string md5 = dltest::AddScenario(std::string(R"({"name": ")") + c.name + R"(", "file": ")" + hostPath +
+                                                R"(", "get": [{"corrupt": 4096}, {}]})");
+    window_.Clear();
+    auto orchestrator = Make(dltest::PackageUrl(c.name, md5));
+    StartAndFinish(*orchestrator);
+    orchestrator.reset();
+    EXPECT_EQ(window_.Collapsed(),
+              Concat({{kDownloadStart, {DL_CODE_NOTICE, 0, c.notice}, {DL_CODE_RETRY, 0, L"LibCurl"}, kDownloadStart,
+                       kDownloaded},
+                      PackageReports(target_)}));
+    EXPECT_GE(dltest::CountRequests(dltest::Requests(c.name), "GET"), 2);
+    EXPECT_FALSE(Exists(Package()));
+  }
+}
+
+// Closing the window while the old version is being removed: destruction
+// waits for the uninstaller, and its late success starts no download on a
+// half-destroyed orchestrator.
+TEST_F(SequenceTest, DestructionDuringUninstallStartsNothing) {
+  const std::wstring recorded = InstallSampleProduct();
+  ScopedScript script(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", "sleep 500\nsay State=Success\n");
+  auto orchestrator = Make(ServePackage(), recorded);
+  orchestrator->Start();
+  orchestrator.reset();
+  EXPECT_EQ(window_.Collapsed(), (Reports{kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}));
+  EXPECT_FALSE(Exists(Package()));
+}
+
+// With InsNew, Start waits on the caller's thread while the product runs:
+// the old uninstaller could not remove it.
+HANDLE g_product = nullptr;
+int g_looks = 0;
+size_t g_reportsWhileWaiting = 0;
+Window* g_window = nullptr;
+void EndProductOnThirdLook() {
+  g_reportsWhileWaiting += g_window->size();
+  if (++g_looks == 3) {
+    TerminateProcess(g_product, 0);  // we started it: end it by its handle
+    WaitForSingleObject(g_product, 10000);
+  }
+}
+
+TEST_F(SequenceTest, InsNewWaitsForTheRunningProduct) {
+  const std::wstring recorded = InstallSampleProduct();
+  DWORD productId = 0;
+  g_product = testing_support::StartSampleProduct(target_, &productId);
+  ASSERT_TRUE(g_product);
+  g_window = &window_;
+  EXPECT_EQ(FindProcessByName(L"OndraVelqor.exe"), productId);
+  EXPECT_EQ(FindProcessByName(L"ondravelqor.exe"), 0u) << "the name is compared exactly";
+  EXPECT_EQ(FindProcessByName(L"OndraVelqor"), 0u);
+
+  Settings().InsNew = true;
+  const auto previous = CDownloadInstaller::SetProductWaitPause(&EndProductOnThirdLook);
+  auto orchestrator = Make(ServePackage(), recorded);
+  StartAndFinish(*orchestrator);
+  CDownloadInstaller::SetProductWaitPause(previous);
+  orchestrator.reset();
+  CloseHandle(g_product);
+  EXPECT_GE(g_looks, 3);
+  EXPECT_EQ(g_reportsWhileWaiting, 0u);
+  EXPECT_EQ(window_.Collapsed(), Concat({kUninstalled, {kDownloadStart, kDownloaded}, PackageReports(target_)}));
+}
+
+// The download type picks the downloader; a URL without url-md5 shows which
+// one ran (the libcurl ones say so in their notice, the system one checks
+// nothing).
+TEST_F(SequenceTest, DownloadTypeSelectsTheDownloader) {
+  const std::string withMd5 = ServePackage();
+  const std::string plain = dltest::NginxBase() + "/plain/pkg.exe";
+  std::filesystem::create_directories(dltest::NginxRoot() / "plain");
+  std::filesystem::copy_file(dltest::NginxRoot() / withMd5.substr(withMd5.find('/', 7) + 1),
+                             dltest::NginxRoot() / "plain" / "pkg.exe");
+  struct Case {
+    int type;
+    Reports download;
+  } cases[] = {
+      {2, {kDownloadStart, {DL_CODE_SUCCESS, 0, L"URLDownloadToFile"}}},
+      {3, {kDownloadStart, {DL_CODE_NOTICE, 0, L"mtcurl获取url-md5失败"}, kDownloaded}},
+      {7, {kDownloadStart, {DL_CODE_NOTICE, 0, L"curl获取url-md5失败"}, kDownloaded}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    Settings().DownloadType = c.type;
+    auto orchestrator = Make(plain);
+    // A second Start serves again (the system downloader runs only once,
+    // so it is replaced; the libcurl ones are reused).
+    for (int run = 0; run < 2; ++run) {
+      SCOPED_TRACE(run);
+      window_.Clear();
+      StartAndFinish(*orchestrator);
+      EXPECT_TRUE(Eventually([&] { return !Exists(Package()); }));
+      EXPECT_EQ(window_.Collapsed(), Concat({c.download, PackageReports(target_)}));
+    }
+    orchestrator.reset();
+  }
+}
+
+}  // namespace
+
+// The console driver of the demo: one line per report, exit code 0 only
+// for an installation that succeeded.
+namespace {
+
+struct DriverRun {
+  DWORD exitCode = 0;
+  std::string output;
+};
+
+DriverRun RunDriver(const std::wstring& arguments, const std::wstring& outputFile) {
+  std::wstring driver = Utils::Utf8ToWide(OV_ORCHESTRATE_EXE);
+  for (wchar_t& c : driver)
+    if (c == L'/') c = L'\\';
+  std::wstring line = L"\"Z:" + driver + L"\" " + arguments;
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  const HANDLE out = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOW startup = {sizeof(startup)};
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
+  PROCESS_INFORMATION process = {};
+  DriverRun run;
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                     &process)) {
+    WaitForSingleObject(process.hProcess, 120000);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(out);
+  run.output = dltest::ReadFile(outputFile);
+  return run;
+}
+
+TEST_F(SequenceTest, ConsoleDriverPrintsEveryReport) {
+  const std::string url = ServePackage();
+  const DriverRun installed =
+      RunDriver(L"--url " + Utils::Utf8ToWide(url) + L" --folder \"" + target_ + L"\"", folder_ / L"out1.txt");
+  EXPECT_EQ(installed.exitCode, 0u);
+  const std::string folder = WideToUtf8(target_);
+  EXPECT_EQ(installed.output, "1001 1 \n1003 0 LibCurl\n2001 0 \n2002 0 \n2002 0.1 \n2002 0.6 \n3000 0 " + folder +
+                                  "\n3001 0 " + folder + "\\OndraVelqor.exe\n3003 0 " + folder +
+                                  "\\uninst.ep\n3005 2 \n2002 1 \n2003 0 \n");
+
+  ScopedScript script(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", "say State=Fail\n");
+  const DriverRun failed = RunDriver(L"--url " + Utils::Utf8ToWide(url) + L" --folder \"" + target_ +
+                                         L"\" --uninstaller \"" + target_ + L"\\uninst.ep\"",
+                                     folder_ / L"out2.txt");
+  EXPECT_EQ(failed.exitCode, 1u);
+  EXPECT_EQ(failed.output, "5002 0 \n5005 0 安装包卸载失败\n");
+}
+
+}  // namespace
