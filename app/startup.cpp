@@ -5,6 +5,7 @@
 #include "analytics/installer_events.h"
 #include "app/settings.h"
 #include "platform/log.h"
+#include "ui/skin_frame.h"
 
 namespace {
 
@@ -86,9 +87,11 @@ int RunInstaller(HINSTANCE instance) {
           settings.IsEnableAppAnalytics, settings.InsNew, settings.LanguageIndex, settings.InstCmd.c_str(),
           settings.HttpReady);
 
-  // Skin toolkit set-up, the main window and its modal loop run here
-  // (window subsystem: RunMainWindow); until then start-up ends at this point.
-  (void)instance;
+  // Skin toolkit: module handle, 7z skin archive, drop-shadow window class.
+  PrepareSkinToolkit(instance);
+
+  // The main window and its modal loop run here (window subsystem:
+  // RunMainWindow); until then start-up ends at this point.
 
   // Shutdown: the tracker makes its last posting attempts (only when
   // analytics are on now), before libcurl goes.

@@ -7,10 +7,12 @@ ov_wine_up() {
     wineboot --init >/dev/null 2>&1 || true
     wineserver -w
   fi
-  # Prefix settings, applied again whenever this list changes.
+  # Prefix settings, applied again whenever this list changes. regedit reads
+  # a REGEDIT4 file as ANSI, which garbles the Chinese font name: the file
+  # handed to it is version 5, in UTF-16.
   local settings="$1/wine-settings.reg"
   cat > "$settings" <<'REG'
-REGEDIT4
+Windows Registry Editor Version 5.00
 
 ; Chinese UI text: map the skin's font names onto an installed CJK font.
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
@@ -22,9 +24,15 @@ REGEDIT4
 ; A crashing program prints its backtrace and ends instead of waiting on a dialog.
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
+
+; Unmanaged windows: there is no window manager on the virtual display, and
+; Wine would wait about two seconds for one whenever a window is hidden.
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
 REG
   if ! cmp -s "$settings" "$WINEPREFIX/.ov-settings.reg"; then
-    wine regedit /S "$(winepath -w "$settings" 2>/dev/null)" >/dev/null 2>&1 || true
+    { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$settings"; } > "$settings.utf16"
+    wine regedit /S "$(winepath -w "$settings.utf16" 2>/dev/null)" >/dev/null 2>&1 || true
     wineserver -w
     cp "$settings" "$WINEPREFIX/.ov-settings.reg"
   fi

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Window benchmarks, side by side in one run (the Wine environment is up):
+#  - process start to the first painted frame of a dialog (skinview showing
+#    "exitTipWnd.xml" from the embedded skin archive) against a minimal
+#    Win32 window program; median of alternating runs;
+#  - the size of the installer exe against its budget.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/../.." && pwd)
+build=${OV_BUILD_DIR:-$here/build}
+runs=${OV_BENCH_RUNS:-9}
+
+elapsed_ms() {
+  local t0 t1
+  t0=$(date +%s%N)
+  wine "$@" >/dev/null 2>&1 || true
+  t1=$(date +%s%N)
+  echo $(((t1 - t0) / 1000000))
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+ours=() ref=()
+elapsed_ms "$build/tools/skinview/minimal_window.exe" >/dev/null  # warm the file cache
+for _ in $(seq "$runs"); do
+  ours+=("$(elapsed_ms "$build/tools/skinview/skinview.exe" --dialog exitTipWnd.xml --first-paint)")
+  ref+=("$(elapsed_ms "$build/tools/skinview/minimal_window.exe")")
+done
+o=$(printf '%s\n' "${ours[@]}" | median)
+r=$(printf '%s\n' "${ref[@]}" | median)
+echo "| first painted dialog frame from process start (ms, median of $runs) | $o | $r (minimal Win32 window) | $(awk -v a="$o" -v b="$r" 'BEGIN { printf "%.2f", a / b }') | ≤ 1.5 |"
+
+size=$(stat -c %s "$build/app/OndraVelqorSetup.exe")
+budget=1572864
+echo "| installer exe size (bytes) | $size | $budget (budget) | $(awk -v a="$size" -v b="$budget" 'BEGIN { printf "%.2f", a / b }') | ≤ 1.0 (1.5 MB) |"
+
+# The 30 ms animation of the progress page: frames shown against the
+# timer's count, and the private memory it adds while running.
+read -r frames expected growth < <(wine "$build/tools/skinview/skinview.exe" --window mainWnd.xml --page 2 \
+  --measure-animation 5 2>/dev/null | tr -d '\r' | sed -n 's/^frames=\([0-9]*\) expected=\([0-9]*\) growth-kb=\(-\?[0-9]*\)$/\1 \2 \3/p')
+echo "| progress animation: frames shown in 5 s at a 30 ms period | $frames | $expected (timer periods) | $(awk -v a="$frames" -v b="$expected" 'BEGIN { printf "%.2f", a / b }') | ≥ 0.95 |"
+echo "| progress animation: private memory growth over 5 s (KB) | $growth | 0 | — | ≈ 0 |"

@@ -1,0 +1,412 @@
+#include "toolkit/manager.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "toolkit/attributes.h"
+#include "toolkit/controls.h"
+
+namespace skin {
+
+PaintManager::PaintManager() = default;
+
+PaintManager::~PaintManager() {
+  Control* root = root_;
+  root_ = nullptr;
+  delete root;  // controls reap themselves: timers and pointers go first
+  for (auto& [id, f] : fonts_) DeleteObject(f.font);
+  if (ownsDefaultFont_) DeleteObject(defaultFont_);
+  if (backDc_) {
+    SelectObject(backDc_, backOld_);
+    DeleteObject(backBitmap_);
+    DeleteDC(backDc_);
+  }
+}
+
+void PaintManager::Init(HWND window) { window_ = window; }
+
+void PaintManager::AttachRoot(Control* root) {
+  delete root_;
+  root_ = root;
+  if (root_) root_->SetManager(this, nullptr, true);
+  needUpdate_ = true;
+  if (window_) InvalidateRect(window_, nullptr, FALSE);
+}
+
+Control* PaintManager::FindControl(std::wstring_view name) const {
+  return root_ && !name.empty() ? root_->FindByName(name) : nullptr;
+}
+
+Control* PaintManager::FindControlAt(POINT pt) const { return root_ ? root_->FindAt(pt) : nullptr; }
+
+bool PaintManager::IsLive(const Control* control) const {
+  if (!root_ || !control) return false;
+  std::vector<Control*> all;
+  root_->Collect(&all);
+  return std::find(all.begin(), all.end(), control) != all.end();
+}
+
+void PaintManager::AddFont(int id, const std::wstring& face, int size, bool bold, bool underline, bool italic,
+                           bool isDefault) {
+  size = std::clamp(size, 1, 500);
+  HFONT font = CreateFontW(-size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, italic, underline, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                           face.substr(0, LF_FACESIZE - 1).c_str());
+  if (!font) return;
+  auto old = fonts_.find(id);
+  if (old != fonts_.end()) {
+    if (defaultFont_ == old->second.font) defaultFont_ = nullptr;
+    DeleteObject(old->second.font);
+  }
+  fonts_[id] = Font{font, size};
+  if (isDefault || !defaultFont_ || ownsDefaultFont_) {
+    if (ownsDefaultFont_) DeleteObject(defaultFont_);
+    ownsDefaultFont_ = false;
+    defaultFont_ = font;
+  }
+}
+
+HFONT PaintManager::GetFont(int id) const {
+  auto it = fonts_.find(id);
+  if (it != fonts_.end()) return it->second.font;
+  if (!defaultFont_) {
+    auto* self = const_cast<PaintManager*>(this);
+    self->defaultFont_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  }
+  return defaultFont_;
+}
+
+int PaintManager::MeasureTextWidth(HDC dc, const std::wstring& text, int font, UINT style) const {
+  RECT r = {0, 0, 10000, 10000};
+  HGDIOBJ old = SelectObject(dc, GetFont(font));
+  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, (style & ~DT_WORDBREAK) | DT_SINGLELINE | DT_CALCRECT | DT_NOPREFIX);
+  SelectObject(dc, old);
+  return r.right - r.left;
+}
+
+void PaintManager::SetWindowAttribute(std::wstring_view name, std::wstring_view value) {
+  windowAttributes_.emplace_back(name, value);
+  uint32_t color = 0;
+  if (name == L"size") {
+    const SIZE s = ParseSize(value);
+    initSize_ = SIZE{std::clamp<LONG>(s.cx, 0, 10000), std::clamp<LONG>(s.cy, 0, 10000)};
+  } else if (name == L"caption") {
+    const RECT r = ParseRect(value);
+    caption_ = RECT{std::clamp<LONG>(r.left, 0, 10000), std::clamp<LONG>(r.top, 0, 10000),
+                    std::clamp<LONG>(r.right, 0, 10000), std::clamp<LONG>(r.bottom, 0, 10000)};
+  } else if (name == L"roundcorner") {
+    const SIZE s = ParseSize(value);
+    roundCorner_ = SIZE{std::clamp<LONG>(s.cx, 0, 1000), std::clamp<LONG>(s.cy, 0, 1000)};
+  } else if (name == L"defaulttextcolor" && ParseColor(value, &color)) {
+    defaultTextColor_ = color;
+  } else if (name == L"disabledfontcolor" && ParseColor(value, &color)) {
+    defaultDisabledColor_ = color;
+  }
+}
+
+const std::wstring* PaintManager::GetWindowAttribute(std::wstring_view name) const {
+  for (const auto& [key, value] : windowAttributes_)
+    if (key == name) return &value;
+  return nullptr;
+}
+
+void PaintManager::SetFocus(Control* control, bool fromKeyboard) {
+  if (control && (!control->IsVisible() || !control->IsEnabled())) return;
+  focusCue_ = fromKeyboard;
+  if (control == focus_) return;
+  Control* old = focus_;
+  focus_ = control;
+  if (old) {
+    Event e{EventType::kKillFocus};
+    old->DoEvent(e);
+  }
+  if (control) {
+    if (window_ && ::GetFocus() != window_) ::SetFocus(window_);
+    Event e{EventType::kSetFocus};
+    control->DoEvent(e);
+  }
+}
+
+void PaintManager::MoveFocus(bool forward) {
+  if (!root_) return;
+  std::vector<Control*> all;
+  root_->Collect(&all);
+  std::vector<Control*> order;
+  for (Control* c : all)
+    if (c->WantsFocus() && c->IsVisible() && c->IsEnabled()) order.push_back(c);
+  if (order.empty()) return;
+  auto it = std::find(order.begin(), order.end(), focus_);
+  size_t next;
+  if (it == order.end()) next = forward ? 0 : order.size() - 1;
+  else {
+    const size_t at = static_cast<size_t>(it - order.begin());
+    next = forward ? (at + 1) % order.size() : (at + order.size() - 1) % order.size();
+  }
+  SetFocus(order[next], true);
+  if (window_) InvalidateRect(window_, nullptr, FALSE);
+}
+
+bool PaintManager::SetTimer(Control* control, UINT id, UINT elapse) {
+  if (!window_ || !control) return false;
+  for (Timer& t : timers_) {
+    if (t.control == control && t.id == id) return ::SetTimer(window_, t.windowTimer, elapse, nullptr) != 0;  // restart
+  }
+  const UINT_PTR windowTimer = nextTimer_++;
+  if (!::SetTimer(window_, windowTimer, elapse, nullptr)) return false;
+  timers_.push_back(Timer{control, id, windowTimer});
+  return true;
+}
+
+void PaintManager::KillTimer(Control* control, UINT id) {
+  for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+    if (it->control == control && it->id == id) {
+      if (window_) ::KillTimer(window_, it->windowTimer);
+      timers_.erase(it);
+      return;
+    }
+  }
+}
+
+void PaintManager::AddNotifier(INotifyReceiver* receiver) {
+  if (std::find(notifiers_.begin(), notifiers_.end(), receiver) == notifiers_.end()) notifiers_.push_back(receiver);
+}
+
+void PaintManager::RemoveNotifier(INotifyReceiver* receiver) {
+  notifiers_.erase(std::remove(notifiers_.begin(), notifiers_.end(), receiver), notifiers_.end());
+}
+
+void PaintManager::SendNotify(Control* sender, const std::wstring& type, WPARAM wParam, LPARAM lParam, bool queued) {
+  auto* msg = new Notify{type, sender, wParam, lParam, {}, GetTickCount()};
+  if (queued) {
+    // May run on any thread: touches nothing of the manager but the handle.
+    if (!window_ || !PostMessageW(window_, kQueuedNotifyMessage, 0, reinterpret_cast<LPARAM>(msg))) delete msg;
+    return;
+  }
+  if (window_) {
+    GetCursorPos(&msg->pt);
+    ScreenToClient(window_, &msg->pt);
+  }
+  const std::vector<INotifyReceiver*> receivers = notifiers_;  // a receiver may remove itself
+  for (INotifyReceiver* r : receivers) r->Notify(*msg);
+  delete msg;
+}
+
+void PaintManager::DeliverQueued(Notify* notify) {
+  // The sender may have been destroyed since the notification was queued.
+  if (notify->sender == nullptr || IsLive(notify->sender)) {
+    const std::vector<INotifyReceiver*> receivers = notifiers_;
+    for (INotifyReceiver* r : receivers) r->Notify(*notify);
+  }
+  delete notify;
+}
+
+void PaintManager::DropQueuedNotifications() {
+  MSG msg;
+  while (window_ && PeekMessageW(&msg, window_, kQueuedNotifyMessage, kQueuedNotifyMessage, PM_REMOVE))
+    delete reinterpret_cast<Notify*>(msg.lParam);
+}
+
+void PaintManager::Invalidate(const RECT& rect) {
+  if (window_) InvalidateRect(window_, &rect, FALSE);
+}
+
+void PaintManager::ReapControl(Control* control) {
+  if (hover_ == control) hover_ = nullptr;
+  if (pushed_ == control) pushed_ = nullptr;
+  if (focus_ == control) focus_ = nullptr;
+  for (auto it = timers_.begin(); it != timers_.end();) {
+    if (it->control == control) {
+      if (window_) ::KillTimer(window_, it->windowTimer);
+      it = timers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void PaintManager::Render(HDC dc, const RECT& client, const RECT& paint) {
+  if (!root_) return;
+  if (needUpdate_) {
+    needUpdate_ = false;
+    root_->SetPos(client);
+  }
+  root_->DoPaint(dc, paint);
+}
+
+void PaintManager::Paint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(window_, &ps);
+  RECT client;
+  GetClientRect(window_, &client);
+  const SIZE size = {client.right, client.bottom};
+  if (size.cx > 0 && size.cy > 0) {
+    // One back buffer per window, kept until the size changes: no flicker
+    // and no allocation per frame (the animation repaints every 30 ms).
+    if (!backDc_ || size.cx != backSize_.cx || size.cy != backSize_.cy) {
+      if (backDc_) {
+        SelectObject(backDc_, backOld_);
+        DeleteObject(backBitmap_);
+        DeleteDC(backDc_);
+      }
+      BITMAPINFO bi = {};
+      bi.bmiHeader = {sizeof(bi.bmiHeader), size.cx, -size.cy, 1, 32, BI_RGB};
+      void* bits = nullptr;
+      backDc_ = CreateCompatibleDC(dc);
+      backBitmap_ = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+      backOld_ = SelectObject(backDc_, backBitmap_);
+      backSize_ = size;
+    }
+    const RECT& p = ps.rcPaint;
+    const int saved = SaveDC(backDc_);
+    IntersectClipRect(backDc_, p.left, p.top, p.right, p.bottom);
+    FillRect(backDc_, &p, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    Render(backDc_, client, p);
+    RestoreDC(backDc_, saved);
+    BitBlt(dc, p.left, p.top, p.right - p.left, p.bottom - p.top, backDc_, p.left, p.top, SRCCOPY);
+  }
+  EndPaint(window_, &ps);
+}
+
+bool PaintManager::MessageHandler(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  *result = 0;
+  switch (message) {
+    case WM_ERASEBKGND:
+      *result = 1;  // the back buffer paints everything
+      return true;
+    case WM_PAINT:
+      Paint();
+      return true;
+    case WM_SIZE:
+      needUpdate_ = true;
+      if (window_) InvalidateRect(window_, nullptr, FALSE);
+      return false;
+    case WM_TIMER:
+      for (const Timer& t : timers_) {
+        if (t.windowTimer != wParam) continue;
+        Control* control = t.control;
+        Event e{EventType::kTimer};
+        e.wParam = t.id;
+        control->DoEvent(e);  // may kill this timer: the loop ends here
+        return true;
+      }
+      return false;
+    case WM_MOUSEMOVE: {
+      const POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      if (!trackingLeave_ && window_) {
+        TRACKMOUSEEVENT tme = {sizeof(tme), TME_LEAVE, window_, 0};
+        trackingLeave_ = TrackMouseEvent(&tme) != 0;
+      }
+      Control* over = FindControlAt(pt);
+      if (pushed_) over = PtInRect(&pushed_->GetPos(), pt) ? pushed_ : nullptr;  // captured: only it lights up
+      if (over != hover_) {
+        if (hover_) {
+          Event e{EventType::kMouseLeave, pt};
+          hover_->DoEvent(e);
+        }
+        hover_ = over;
+        if (hover_) {
+          Event e{EventType::kMouseEnter, pt};
+          hover_->DoEvent(e);
+        }
+      }
+      return true;
+    }
+    case WM_MOUSELEAVE:
+      trackingLeave_ = false;
+      if (hover_ && !pushed_) {
+        Event e{EventType::kMouseLeave};
+        Control* old = hover_;
+        hover_ = nullptr;
+        old->DoEvent(e);
+      }
+      return true;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+      const POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      Control* target = FindControlAt(pt);
+      SetFocus(target && target->WantsFocus() ? target : nullptr);
+      if (!target || !target->IsEnabled()) return true;
+      pushed_ = target;
+      if (window_) SetCapture(window_);
+      Event e{EventType::kButtonDown, pt};
+      target->DoEvent(e);
+      return true;
+    }
+    case WM_LBUTTONUP: {
+      const POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      Control* target = pushed_;
+      pushed_ = nullptr;
+      if (GetCapture() == window_) ReleaseCapture();
+      if (target) {
+        Event e{EventType::kButtonUp, pt};
+        target->DoEvent(e);  // may close the window or destroy controls
+      }
+      return true;
+    }
+    case WM_CAPTURECHANGED:
+      if (pushed_ && reinterpret_cast<HWND>(lParam) != window_) {
+        Event e{EventType::kButtonUp, {-1, -1}};  // outside: no click
+        Control* target = pushed_;
+        pushed_ = nullptr;
+        target->DoEvent(e);
+      }
+      return false;
+    case WM_KEYDOWN:
+      if (wParam == VK_TAB) {
+        MoveFocus(GetKeyState(VK_SHIFT) >= 0);
+        return true;
+      }
+      if (focus_) {
+        Event e{EventType::kKeyDown};
+        e.wParam = wParam;
+        focus_->DoEvent(e);
+        return true;
+      }
+      return false;
+    case WM_SETCURSOR:
+      if (LOWORD(lParam) == HTCLIENT) {
+        ::SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+        *result = TRUE;
+        return true;
+      }
+      return false;
+    case WM_COMMAND:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC: {
+      HWND child = message == WM_COMMAND ? reinterpret_cast<HWND>(lParam) : reinterpret_cast<HWND>(lParam);
+      if (!child || !root_) return false;
+      std::vector<Control*> all;
+      root_->Collect(&all);
+      for (Control* c : all) {
+        auto* edit = static_cast<Edit*>(c->GetInterface(L"Edit"));
+        if (!edit || edit->native_ != child) continue;
+        if (message == WM_COMMAND) {
+          if (HIWORD(wParam) == EN_CHANGE) SendNotify(edit, L"textchanged");
+          return true;
+        }
+        const uint32_t bk = edit->nativeBkColor_;
+        const uint32_t fg = edit->textColor_ ? edit->textColor_ : defaultTextColor_;
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        ::SetTextColor(dc, RGB((fg >> 16) & 0xFF, (fg >> 8) & 0xFF, fg & 0xFF));
+        ::SetBkColor(dc, RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
+        if (!edit->nativeBrush_) edit->nativeBrush_ = CreateSolidBrush(RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
+        *result = reinterpret_cast<LRESULT>(edit->nativeBrush_);
+        return true;
+      }
+      return false;
+    }
+    case kQueuedNotifyMessage:
+      DeliverQueued(reinterpret_cast<Notify*>(lParam));
+      return true;
+    case WM_NCDESTROY:
+      DropQueuedNotifications();
+      for (const Timer& t : timers_) ::KillTimer(window_, t.windowTimer);
+      timers_.clear();
+      return false;
+    default:
+      return false;
+  }
+}
+
+}  // namespace skin

@@ -1,0 +1,289 @@
+// Real windows under Wine: input messages, timers, notifications, focus,
+// the modal loop and the skin-loading failure paths.
+#include "toolkit/window.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/strings.h"
+#include "toolkit/controls.h"
+#include "toolkit/resources.h"
+#include "toolkit/test_support.h"
+
+namespace skin {
+namespace {
+
+using test::Pump;
+
+std::wstring TempFolder() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = std::wstring(temp) + L"ov_toolkit_test\\";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+void WriteSkin(const std::wstring& name, const std::wstring& text) {
+  const std::string bytes = Utils::WideToUtf8(text);
+  HANDLE f = CreateFileW((TempFolder() + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(f);
+}
+
+struct Note {
+  std::wstring type;
+  std::wstring sender;
+  WPARAM wParam;
+  DWORD thread;
+};
+
+class TestWindow : public WindowImplBase {
+ public:
+  explicit TestWindow(std::wstring file, int type = kSkinFromFile) : file_(std::move(file)), type_(type) {}
+  HWND Open() {
+    SetResourcePath(TempFolder());
+    return Create(nullptr, L"toolkit test", WS_POPUP | WS_VISIBLE, 0);
+  }
+  int Count(const std::wstring& type, const std::wstring& sender = L"") const {
+    int n = 0;
+    for (const Note& note : notes)
+      if (note.type == type && (sender.empty() || note.sender == sender)) ++n;
+    return n;
+  }
+  // Sends a mouse message at the centre of a control (client coordinates).
+  void Mouse(UINT message, const wchar_t* name, int dx = 0) {
+    const RECT r = FindControl(name)->GetPos();
+    SendMessageW(GetHWND(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0,
+                 MAKELPARAM((r.left + r.right) / 2 + dx, (r.top + r.bottom) / 2));
+  }
+  std::vector<Note> notes;
+
+ protected:
+  const wchar_t* GetWindowClassName() const override { return L"ToolkitTestWnd"; }
+  std::wstring GetSkinFile() override { return file_; }
+  int GetResourceType() const override { return type_; }
+  int GetResourceID() const override { return 999; }
+  void Notify(skin::Notify& msg) override {
+    notes.push_back(Note{msg.type, msg.sender ? msg.sender->GetName() : L"", msg.wParam, GetCurrentThreadId()});
+    WindowImplBase::Notify(msg);
+  }
+
+ private:
+  std::wstring file_;
+  int type_;
+};
+
+const wchar_t kSkin[] = LR"(<?xml version="1.0" encoding="utf-8"?>
+<Window size="300,200" caption="0,0,0,30" roundcorner="4,4">
+  <VerticalLayout name="root">
+    <HorizontalLayout height="30"><Control/><Button name="closebtn" width="30" tabstop="false"/></HorizontalLayout>
+    <HorizontalLayout height="30">
+      <Button name="b1" width="60"/><Button name="off" width="60" enabled="false"/><Button name="b2" width="60"/>
+      <CheckBox name="cb" width="60"/>
+    </HorizontalLayout>
+    <HorizontalLayout height="30">
+      <Option name="o1" group="g" width="60" selected="true"/><Option name="o2" group="g" width="60"/>
+      <Edit name="edit" width="120" text="C:\Apps"/>
+    </HorizontalLayout>
+    <Label name="lang" height="20" text="%[104]"/>
+    <Combo name="combo" height="20"><ListLabelElement text="English"/><ListLabelElement text="中文"/></Combo>
+    <TabLayout name="tabs"><Control name="p0"/><Control name="p1"/></TabLayout>
+  </VerticalLayout>
+</Window>)";
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteSkin(L"test.xml", kSkin);
+    window_ = std::make_unique<TestWindow>(L"test.xml");
+    ASSERT_NE(window_->Open(), nullptr);
+    Pump(20);
+  }
+  std::unique_ptr<TestWindow> window_;
+};
+
+TEST_F(WindowTest, WindowTakesTheSkinSizeCaptionAndRegion) {
+  HWND h = window_->GetHWND();
+  RECT r;
+  GetWindowRect(h, &r);
+  EXPECT_EQ(r.right - r.left, 300);
+  EXPECT_EQ(r.bottom - r.top, 200);
+  HRGN region = CreateRectRgn(0, 0, 0, 0);
+  EXPECT_NE(GetWindowRgn(h, region), ERROR);
+  DeleteObject(region);
+  auto hit = [&](int x, int y) { return SendMessageW(h, WM_NCHITTEST, 0, MAKELPARAM(r.left + x, r.top + y)); };
+  EXPECT_EQ(hit(100, 10), HTCAPTION);
+  EXPECT_EQ(hit(285, 10), HTCLIENT);  // the close button in the strip
+  EXPECT_EQ(hit(100, 100), HTCLIENT);
+}
+
+TEST_F(WindowTest, TimersNotifyUntilKilled) {
+  Control* label = window_->FindControl(L"lang");
+  ASSERT_TRUE(label->SetTimer(5, 10));
+  Pump(200);
+  EXPECT_GE(window_->Count(L"timer", L"lang"), 3);
+  EXPECT_EQ(window_->notes.back().wParam, 5u);
+  label->KillTimer(5);
+  Pump(30);
+  const int after = window_->Count(L"timer");
+  Pump(100);
+  EXPECT_EQ(window_->Count(L"timer"), after);
+}
+
+TEST_F(WindowTest, NotificationsDirectAndQueuedFromAnyThread) {
+  PaintManager& pm = window_->Manager();
+  Control* root = pm.GetRoot();
+  pm.SendNotify(root, L"install", 0);
+  EXPECT_EQ(window_->Count(L"install"), 1);  // delivered before returning
+  pm.SendNotify(root, L"install", 1, 0, true);
+  EXPECT_EQ(window_->Count(L"install"), 1);
+  std::thread worker([&] { pm.SendNotify(root, L"checknet", 0x10000, 0, true); });
+  worker.join();
+  Pump(50);
+  EXPECT_EQ(window_->Count(L"install"), 2);
+  ASSERT_EQ(window_->Count(L"checknet"), 1);
+  for (const Note& n : window_->notes)
+    if (n.type == L"checknet") {
+      EXPECT_EQ(n.wParam, 0x10000u);
+      EXPECT_EQ(n.thread, GetCurrentThreadId());  // handed to the window thread
+    }
+  // Queued for a window that goes away first: dropped, not delivered later.
+  pm.SendNotify(root, L"late", 0, 0, true);
+  DestroyWindow(window_->GetHWND());
+  Pump(20);
+  EXPECT_EQ(window_->Count(L"late"), 0);
+}
+
+TEST_F(WindowTest, MouseHoverPressAndClick) {
+  auto* b1 = static_cast<Button*>(window_->FindControl(L"b1"));
+  window_->Mouse(WM_MOUSEMOVE, L"b1");
+  EXPECT_TRUE(b1->IsHot());
+  window_->Mouse(WM_LBUTTONDOWN, L"b1");
+  EXPECT_TRUE(b1->IsPushed());
+  window_->Mouse(WM_LBUTTONUP, L"b1");
+  EXPECT_EQ(window_->Count(L"click", L"b1"), 1);
+  // Pressed, then released elsewhere: no click.
+  window_->Mouse(WM_LBUTTONDOWN, L"b1");
+  window_->Mouse(WM_LBUTTONUP, L"b1", 100);
+  EXPECT_EQ(window_->Count(L"click", L"b1"), 1);
+  // A disabled button ignores the mouse.
+  window_->Mouse(WM_LBUTTONDOWN, L"off");
+  window_->Mouse(WM_LBUTTONUP, L"off");
+  EXPECT_EQ(window_->Count(L"click", L"off"), 0);
+}
+
+TEST_F(WindowTest, TabOrderSkipsDisabledAndKeysActivate) {
+  HWND h = window_->GetHWND();
+  SendMessageW(h, WM_KEYDOWN, VK_TAB, 0);
+  EXPECT_EQ(window_->Manager().GetFocus()->GetName(), L"b1");
+  SendMessageW(h, WM_KEYDOWN, VK_TAB, 0);
+  EXPECT_EQ(window_->Manager().GetFocus()->GetName(), L"b2");
+  SendMessageW(h, WM_KEYDOWN, VK_RETURN, 0);
+  SendMessageW(h, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_EQ(window_->Count(L"click", L"b2"), 2);
+  SendMessageW(h, WM_KEYDOWN, VK_TAB, 0);
+  SendMessageW(h, WM_KEYDOWN, VK_SPACE, 0);  // the check box toggles from the keyboard
+  EXPECT_TRUE(static_cast<Option*>(window_->FindControl(L"cb"))->IsSelected());
+}
+
+TEST_F(WindowTest, CheckBoxesAndOptionGroupsNotifyChanges) {
+  auto* cb = static_cast<Option*>(window_->FindControl(L"cb"));
+  window_->Mouse(WM_LBUTTONDOWN, L"cb");
+  window_->Mouse(WM_LBUTTONUP, L"cb");
+  EXPECT_TRUE(cb->IsSelected());
+  EXPECT_EQ(window_->Count(L"selectchanged", L"cb"), 1);
+  cb->Selected(false, false);
+  EXPECT_EQ(window_->Count(L"selectchanged", L"cb"), 1);  // without notification
+  window_->Mouse(WM_LBUTTONDOWN, L"o2");
+  window_->Mouse(WM_LBUTTONUP, L"o2");
+  EXPECT_TRUE(static_cast<Option*>(window_->FindControl(L"o2"))->IsSelected());
+  EXPECT_FALSE(static_cast<Option*>(window_->FindControl(L"o1"))->IsSelected());
+}
+
+TEST_F(WindowTest, EditUsesANativeEditorWhileFocused) {
+  auto* edit = static_cast<Edit*>(window_->FindControl(L"edit"));
+  window_->Mouse(WM_LBUTTONDOWN, L"edit");
+  window_->Mouse(WM_LBUTTONUP, L"edit");
+  ASSERT_NE(edit->NativeWindow(), nullptr);
+  SendMessageW(edit->NativeWindow(), WM_CHAR, L'\\', 0);
+  SendMessageW(edit->NativeWindow(), WM_CHAR, L'x', 0);
+  EXPECT_EQ(edit->GetText(), L"C:\\Apps\\x");
+  EXPECT_GE(window_->Count(L"textchanged", L"edit"), 1);
+  window_->Mouse(WM_LBUTTONDOWN, L"lang");  // a click on a label takes the focus away
+  EXPECT_EQ(edit->NativeWindow(), nullptr);
+  EXPECT_EQ(edit->GetText(), L"C:\\Apps\\x");
+  edit->SetText(L"D:\\Apps");
+  EXPECT_EQ(edit->GetText(), L"D:\\Apps");
+}
+
+TEST_F(WindowTest, ListAndTabSelectionNotify) {
+  auto* combo = static_cast<Combo*>(window_->FindControl(L"combo"));
+  EXPECT_TRUE(combo->SelectItem(1));
+  EXPECT_FALSE(combo->SelectItem(2));
+  EXPECT_EQ(combo->GetText(), L"中文");
+  EXPECT_EQ(window_->Count(L"itemselect", L"combo"), 1);
+  auto* tabs = static_cast<TabLayout*>(window_->FindControl(L"tabs"));
+  tabs->SelectItem(1);
+  tabs->SelectItem(0, false);
+  EXPECT_EQ(window_->Count(L"tabselect", L"tabs"), 1);
+  EXPECT_EQ(window_->notes.back().wParam, 1u);
+}
+
+TEST_F(WindowTest, LanguageTextsReplaceTheirReferences) {
+  Control* label = window_->FindControl(L"lang");
+  EXPECT_EQ(label->GetText(), L"%[104]");  // no such text: the reference itself
+  SetLanguageText(104, L"磁盘空间不足");
+  EXPECT_EQ(label->GetText(), L"磁盘空间不足");
+  ClearLanguageTexts();
+}
+
+TEST_F(WindowTest, ModalLoopEndsWithTheWindowAndPassesQuitOn) {
+  window_->Close(7);
+  window_->ShowModal();
+  EXPECT_FALSE(IsWindow(window_->GetHWND()));
+  EXPECT_EQ(window_->GetHWND(), nullptr);
+
+  TestWindow second(L"test.xml");
+  ASSERT_NE(second.Open(), nullptr);
+  PostQuitMessage(3);
+  second.ShowModal();  // WM_QUIT ends the loop although the window still exists
+  EXPECT_TRUE(IsWindow(second.GetHWND()));
+  MSG msg;
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, 3u);
+}
+
+TEST_F(WindowTest, EscapeClosesAPlainToolkitWindow) {
+  SendMessageW(window_->GetHWND(), WM_KEYDOWN, VK_ESCAPE, 0);
+  Pump(30);
+  EXPECT_FALSE(IsWindow(window_->GetHWND()));
+}
+
+TEST(WindowSkinFailures, ReportedThroughTheFailureHandler) {
+  std::vector<std::wstring> errors;
+  SetSkinFailureHandler([&](const std::wstring&, const std::wstring& error) { errors.push_back(error); });
+  WriteSkin(L"broken.xml", L"<Window><Label></Window>");
+  WriteSkin(L"nocontrol.xml", L"<Window size=\"10,10\"><Font id=\"0\" name=\"x\" size=\"3\"/></Window>");
+  for (const wchar_t* file : {L"absent.xml", L"broken.xml", L"nocontrol.xml"}) {
+    TestWindow w(file);
+    w.Open();
+    EXPECT_EQ(w.Manager().GetRoot(), nullptr);
+  }
+  ASSERT_EQ(errors.size(), 3u);
+  EXPECT_EQ(errors[0], L"Error opening file");
+  EXPECT_EQ(errors[1], L"Unmatched closing tag");
+  EXPECT_EQ(errors[2], L"no control in the skin");
+
+  // No skin resource in this module: an empty window, and no failure box.
+  errors.clear();
+  TestWindow fromArchive(L"mainWnd.xml", kSkinFromArchive);
+  EXPECT_NE(fromArchive.Open(), nullptr);
+  EXPECT_EQ(fromArchive.Manager().GetRoot(), nullptr);
+  EXPECT_TRUE(errors.empty());
+  SetSkinFailureHandler(nullptr);
+}
+
+}  // namespace
+}  // namespace skin

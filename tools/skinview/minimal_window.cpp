@@ -1,0 +1,34 @@
+// The benchmark's reference: a plain Win32 window that paints one frame
+// (a filled background and a line of text) and ends.
+#include <windows.h>
+
+namespace {
+
+LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    TextOutW(dc, 20, 20, L"OndraVelqor", 11);
+    EndPaint(window, &ps);
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = Proc;
+  wc.hInstance = instance;
+  wc.lpszClassName = L"MinimalWindow";
+  RegisterClassW(&wc);
+  HWND window = CreateWindowExW(0, L"MinimalWindow", L"minimal", WS_POPUP | WS_VISIBLE, 100, 100, 360, 180, nullptr,
+                                nullptr, instance, nullptr);
+  if (!window) return 1;
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  return 0;
+}

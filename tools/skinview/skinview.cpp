@@ -1,0 +1,172 @@
+// Shows one skin in a real window, for people (the gallery), GUI tests and
+// the first-paint benchmark. Console program: it reports on stdout.
+//
+//   skinview --dialog <skin.xml> [--text T] [--caption C] [--owner]
+//       ShowMessageBox; prints "result=<n>" (and "owner-enabled=<0|1>"),
+//       exit code = the result.
+//   skinview --window <skin.xml> [--page N]
+//       the skin in a plain framed window; --page selects mainTabLt's page.
+//   --layout   prints "<name> <left> <top> <right> <bottom>" (screen
+//              coordinates) for every named control once the window shows.
+//   --first-paint  ends the program right after the first painted frame.
+//   --measure-animation <s>  (with --window mainWnd.xml --page 2) counts the
+//              frames progressAnLb shows in <s> seconds and the growth of the
+//              private memory meanwhile, prints them and ends.
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "toolkit/controls.h"
+#include "ui/message_box.h"
+#include "ui/sequence_controls.h"
+#include "ui/skin_frame.h"
+
+namespace {
+
+bool g_layout = false;
+bool g_firstPaint = false;
+int g_page = -1;
+int g_measureSeconds = 0;
+
+size_t PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS_EX pmc = {};
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof(pmc));
+  return pmc.PrivateUsage;
+}
+
+void PrintLayout(skin::WindowImplBase* window) {
+  std::vector<skin::Control*> all;
+  if (!window->Manager().GetRoot()) return;
+  window->Manager().GetRoot()->Collect(&all);
+  for (skin::Control* c : all) {
+    if (c->GetName().empty() || !c->IsVisible()) continue;
+    RECT r = c->GetPos();
+    MapWindowPoints(window->GetHWND(), nullptr, reinterpret_cast<POINT*>(&r), 2);
+    printf("%ls %ld %ld %ld %ld\n", c->GetName().c_str(), r.left, r.top, r.right, r.bottom);
+  }
+  printf("ready\n");
+  fflush(stdout);
+}
+
+// Reports the layout after the first paint, or quits there.
+template <class Base>
+class Probe : public Base {
+ public:
+  using Base::Base;
+
+ protected:
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+    const LRESULT result = Base::HandleMessage(message, wParam, lParam);
+    if (message == WM_PAINT && !painted_) {
+      painted_ = true;
+      if (g_firstPaint) {
+        // Also said in-process: from the process's creation to this paint.
+        FILETIME created, exited, kernel, user, now;
+        GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+        GetSystemTimeAsFileTime(&now);
+        const auto ticks = [](FILETIME t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+        printf("first-paint-ms=%llu\n", (ticks(now) - ticks(created)) / 10000);
+        fflush(stdout);
+        PostQuitMessage(0);
+      }
+      if (g_layout) PrintLayout(this);
+      start_ = GetTickCount();
+      startBytes_ = PrivateBytes();
+    }
+    if (message == WM_TIMER && g_measureSeconds && painted_) Measure();
+    return result;
+  }
+  skin::Control* CreateControl(const wchar_t* className) override { return CreateSequenceControl(className); }
+  void Measure() {
+    skin::Control* animation = this->FindControl(L"progressAnLb");
+    if (!animation) return;
+    if (animation->GetBkImage() != lastFrame_) {
+      lastFrame_ = animation->GetBkImage();
+      ++frames_;
+    }
+    const DWORD elapsed = GetTickCount() - start_;
+    if (elapsed < static_cast<DWORD>(g_measureSeconds) * 1000) return;
+    printf("frames=%d expected=%lu growth-kb=%ld\n", frames_, elapsed / 30,
+           static_cast<long>((static_cast<long long>(PrivateBytes()) - static_cast<long long>(startBytes_)) / 1024));
+    fflush(stdout);
+    g_measureSeconds = 0;
+    PostQuitMessage(0);
+  }
+  void InitWindow() override {
+    Base::InitWindow();
+    if (auto* tab = static_cast<skin::TabLayout*>(this->FindControl(L"mainTabLt")))
+      if (g_page >= 0) tab->SelectItem(g_page, false);
+  }
+
+ private:
+  bool painted_ = false;
+  DWORD start_ = 0;
+  size_t startBytes_ = 0;
+  int frames_ = 0;
+  std::wstring lastFrame_;
+};
+
+using ProbeDialog = Probe<CMessageBoxWnd>;
+using ProbeWindow = Probe<CSkinFrame>;
+
+// "\n" typed on a command line becomes a line break.
+std::wstring Unescape(const wchar_t* text) {
+  std::wstring out;
+  for (const wchar_t* p = text; *p; ++p) {
+    if (p[0] == L'\\' && p[1] == L'n') out += L"\r\n", ++p;
+    else out += *p;
+  }
+  return out;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::wstring mode, skinFile;
+  std::wstring textArg, captionArg;
+  const wchar_t* text = nullptr;
+  const wchar_t* caption = nullptr;
+  bool withOwner = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring a = argv[i];
+    if ((a == L"--dialog" || a == L"--window") && i + 1 < argc) mode = a, skinFile = argv[++i];
+    else if (a == L"--text" && i + 1 < argc) textArg = Unescape(argv[++i]), text = textArg.c_str();
+    else if (a == L"--caption" && i + 1 < argc) captionArg = Unescape(argv[++i]), caption = captionArg.c_str();
+    else if (a == L"--page" && i + 1 < argc) g_page = _wtoi(argv[++i]);
+    else if (a == L"--owner") withOwner = true;
+    else if (a == L"--layout") g_layout = true;
+    else if (a == L"--first-paint") g_firstPaint = true;
+    else if (a == L"--measure-animation" && i + 1 < argc) g_measureSeconds = _wtoi(argv[++i]);
+  }
+  if (mode.empty()) {
+    fprintf(stderr, "usage: skinview --dialog|--window <skin.xml> [options]\n");
+    return 64;
+  }
+  PrepareSkinToolkit(GetModuleHandleW(nullptr));
+  const SkinDescriptor descriptor = SkinDescriptor::ForFile(skinFile);
+  if (mode == L"--window") {
+    ProbeWindow window(descriptor);
+    if (!window.Create(nullptr, L"OndraVelqor", 0x10CF0000, 0)) return 70;
+    window.CenterWindow();
+    window.ShowModal();
+    return 0;
+  }
+  HWND owner = nullptr;
+  if (withOwner) {
+    owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 700, 500, nullptr,
+                            nullptr, nullptr, nullptr);
+  }
+  ProbeDialog dialog(descriptor);
+  if (!dialog.Create(owner, L"消息框", 0x10CF0000, 0)) return 70;
+  dialog.SetTexts(text, caption);
+  dialog.CenterWindow();
+  dialog.ShowModal();
+  printf("result=%d\n", dialog.result());
+  if (owner) printf("owner-enabled=%d\n", IsWindowEnabled(owner) ? 1 : 0);
+  fflush(stdout);
+  return dialog.result();
+}

@@ -1,0 +1,81 @@
+#!/usr/bin/env python3
+"""Packs the skin folder into the 7z archive embedded in the exe.
+
+  pack_skins.py <skins-dir> <image-list> <stage-dir> <out.7z>
+
+Copies the skins into a stage folder, adds a plain placeholder for every
+listed image the folder does not have yet (and says so), then runs
+7zz a -t7z -m0=lzma2 -ms=on.
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import zlib
+
+
+def png(width, height, pixel):
+    """An RGBA PNG; pixel(x, y) -> (r, g, b, a)."""
+    rows = b"".join(b"\0" + b"".join(bytes(pixel(x, y)) for x in range(width)) for y in range(height))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b"")
+
+
+def placeholder(path, width, height, frame=None):
+    """A flat tile whose colour tells the state (1 normal, 2 hot, 3 pushed);
+    animation frames carry a dot that runs round the tile."""
+    name = os.path.basename(path)
+    state = name[-5] if name[-5:-4].isdigit() else "1"
+    colour = {"1": (120, 150, 200), "2": (70, 160, 255), "3": (30, 80, 170)}.get(state, (120, 150, 200))
+    if frame is not None:
+        import math
+        angle = 2 * math.pi * frame / 25
+        cx, cy = width / 2 + width / 3 * math.cos(angle), height / 2 + height / 3 * math.sin(angle)
+
+        def pixel(x, y):
+            inside = (x - cx) ** 2 + (y - cy) ** 2 < (width / 10) ** 2
+            return (24, 144, 255, 255) if inside else (24, 144, 255, 40)
+    else:
+        def pixel(x, y):
+            edge = x in (0, width - 1) or y in (0, height - 1)
+            return (*colour, 255) if edge else (*colour, 200)
+    with open(path, "wb") as f:
+        f.write(png(width, height, pixel))
+
+
+def main():
+    skins, image_list, stage, out = sys.argv[1:5]
+    shutil.rmtree(stage, ignore_errors=True)
+    shutil.copytree(skins, stage)
+    filled = 0
+    for line in open(image_list, encoding="utf-8"):
+        line = line.strip()
+        if not line or line.startswith("#"):
+            continue
+        parts = line.split()
+        width, height = (int(v) for v in parts[1].split("x"))
+        frames = int(parts[2][1:]) if len(parts) > 2 else None
+        for i in range(frames or 1):
+            rel = parts[0] % i if frames else parts[0]
+            target = os.path.join(stage, rel)
+            if os.path.exists(target):
+                continue
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            placeholder(target, width, height, i if frames else None)
+            filled += 1
+    if filled:
+        print(f"pack_skins: {filled} images missing from {skins}: placeholders used", file=sys.stderr)
+    if os.path.exists(out):
+        os.remove(out)
+    entries = sorted(os.listdir(stage))
+    subprocess.run(["7zz", "a", "-t7z", "-m0=lzma2", "-ms=on", "-bd", "-bso0", os.path.abspath(out)] + entries,
+                   cwd=stage, check=True)
+
+
+if __name__ == "__main__":
+    main()
