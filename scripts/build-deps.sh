@@ -11,6 +11,13 @@ SRC=$DEPS/src
 TOOLCHAIN=$here/cmake/mingw-i686.cmake
 mkdir -p "$PREFIX" "$SRC"
 
+# A prefix built by an older recipe is rebuilt from scratch.
+recipe=$(sha1sum "$0" | cut -d' ' -f1)
+if [ "$(cat "$PREFIX/.recipe" 2>/dev/null)" != "$recipe" ]; then
+  rm -rf "$PREFIX" "$SRC"/*/build-mingw
+  mkdir -p "$PREFIX"
+fi
+
 fetch() { # package, folder glob
   if ! compgen -G "$SRC/$2" >/dev/null; then
     (cd "$SRC" && apt-get source -qq "$1" >/dev/null 2>&1)
@@ -22,7 +29,7 @@ if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
   d=$(fetch curl 'curl-7*')
   rm -rf "$d/build-mingw"
   cmake -S "$d" -B "$d/build-mingw" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" \
+    -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_INSTALL_PREFIX="$PREFIX" \
     -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
     -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=ON \
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
@@ -30,7 +37,9 @@ if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
     -DHTTP_ONLY=OFF -DCURL_DISABLE_FTP=ON -DCURL_DISABLE_DICT=ON -DCURL_DISABLE_TELNET=ON \
     -DCURL_DISABLE_TFTP=ON -DCURL_DISABLE_POP3=ON -DCURL_DISABLE_IMAP=ON -DCURL_DISABLE_SMTP=ON \
     -DCURL_DISABLE_GOPHER=ON -DCURL_DISABLE_RTSP=ON -DCURL_DISABLE_MQTT=ON -DCURL_DISABLE_SMB=ON \
-    -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none \
+    -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF \
+    -DCURL_DISABLE_COOKIES=ON -DCURL_DISABLE_MIME=ON -DCURL_DISABLE_NETRC=ON -DCURL_DISABLE_ALTSVC=ON \
+    -DCURL_DISABLE_HSTS=ON -DCURL_DISABLE_DOH=ON -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none \
     >/dev/null
   cmake --build "$d/build-mingw" >/dev/null
   cmake --install "$d/build-mingw" >/dev/null
@@ -61,4 +70,5 @@ if [ ! -f "$PREFIX/lib/liblzma7z.a" ]; then
   cp "$d"/C/*.h "$PREFIX/include/lzma7z/"
   cp "$b/liblzma7z.a" "$PREFIX/lib/"
 fi
+echo "$recipe" > "$PREFIX/.recipe"
 echo "$PREFIX"

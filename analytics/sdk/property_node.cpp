@@ -1,6 +1,5 @@
 #include "analytics/sdk/property_node.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -32,9 +31,11 @@ void PropertyValue::AppendJson(std::string& out) const {
         out += "null";
         break;
       }
+      // mingw's C99 printf (not the runtime's): two-digit exponents, as C's %g.
+      // std::to_chars would do too, but costs 180 KB of tables in the exe.
       char buf[32];
-      const auto r = std::to_chars(buf, buf + sizeof buf, number_, std::chars_format::general, 6);  // as %g
-      out.append(buf, r.ptr);
+      const int n = std::snprintf(buf, sizeof buf, "%g", number_);
+      if (n > 0) out.append(buf, static_cast<size_t>(n));
       break;
     }
     case kInteger:

@@ -75,6 +75,8 @@ TEST(PropertiesNode, JsonValuesOfEveryKind) {
       {PropertyValue(0.5), "0.5"},
       {PropertyValue(100.0), "100"},
       {PropertyValue(1234567.0), "1.23457e+06"},
+      {PropertyValue(1e-5), "1e-05"},
+      {PropertyValue(-2.5e300), "-2.5e+300"},
       {PropertyValue(-2.5e-7), "-2.5e-07"},
       {PropertyValue(std::numeric_limits<double>::infinity()), "null"},  // a JSON reader cannot take inf
       {PropertyValue(int64_t{1700000000123}), "1700000000123"},
