@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The main job: builds everything, then runs the installer under Wine on a
-# virtual display (or yours) the way a user would, with its diagnostic log
-# captured. Artefacts land in $OV_DEMO_OUT (default <repo>/demo-out).
+# The main job: builds everything, then under Wine on a virtual display (or
+# yours): starts the installer exe, runs a real clean install and an upgrade
+# of the product from a local download server, and renders the installer's
+# windows. Reports, the diagnostic log of every program and screenshots land
+# in $OV_DEMO_OUT (default <repo>/demo-out).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${OV_BUILD_DIR:-$here/build}
@@ -48,4 +50,7 @@ wine "$build/tools/orchestrate/ov_orchestrate.exe" --url "$url" --folder "$folde
 sleep 1
 echo "installer log lines: $(wc -l < "$out/installer-log.txt") (in $out/installer-log.txt)"
 grep -a "RunInstaller\|DL_TYPE\|THREAD" "$out/installer-log.txt" | head -8
+
+echo "== 4. the installer's windows: every dialog skin and main-window page, rendered for real"
+"$here/scripts/gallery.sh" "$out/screens" | sed "s|^$out/||"
 echo "artefacts: $out"

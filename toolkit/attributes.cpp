@@ -105,10 +105,10 @@ UINT ParseAlign(std::wstring_view text, UINT current) {
 }
 
 ImageSpec ParseImageSpec(std::wstring_view text) {
-  ImageSpec spec;
+  ImageSpec desc;
   if (text.find(L'=') == std::wstring_view::npos) {
-    spec.file = std::wstring(Trim(text));
-    return spec;
+    desc.file = std::wstring(Trim(text));
+    return desc;
   }
   size_t pos = 0;
   while (pos < text.size()) {
@@ -121,17 +121,17 @@ ImageSpec ParseImageSpec(std::wstring_view text) {
     const size_t close = text.find(text[open], open + 1);
     if (close == std::wstring_view::npos) break;
     const std::wstring_view value = text.substr(open + 1, close - open - 1);
-    if (EqualsNoCase(key, L"file")) spec.file = std::wstring(value);
-    else if (EqualsNoCase(key, L"source")) spec.source = ParseRect(value);
-    else if (EqualsNoCase(key, L"corner")) spec.corner = ParseRect(value);
-    else if (EqualsNoCase(key, L"dest")) spec.dest = ParseRect(value);
-    else if (EqualsNoCase(key, L"fade")) spec.fade = ParseInt(value) < 0 ? 0 : ParseInt(value) > 255 ? 255 : ParseInt(value);
-    else if (EqualsNoCase(key, L"hole")) spec.hole = ParseBool(value);
-    else if (EqualsNoCase(key, L"xtiled")) spec.xtiled = ParseBool(value);
-    else if (EqualsNoCase(key, L"ytiled")) spec.ytiled = ParseBool(value);
+    if (EqualsNoCase(key, L"file")) desc.file = std::wstring(value);
+    else if (EqualsNoCase(key, L"source")) desc.source = ParseRect(value);
+    else if (EqualsNoCase(key, L"corner")) desc.corner = ParseRect(value);
+    else if (EqualsNoCase(key, L"dest")) desc.dest = ParseRect(value);
+    else if (EqualsNoCase(key, L"fade")) desc.fade = ParseInt(value) < 0 ? 0 : ParseInt(value) > 255 ? 255 : ParseInt(value);
+    else if (EqualsNoCase(key, L"hole")) desc.hole = ParseBool(value);
+    else if (EqualsNoCase(key, L"xtiled")) desc.xtiled = ParseBool(value);
+    else if (EqualsNoCase(key, L"ytiled")) desc.ytiled = ParseBool(value);
     pos = close + 1;
   }
-  return spec;
+  return desc;
 }
 
 }  // namespace skin

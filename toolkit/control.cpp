@@ -250,7 +250,7 @@ void Control::KillTimer(UINT id) {
   if (manager_) manager_->KillTimer(this, id);
 }
 
-bool Control::DrawImage(HDC dc, const std::wstring& spec) { return DrawImageSpec(dc, pos_, spec); }
+bool Control::DrawImage(HDC dc, const std::wstring& desc) { return DrawImageSpec(dc, pos_, desc); }
 
 // ---------------------------------------------------------------------------
 

@@ -131,7 +131,7 @@ class Control {
   void KillTimer(UINT id);
 
   // Draws an image reference in the control's rectangle.
-  bool DrawImage(HDC dc, const std::wstring& spec);
+  bool DrawImage(HDC dc, const std::wstring& desc);
 
  protected:
   virtual void PaintBkColor(HDC dc);

@@ -158,16 +158,16 @@ void DrawImage(HDC dc, const Image& image, const RECT& dest, RECT source, const 
 }
 
 bool DrawImageSpec(HDC dc, const RECT& box, std::wstring_view text) {
-  const ImageSpec spec = ParseImageSpec(text);
-  const Image* image = GetImage(spec.file);
+  const ImageSpec desc = ParseImageSpec(text);
+  const Image* image = GetImage(desc.file);
   if (!image) return false;
   RECT dest = box;
-  if (!IsRectEmpty(&spec.dest)) {
-    dest = RECT{box.left + spec.dest.left, box.top + spec.dest.top, box.left + spec.dest.right, box.top + spec.dest.bottom};
+  if (!IsRectEmpty(&desc.dest)) {
+    dest = RECT{box.left + desc.dest.left, box.top + desc.dest.top, box.left + desc.dest.right, box.top + desc.dest.bottom};
     if (dest.right > box.right) dest.right = box.right;
     if (dest.bottom > box.bottom) dest.bottom = box.bottom;
   }
-  DrawImage(dc, *image, dest, spec.source, spec.corner, static_cast<BYTE>(spec.fade), spec.hole);
+  DrawImage(dc, *image, dest, desc.source, desc.corner, static_cast<BYTE>(desc.fade), desc.hole);
   return true;
 }
 

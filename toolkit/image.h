@@ -48,7 +48,7 @@ void DrawImage(HDC dc, const Image& image, const RECT& dest, RECT source, const 
 
 // Draws an image reference of a control (see ParseImageSpec) into the
 // control rectangle `box`. False when the image is missing.
-bool DrawImageSpec(HDC dc, const RECT& box, std::wstring_view spec);
+bool DrawImageSpec(HDC dc, const RECT& box, std::wstring_view desc);
 
 // Fills a rectangle with an ARGB colour, blending when it is translucent.
 void FillColor(HDC dc, const RECT& rect, uint32_t argb);

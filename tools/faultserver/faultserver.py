@@ -53,19 +53,19 @@ class VirtualContent:
 
 
 class Scenario:
-    def __init__(self, spec):
-        self.name = spec["name"]
-        if "file" in spec:
-            with open(spec["file"], "rb") as f:
+    def __init__(self, scenario):
+        self.name = scenario["name"]
+        if "file" in scenario:
+            with open(scenario["file"], "rb") as f:
                 self.content = f.read()
             self.md5 = hashlib.md5(self.content).hexdigest()
-        elif spec.get("virtual"):
-            self.content = VirtualContent(spec.get("size", 0))
+        elif scenario.get("virtual"):
+            self.content = VirtualContent(scenario.get("size", 0))
             self.md5 = ""
         else:
-            self.content = random.Random(spec.get("seed", 1)).randbytes(spec.get("size", 0))
+            self.content = random.Random(scenario.get("seed", 1)).randbytes(scenario.get("size", 0))
             self.md5 = hashlib.md5(self.content).hexdigest()
-        self.steps = {"HEAD": list(spec.get("head", [])), "GET": list(spec.get("get", []))}
+        self.steps = {"HEAD": list(scenario.get("head", [])), "GET": list(scenario.get("get", []))}
         self.log = []
 
     def next_step(self, method):
@@ -79,8 +79,8 @@ def parse_range(header, size):
     """(first, last) of a "bytes=a-b" / "bytes=a-" header, None when absent or odd."""
     if not header or not header.startswith("bytes="):
         return None
-    spec = header[6:].split(",")[0].strip()
-    first, _, last = spec.partition("-")
+    scenario = header[6:].split(",")[0].strip()
+    first, _, last = scenario.partition("-")
     if not first.isdigit():
         return None
     first = int(first)
@@ -106,8 +106,8 @@ class Handler(BaseHTTPRequestHandler):
         if self.path != "/_scenario":
             self.send_error(404)
             return
-        spec = json.loads(self.rfile.read(int(self.headers.get("Content-Length", 0))))
-        scenario = Scenario(spec)
+        scenario = json.loads(self.rfile.read(int(self.headers.get("Content-Length", 0))))
+        scenario = Scenario(scenario)
         with LOCK:
             SCENARIOS[scenario.name] = scenario
         self.reply_json({"md5": scenario.md5})
