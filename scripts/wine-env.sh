@@ -36,21 +36,29 @@ REG
     wineserver -w
     cp "$settings" "$WINEPREFIX/.ov-settings.reg"
   fi
-  if [ -z "${DISPLAY:-}" ] || [ -n "${OV_XVFB:-}" ]; then
+  # A script called from another that already set Wine up (the demo runs the
+  # gallery) shares its display and server and leaves both to it.
+  if [ -n "${OV_WINE_OWNER:-}" ] && [ "$OV_WINE_OWNER" != "$$" ] && [ "${OV_WINE_PREFIX_OWNED:-}" = "$WINEPREFIX" ]; then
+    return 0
+  fi
+  export OV_WINE_OWNER=$$ OV_WINE_PREFIX_OWNED=$WINEPREFIX
+  if [ -z "${DISPLAY:-}" ]; then
     local n
     for n in $(seq 90 140); do [ -e "/tmp/.X11-unix/X$n" ] || break; done
     Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
     OV_XVFB_PID=$!
-    export DISPLAY=":$n" OV_XVFB=1
+    export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
   fi
   # A persistent server, then one throw-away program: Wine's background
   # services start now and do not inherit the test runner's output pipes.
-  wineserver -p
+  wineserver -p 2>/dev/null || true  # an already running server is fine
   wine cmd /c exit >/dev/null 2>&1 || true
 }
 
 ov_wine_down() {
+  [ "${OV_WINE_OWNER:-}" = "$$" ] || return 0
+  unset OV_WINE_OWNER OV_WINE_PREFIX_OWNED
   wineserver -k 2>/dev/null || true
   [ -n "${OV_XVFB_PID:-}" ] && kill "$OV_XVFB_PID" 2>/dev/null || true
   unset OV_XVFB_PID
