@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "tests/support/test_support.h"
 #include "tools/dbwin/dbwin_listener.h"
 
 namespace {
@@ -36,17 +37,7 @@ class InstallerProcess : public ::testing::Test {
   }
   // Runs the exe with the given arguments; returns its exit code and pid.
   DWORD Run(const std::wstring& args, DWORD* pid = nullptr) {
-    std::wstring cmd = L"\"" + exe_ + L"\" " + args;
-    STARTUPINFOW si = {sizeof(si)};
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 12345;
-    if (pid) *pid = pi.dwProcessId;
-    WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
+    return test_support::RunProcess(L"\"" + exe_ + L"\" " + args, pid);
   }
   std::wstring dir_, exe_;
 };

@@ -46,17 +46,7 @@ CurlClient::~CurlClient() {
 CURL* CurlClient::NewHeadHandle(const std::string& url, int& optionResult) {
   CURL* handle = curl_easy_init();
   if (!handle) return nullptr;
-  optionResult = curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  optionResult |= curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  optionResult |= curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
-  optionResult |= curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, download::DiscardBody);
-  optionResult |= curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, download::kConnectTimeoutSeconds);
-  // A server that accepts the connection and never answers must not hold
-  // the worker for ever, nor keep the owner from being destroyed.
-  optionResult |= download::SetSafetyLimits(handle, download::CurrentTiming().singleStreamStallSeconds);
-  optionResult |= curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-  optionResult |= curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &CurlClient::ProgressCallback);
-  optionResult |= curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+  optionResult = download::SetHeadRequestOptions(handle, url, &CurlClient::ProgressCallback, this);
   return handle;
 }
 

@@ -21,10 +21,15 @@ inline constexpr size_t kFileBuffer = 1 << 20;
 // Write function that discards the body (HEAD requests).
 size_t DiscardBody(char* data, size_t size, size_t count, void* user);
 
-// Options every request of ours gets besides the Part's own: a redirect
-// limit and a stall limit (under 1 byte/s for stallSeconds). Returns the OR
-// of the option results.
+// Options every request of ours gets besides its own: a redirect limit and
+// a stall limit (under 1 byte/s for stallSeconds). Returns the OR of the
+// option results.
 int SetSafetyLimits(CURL* handle, long stallSeconds);
+
+// The options of the HEAD request that resolves a package's real URL and
+// length, in their order, with the caller's progress function. Returns the
+// OR of the option results.
+int SetHeadRequestOptions(CURL* handle, const std::string& url, curl_xferinfo_callback progress, void* data);
 
 // libcurl's text for a result, as a wide string; "Unknown error" for our
 // own negative results.

@@ -72,15 +72,7 @@ bool CMTCurlDownloader::getRealDownloadUrl(const std::string& url) {
   if (!handle) return false;
   curl_slist* headers = curl_slist_append(nullptr, "Connection: keep-alive");
   int options = curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
-  options |= curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  options |= curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  options |= curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
-  options |= curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, download::DiscardBody);
-  options |= curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, download::kConnectTimeoutSeconds);
-  options |= download::SetSafetyLimits(handle, download::CurrentTiming().singleStreamStallSeconds);
-  options |= curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-  options |= curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &CMTCurlDownloader::Progress);
-  options |= curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+  options |= download::SetHeadRequestOptions(handle, url, &CMTCurlDownloader::Progress, this);
   if (options == 0 && curl_easy_perform(handle) == CURLE_OK) {
     const char* effective = nullptr;
     if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective && *effective) {

@@ -56,15 +56,6 @@ ScratchFolder::ScratchFolder() {
 
 ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 
-void RemoveTree(const std::wstring& path) {
-  std::wstring from = path + L'\0';
-  SHFILEOPSTRUCTW op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_NO_UI;
-  SHFileOperationW(&op);
-}
-
 bool Exists(const std::wstring& path) { return PathFileExistsW(path.c_str()) != FALSE; }
 
 ScopedScript::ScopedScript(const wchar_t* variable, const std::wstring& file, const std::string& script)

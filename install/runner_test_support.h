@@ -2,6 +2,8 @@
 // scripts handed to the substitute, and a recorder of reports.
 #pragma once
 
+#include "tests/support/test_support.h"
+
 #include <windows.h>
 
 #include <mutex>
@@ -49,7 +51,7 @@ class ScratchFolder {
   std::wstring path_;
 };
 
-void RemoveTree(const std::wstring& path);
+using test_support::RemoveTree;
 bool Exists(const std::wstring& path);
 
 // Writes the script (UTF-8) and names it in the variable until destroyed.

@@ -4,7 +4,11 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include "tests/support/test_support.h"
+
 namespace {
+
+using test_support::RemoveTree;
 
 HKEY OpenKey() {
   HKEY key = nullptr;
@@ -56,15 +60,6 @@ std::wstring ScratchRoot() {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   return std::wstring(temp) + L"ov_paths_test";
-}
-
-void RemoveTree(const std::wstring& root) {
-  std::wstring from = root + L'\0';
-  SHFILEOPSTRUCTW op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_NO_UI;
-  SHFileOperationW(&op);
 }
 
 TEST(CreateDirectories, CreatesEachMissingLevel) {

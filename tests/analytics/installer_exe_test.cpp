@@ -10,6 +10,8 @@
 
 #include "analytics/event_tracker.h"
 #include "analytics/identity.h"
+#include "platform/strings.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -37,16 +39,7 @@ class InstallerExe : public ::testing::Test {
     RemoveDirectoryA(dir_.c_str());
   }
   DWORD Run(const std::string& args) {
-    std::string cmd = "\"" + exe_ + "\" " + args;
-    STARTUPINFOA si = {sizeof(si)};
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 12345;
-    WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
+    return test_support::RunProcess(Utils::AnsiToWide("\"" + exe_ + "\" " + args));
   }
   std::string Ini(const char* section, const char* key) {
     char buf[256] = {};

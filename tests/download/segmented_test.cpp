@@ -121,7 +121,7 @@ TEST(Segmented, UpperCaseUrlMd5NeverMatches) {
   EXPECT_FALSE(run.recorder.overlapped());
 }
 
-// Part 1 would otherwise receive the file's head: the worst case is a URL
+// The second part would otherwise receive the file's head: the worst case is a URL
 // without url-md5, where nothing else would notice.
 TEST(Segmented, ServerIgnoringRangesNeverGivesACorruptSuccess) {
   FastTiming timing;
