@@ -2,6 +2,8 @@
 // (a filled background and a line of text) and ends.
 #include <windows.h>
 
+#include <cstdio>
+
 namespace {
 
 LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -11,6 +13,12 @@ LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     TextOutW(dc, 20, 20, L"OndraVelqor", 11);
     EndPaint(window, &ps);
+    // The painted moment on the host's clock (the benchmark times the launch).
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    printf("first-paint-epoch-ms=%llu\n", (ticks - 116444736000000000ULL) / 10000);
+    fflush(stdout);
     PostQuitMessage(0);
     return 0;
   }
