@@ -36,7 +36,7 @@ std::string EditionText(uint32_t edition) {
   PL_THROW("Unknown edition [" + std::to_string(edition) + "]!", "toString");
 }
 
-// Step 3 of a send; runs inline or on a sending thread.
+// The posting part of a send, under the send lock; runs inline or on a sending thread.
 void RunSend(SendState& state, bool flush) {
   std::lock_guard<std::mutex> hold(g_sendLock);
   if (!flush) {

@@ -77,7 +77,7 @@ int RunInstaller(HINSTANCE instance) {
   if (!guard.handle()) return -1;  // silently: no window, no event, no clean-up
 
   // From the settings file's value, before the command line can change it;
-  // events held since step 3 are sent now.
+  // events reported before it existed (a libcurl failure) are sent now.
   CreateTracker();
 
   settings.ApplyCommandLine(GetCommandLineW());
