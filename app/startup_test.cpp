@@ -106,7 +106,7 @@ TEST(PreloadSystemLibraries, MissingLibrariesDoNotStopStartUp) {
 
 namespace {
 
-TEST(ExeResources, ManifestVersionIconAndStrings) {
+TEST(ExeResources, ManifestVersionIconStringsAndSkins) {
   const std::wstring exe = ThisFolder() + L"\\OndraVelqorSetup.exe";
   HMODULE m = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(m, nullptr);
@@ -124,6 +124,11 @@ TEST(ExeResources, ManifestVersionIconAndStrings) {
   for (const char* os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
                          "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
     EXPECT_NE(xml.find(os), std::string::npos) << os;
+  // The skin archive: a 7z archive under the custom type "SKINRES", id 147.
+  HRSRC skins = FindResourceW(m, MAKEINTRESOURCEW(147), L"SKINRES");
+  ASSERT_NE(skins, nullptr);
+  const std::string archive(static_cast<const char*>(LockResource(LoadResource(m, skins))), SizeofResource(m, skins));
+  EXPECT_EQ(archive.substr(0, 6), std::string("7z\xBC\xAF\x27\x1C", 6));
   FreeLibrary(m);
 
   DWORD ignored = 0;
