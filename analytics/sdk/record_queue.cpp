@@ -222,6 +222,7 @@ void RecordQueue::SaveLocked() {
     std::fputc('\n', out);
   }
   std::fclose(out);
+  staged_ = true;
 }
 
 void RecordQueue::PutBackLocked(const std::vector<std::string>& batch) {
@@ -254,6 +255,9 @@ bool RecordQueue::SendOneBatch() {
     // back like those of a refused post.
     std::lock_guard<std::mutex> lock(recordsLock_);
     PutBackLocked(batch);
+    // The queue was saved while this batch was out: without a new save the
+    // returned records would miss the next run.
+    if (staged_) SaveLocked();
   }
   return ok;
 }

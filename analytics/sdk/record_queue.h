@@ -86,6 +86,7 @@ class RecordQueue {
   std::string stagingPath_;
   bool loadPending_ = true;
   bool shutDown_ = false;
+  bool staged_ = false;  // SaveUnsent or Shutdown wrote the staging file
   RecordPoster poster_;
 };
 
