@@ -250,15 +250,13 @@ bool RecordQueue::SendOneBatch() {
   } catch (const std::exception& e) {
     WriteStderr({"Exception when flush failed: (", e.what(), ") \n"});
   }
-  if (!ok) {
-    // Also after an exception: the records were not delivered, so they go
-    // back like those of a refused post.
-    std::lock_guard<std::mutex> lock(recordsLock_);
-    PutBackLocked(batch);
-    // The queue was saved while this batch was out: without a new save the
-    // returned records would miss the next run.
-    if (staged_) SaveLocked();
-  }
+  std::lock_guard<std::mutex> lock(recordsLock_);
+  // Also after an exception: the records were not delivered, so they go
+  // back like those of a refused post.
+  if (!ok) PutBackLocked(batch);
+  // Once saved for the next run, the file follows the queue: a refused
+  // batch must not miss the next run, a delivered one must not be sent twice.
+  if (staged_) SaveLocked();
   return ok;
 }
 
