@@ -222,6 +222,7 @@ void RecordQueue::SaveLocked() {
     std::fputc('\n', out);
   }
   std::fclose(out);
+  staged_ = true;
 }
 
 void RecordQueue::PutBackLocked(const std::vector<std::string>& batch) {
@@ -249,12 +250,13 @@ bool RecordQueue::SendOneBatch() {
   } catch (const std::exception& e) {
     WriteStderr({"Exception when flush failed: (", e.what(), ") \n"});
   }
-  if (!ok) {
-    // Also after an exception: the records were not delivered, so they go
-    // back like those of a refused post.
-    std::lock_guard<std::mutex> lock(recordsLock_);
-    PutBackLocked(batch);
-  }
+  std::lock_guard<std::mutex> lock(recordsLock_);
+  // Also after an exception: the records were not delivered, so they go
+  // back like those of a refused post.
+  if (!ok) PutBackLocked(batch);
+  // Once saved for the next run, the file follows the queue: a refused
+  // batch must not miss the next run, a delivered one must not be sent twice.
+  if (staged_) SaveLocked();
   return ok;
 }
 

@@ -65,7 +65,8 @@ class RecordQueue {
   // Posts batches until the queue is empty; false at the first failed batch.
   bool Flush();
   // Writes every queued record (and those of an unread staging file) to the
-  // staging file, keeping them queued.
+  // staging file, keeping them queued. From then on every batch rewrites
+  // the file with what is still queued.
   void SaveUnsent();
   // SaveUnsent, then no more posting.
   void Shutdown();
@@ -86,6 +87,7 @@ class RecordQueue {
   std::string stagingPath_;
   bool loadPending_ = true;
   bool shutDown_ = false;
+  bool staged_ = false;  // SaveUnsent or Shutdown wrote the staging file
   RecordPoster poster_;
 };
 

@@ -132,6 +132,35 @@ TEST(RecordQueue, BatchEndedByAnExceptionIsPutBack) {
   EXPECT_EQ(q.Snapshot(), (std::vector<std::string>{R(1), R(2), R(3)}));
 }
 
+TEST(RecordQueue, BatchRefusedAfterAShutdownDuringItsPostIsStillSaved) {
+  StderrCapture err;
+  const std::string path = TempFile("ov_q_late_refusal.txt");
+  FakeServer server;
+  server.statuses = {500};
+  RecordQueue q("http://x", path, server.Function());
+  for (int i = 1; i <= 3; ++i) q.AddText(R(i));
+  server.duringPost = [&] {  // the app closes while the batch is out
+    q.AddText(R(4));
+    q.Shutdown();
+  };
+  EXPECT_FALSE(q.Flush());
+  EXPECT_EQ(Lines(path), (std::vector<std::string>{R(1), R(2), R(3), R(4)}));
+}
+
+TEST(RecordQueue, RecordsDeliveredAfterASaveLeaveTheStagingFile) {
+  const std::string path = TempFile("ov_q_sent_after_save.txt");
+  FakeServer server;
+  RecordQueue q("http://x", path, server.Function());
+  for (int i = 1; i <= 31; ++i) q.AddText(R(i));
+  server.duringPost = [&] {  // an abnormal exit saves while the first batch is out
+    q.SaveUnsent();
+    server.duringPost = nullptr;
+  };
+  EXPECT_TRUE(q.Flush());
+  EXPECT_EQ(server.batches.size(), 2u);
+  EXPECT_TRUE(Lines(path).empty());  // the next run must not send them again
+}
+
 TEST(RecordQueue, StagingFileIsReadOnceAndOnlyRecordLinesCount) {
   const std::string path = TempFile("ov_q_staging.txt");
   std::ofstream(path) << "{\"a\":1}\n\nxyz\n{\"b\":2}\n{broken\n";
