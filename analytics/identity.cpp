@@ -191,6 +191,9 @@ std::string OsVersion() {
 }
 
 bool Is64BitSystem() {
+#ifdef _WIN64
+  return true;  // a 64-bit process runs only on 64-bit Windows
+#else
   using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
   auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process")));
   BOOL wow = FALSE;
@@ -199,6 +202,7 @@ bool Is64BitSystem() {
   GetNativeSystemInfo(&info);
   return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
          info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64;
+#endif
 }
 
 std::string UserAgent() {

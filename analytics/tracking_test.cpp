@@ -112,6 +112,10 @@ TEST(OsVersion, TextForEachVersion) {
   for (const auto& c : cases)
     EXPECT_EQ(OsVersionText(c.available, c.major, c.minor, c.build, c.is64, c.r2), c.text) << c.text;
   EXPECT_EQ(UserAgent(), "Mozilla/5.0(Windows " + OsVersion() + (Is64BitSystem() ? "; Win64;)" : "; Win32;)"));
+  // The system's own architecture, whether this build is 32- or 64-bit.
+  SYSTEM_INFO native = {};
+  GetNativeSystemInfo(&native);
+  EXPECT_EQ(Is64BitSystem(), native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64);
 }
 
 HRESULT WINAPI FailingGuid(GUID*) { return E_FAIL; }

@@ -106,8 +106,17 @@ TEST(PreloadSystemLibraries, MissingLibrariesDoNotStopStartUp) {
 
 namespace {
 
+// The shipped exe: this build's own, or the i686 one named by OV_SHIPPED_EXE
+// when this build is the x86_64 one (resources load across bitness).
+std::wstring ShippedExe() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD n = GetEnvironmentVariableW(L"OV_SHIPPED_EXE", path, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) return path;
+  return ThisFolder() + L"\\OndraVelqorSetup.exe";
+}
+
 TEST(ExeResources, ManifestVersionIconStringsAndSkins) {
-  const std::wstring exe = ThisFolder() + L"\\OndraVelqorSetup.exe";
+  const std::wstring exe = ShippedExe();
   HMODULE m = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(m, nullptr);
   EXPECT_NE(FindResourceW(m, MAKEINTRESOURCEW(145), MAKEINTRESOURCEW(14)), nullptr) << "icon group 145";

@@ -50,6 +50,11 @@ void GetWindowsVersion(std::wstring& systemName, std::wstring& label) {
 }
 
 bool IsWow64() {
+#ifdef _WIN64
+  // Callers ask whether Windows is 64-bit: a 64-bit process is the answer
+  // itself (IsWow64Process says false for it).
+  return true;
+#else
   using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
   auto fn = reinterpret_cast<IsWow64ProcessFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process")));
@@ -60,6 +65,7 @@ bool IsWow64() {
   GetNativeSystemInfo(&info);
   return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
          info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64;
+#endif
 }
 
 bool IsAdmin() {

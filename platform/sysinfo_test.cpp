@@ -52,7 +52,9 @@ TEST(Guid, ThirdGroupLowerCaseRestUpper) {
 }
 
 TEST(SystemQueries, AnswerWithoutFailing) {
-  // Under a 32-bit prefix there is no WOW64; the answer must match the system's own view.
+  // "Windows is 64-bit", from a 32-bit process (WOW64) and from a 64-bit
+  // one alike: it must match the system's native architecture (a 32-bit
+  // Wine prefix is a 32-bit system, a 64-bit prefix a 64-bit one).
   SYSTEM_INFO native = {};
   GetNativeSystemInfo(&native);
   EXPECT_EQ(Utils::IsWow64(), native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64);

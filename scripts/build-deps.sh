@@ -2,19 +2,26 @@
 # Cross-builds the third-party libraries from Debian's source packages into
 # one prefix: libcurl (static, Schannel, zlib, HTTP/HTTPS/FILE), jsoncpp and
 # the LZMA SDK's 7z decoder. A finished library is never built twice.
-#   OV_DEPS_DIR  where sources and the prefix live (default ~/.cache/ondravelqor-deps)
+#   build-deps.sh [i686|x86_64]   (default i686); prints the prefix last
+#   OV_DEPS_DIR  where sources and the prefixes live (default ~/.cache/ondravelqor-deps)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+ARCH=${1:-i686}
 DEPS=${OV_DEPS_DIR:-$HOME/.cache/ondravelqor-deps}
-PREFIX=$DEPS/prefix
 SRC=$DEPS/src
-TOOLCHAIN=$here/cmake/mingw-i686.cmake
+case "$ARCH" in
+  # The i686 prefix keeps its old name, so existing caches stay valid.
+  i686) PREFIX=$DEPS/prefix; BUILD=build-mingw;;
+  x86_64) PREFIX=$DEPS/prefix-x86_64; BUILD=build-mingw-x86_64;;
+  *) echo "build-deps.sh: unknown architecture '$ARCH' (i686 or x86_64)" >&2; exit 1;;
+esac
+TOOLCHAIN=$here/cmake/mingw-$ARCH.cmake
 mkdir -p "$PREFIX" "$SRC"
 
 # A prefix built by an older recipe is rebuilt from scratch.
-recipe=$(sha1sum "$0" | cut -d' ' -f1)
+recipe=$(cat "$0" "$TOOLCHAIN" | sha1sum | cut -d' ' -f1)
 if [ "$(cat "$PREFIX/.recipe" 2>/dev/null)" != "$recipe" ]; then
-  rm -rf "$PREFIX" "$SRC"/*/build-mingw
+  rm -rf "$PREFIX" "$SRC"/*/"$BUILD"
   mkdir -p "$PREFIX"
 fi
 
@@ -27,8 +34,8 @@ fetch() { # package, folder glob
 
 if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
   d=$(fetch curl 'curl-7*')
-  rm -rf "$d/build-mingw"
-  cmake -S "$d" -B "$d/build-mingw" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+  rm -rf "$d/$BUILD"
+  cmake -S "$d" -B "$d/$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_INSTALL_PREFIX="$PREFIX" \
     -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
     -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=ON \
@@ -41,32 +48,32 @@ if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
     -DCURL_DISABLE_COOKIES=ON -DCURL_DISABLE_MIME=ON -DCURL_DISABLE_NETRC=ON -DCURL_DISABLE_ALTSVC=ON \
     -DCURL_DISABLE_HSTS=ON -DCURL_DISABLE_DOH=ON -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none \
     >/dev/null
-  cmake --build "$d/build-mingw" >/dev/null
-  cmake --install "$d/build-mingw" >/dev/null
+  cmake --build "$d/$BUILD" >/dev/null
+  cmake --install "$d/$BUILD" >/dev/null
 fi
 
 if [ ! -f "$PREFIX/lib/libjsoncpp.a" ]; then
   d=$(fetch libjsoncpp 'libjsoncpp-1*')
-  rm -rf "$d/build-mingw"
-  cmake -S "$d" -B "$d/build-mingw" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+  rm -rf "$d/$BUILD"
+  cmake -S "$d" -B "$d/$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" \
     -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF \
     -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
     -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DJSONCPP_WITH_CMAKE_PACKAGE=ON >/dev/null
-  cmake --build "$d/build-mingw" >/dev/null
-  cmake --install "$d/build-mingw" >/dev/null
+  cmake --build "$d/$BUILD" >/dev/null
+  cmake --install "$d/$BUILD" >/dev/null
 fi
 
 if [ ! -f "$PREFIX/lib/liblzma7z.a" ]; then
   d=$(fetch lzma 'lzma-9*')
-  b=$d/build-mingw
+  b=$d/$BUILD
   rm -rf "$b"; mkdir -p "$b" "$PREFIX/include/lzma7z"
   objs=()
   for n in 7zAlloc 7zBuf 7zCrc 7zCrcOpt 7zDec 7zIn 7zStream CpuArch LzmaDec Lzma2Dec Bra Bra86 Bcj2; do
-    i686-w64-mingw32-gcc-posix -O2 -c "$d/C/$n.c" -o "$b/$n.o"
+    "$ARCH-w64-mingw32-gcc-posix" -O2 -c "$d/C/$n.c" -o "$b/$n.o"
     objs+=("$b/$n.o")
   done
-  i686-w64-mingw32-ar rcs "$b/liblzma7z.a" "${objs[@]}"
+  "$ARCH-w64-mingw32-ar" rcs "$b/liblzma7z.a" "${objs[@]}"
   cp "$d"/C/*.h "$PREFIX/include/lzma7z/"
   cp "$b/liblzma7z.a" "$PREFIX/lib/"
 fi

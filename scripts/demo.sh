@@ -10,6 +10,11 @@ build=${OV_BUILD_DIR:-$here/build}
 out=${OV_DEMO_OUT:-$here/demo-out}
 OV_BUILD_DIR=$build "$here/scripts/build.sh"
 . "$here/scripts/wine-env.sh"
+shipped=$build/app/OndraVelqorSetup.exe
+# The programs run here come from the runtime build: x86_64 where this host
+# cannot run 32-bit programs (scripts/arch.sh); the shipped exe is i686.
+echo "runtime build: $(ov_runtime_arch); shipped exe: $shipped ($(stat -c %s "$shipped") bytes)"
+build=$(ov_runtime_build_dir "$build")
 ov_wine_up "$build"
 peers=$(mktemp -d /tmp/ov-demo.XXXXXX)
 cleanup() { [ -n "${dbwin_pid:-}" ] && kill "$dbwin_pid" 2>/dev/null; "$here/tools/peers/nginx.sh" stop "$peers/nginx" || true; ov_wine_down; rm -rf "$peers"; }
@@ -52,5 +57,5 @@ echo "installer log lines: $(wc -l < "$out/installer-log.txt") (in $out/installe
 grep -a "RunInstaller\|DL_TYPE\|THREAD" "$out/installer-log.txt" | head -8
 
 echo "== 4. the installer's windows: every dialog skin and main-window page, rendered for real"
-"$here/scripts/gallery.sh" "$out/screens" | sed "s|^$out/||"
+OV_BUILD_DIR=${OV_BUILD_DIR:-$here/build} "$here/scripts/gallery.sh" "$out/screens" | sed "s|^$out/||"
 echo "artefacts: $out"

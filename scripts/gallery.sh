@@ -9,9 +9,10 @@ build=${OV_BUILD_DIR:-$here/build}
 out=$(realpath -m "${1:-$build/gallery}")
 OV_BUILD_DIR=$build "$here/scripts/build.sh" >/dev/null
 . "$here/scripts/wine-env.sh"
-ov_wine_up "$build"
+run=$(ov_runtime_build_dir "$build")
+ov_wine_up "$run"
 trap 'sv_stop; ov_wine_down' EXIT
-SV_EXE="$build/tools/skinview/skinview.exe"
+SV_EXE="$run/tools/skinview/skinview.exe"
 . "$here/tools/skinview/skinview-lib.sh"
 mkdir -p "$out"
 state=$(mktemp)

@@ -1,11 +1,30 @@
-# Sourced by the test, demo and bench scripts: a private 32-bit Wine prefix
-# inside the build folder, one persistent wineserver, and a virtual display.
-#   ov_wine_up <build-dir>   ov_wine_down
+# Sourced by the test, demo and bench scripts: a private Wine prefix inside
+# the build folder (32-bit, or 64-bit for the x86_64 build, scripts/arch.sh),
+# one persistent wineserver, and a virtual display.
+#   ov_wine_up <runtime-build-dir>   ov_wine_down
+. "$(dirname "${BASH_SOURCE[0]}")/arch.sh"
+
 ov_wine_up() {
-  export WINEPREFIX="$1/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  local arch log
+  arch=$(ov_runtime_arch) || return 1
+  export WINEPREFIX="$1/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ "$arch" = x86_64 ]; then
+    # Every "wine" (and Wine's own wineboot, winepath, ...) is the 64-bit loader.
+    case ":$PATH:" in
+      *":$OV_WINE64_BIN:"*) ;;
+      *) export PATH="$OV_WINE64_BIN:$PATH";;
+    esac
+    export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+  else
+    export WINEARCH=win32
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot --init >/dev/null 2>&1 || true
-    wineserver -w
+    log=$(wineboot --init 2>&1) || true
+    wineserver -w || true
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "wineboot failed to create the $WINEARCH prefix $WINEPREFIX: ${log:-no message}" >&2
+      return 1
+    fi
   fi
   # Prefix settings, applied again whenever this list changes. regedit reads
   # a REGEDIT4 file as ANSI, which garbles the Chinese font name: the file
