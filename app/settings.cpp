@@ -7,10 +7,11 @@
 #include <cwchar>
 #include <cstdlib>
 
+#include "platform/strings.h"
 #include "platform/sysinfo.h"
 
-#ifndef OV_DOWNLOAD_HOST
-#error "OV_DOWNLOAD_HOST must be set by the build"
+#if !defined(OV_DOWNLOAD_HOST) || !defined(OV_STATS_HOST)
+#error "OV_DOWNLOAD_HOST and OV_STATS_HOST must be set by the build"
 #endif
 #define OV_WIDEN_(x) L##x
 #define OV_WIDEN(x) OV_WIDEN_(x)
@@ -29,6 +30,33 @@ std::wstring ReadText(const std::wstring& file, const wchar_t* key, const wchar_
 }  // namespace
 
 std::wstring BuiltInDownloadUrl() { return L"http://" OV_WIDEN(OV_DOWNLOAD_HOST) L"/software/10"; }
+
+namespace {
+
+// One value of the test override; empty when absent or not a short text.
+std::wstring TestHostOverride(const wchar_t* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\PeLanSoft\\Velqor\\TestHosts", 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                    &key) != ERROR_SUCCESS)
+    return L"";
+  wchar_t value[512] = {};
+  DWORD size = sizeof(value) - sizeof(wchar_t);
+  const LSTATUS status = RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, value, &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? value : L"";
+}
+
+}  // namespace
+
+std::wstring StatsHost() {
+  const std::wstring host = TestHostOverride(L"StatsHost");
+  return host.empty() ? OV_WIDEN(OV_STATS_HOST) : host;
+}
+
+std::string AnalyticsServerUrl() {
+  const std::wstring url = TestHostOverride(L"AnalyticsUrl");
+  return url.empty() ? std::string() : Utils::WideToUtf8(url);
+}
 
 std::wstring SubstituteRoute(std::wstring url, const std::wstring& versionLabel) {
   static const std::wstring kPlaceholder = L"${ROUTE}";

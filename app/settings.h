@@ -38,6 +38,15 @@ struct InstallerSettings {
 // "http://<download host>/software/10".
 std::wstring BuiltInDownloadUrl();
 
+// The statistics host (terms and start pages) and the analytics collection
+// URL (empty: the tracker's built-in endpoint). Both are build values,
+// unless the machine-wide test override names others: REG_SZ "StatsHost"
+// and "AnalyticsUrl" under HKLM\Software\PeLanSoft\Velqor\TestHosts (64-bit
+// view), which only administrators can write. Tests and the demo use it so
+// that they run the shipped binary unchanged (docs/window.md).
+std::wstring StatsHost();
+std::string AnalyticsServerUrl();
+
 // Replaces every "${ROUTE}" with the route for the Windows version label.
 std::wstring SubstituteRoute(std::wstring url, const std::wstring& versionLabel);
 

@@ -5,6 +5,7 @@
 #include "analytics/installer_events.h"
 #include "app/settings.h"
 #include "platform/log.h"
+#include "ui/main_wnd.h"
 #include "ui/skin_frame.h"
 
 namespace {
@@ -78,7 +79,7 @@ int RunInstaller(HINSTANCE instance) {
 
   // From the settings file's value, before the command line can change it;
   // events reported before it existed (a libcurl failure) are sent now.
-  CreateTracker();
+  CreateTracker(AnalyticsServerUrl());
 
   settings.ApplyCommandLine(GetCommandLineW());
   OV_LOGS(L"settings: DownloadUrl=%s DownloadType=%d DownloadScale=%f IsCheckNet=%d "
@@ -90,13 +91,23 @@ int RunInstaller(HINSTANCE instance) {
   // Skin toolkit: module handle, 7z skin archive, drop-shadow window class.
   PrepareSkinToolkit(instance);
 
-  // The main window and its modal loop run here (window subsystem:
-  // RunMainWindow); until then start-up ends at this point.
+  {
+    // The main window's modal loop is the program's main loop. The
+    // controller outlives its window until after libcurl is released.
+    CMainWnd window;
+    if (window.Create(nullptr, L"OndraVelqor", 0x10CF0000, 0)) {
+      window.CenterWindow();
+      window.ShowModal();
+    } else {
+      OV_LOGS(L"the main window could not be created: %lu", GetLastError());
+    }
 
-  // Shutdown: the tracker makes its last posting attempts (only when
-  // analytics are on now), before libcurl goes.
-  ShutdownTracker();
-  curl_global_cleanup();
+    // Shutdown: the tracker makes its last posting attempts (only when
+    // analytics are on now), before libcurl goes; then the controller,
+    // whose orchestrator waits for its threads.
+    ShutdownTracker();
+    curl_global_cleanup();
+  }
   guard.Release();
   return 0;
 }

@@ -37,7 +37,7 @@ class InstallerProcess : public ::testing::Test {
   }
   // Runs the exe with the given arguments; returns its exit code and pid.
   DWORD Run(const std::wstring& args, DWORD* pid = nullptr) {
-    return test_support::RunProcess(L"\"" + exe_ + L"\" " + args, pid);
+    return test_support::RunInstaller(L"\"" + exe_ + L"\" " + args, pid);
   }
   std::wstring dir_, exe_;
 };

@@ -7,7 +7,7 @@
 ov_wine_up() {
   local arch log
   arch=$(ov_runtime_arch) || return 1
-  export WINEPREFIX="$1/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX="$(realpath -m "$1")/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   if [ "$arch" = x86_64 ]; then
     # Every "wine" (and Wine's own wineboot, winepath, ...) is the 64-bit loader.
     case ":$PATH:" in

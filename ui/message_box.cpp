@@ -1,5 +1,7 @@
 #include "ui/message_box.h"
 
+#include "platform/log.h"
+
 namespace {
 
 MessageBoxHook& Hook() {
@@ -46,10 +48,12 @@ void CMessageBoxWnd::OnClick(skin::Notify& msg) {
 
 int ShowMessageBox(HWND owner, const SkinDescriptor& skin, const wchar_t* text, const wchar_t* caption) {
   if (Hook()) return Hook()(owner, skin, text, caption);
+  OV_LOGS(L"dialog %s: %s", skin.skinFile.c_str(), text ? text : L"(skin text)");
   CMessageBoxWnd dialog(skin);
   if (!dialog.Create(owner, L"消息框", 0x10CF0000, 0)) return dialog.result();
   dialog.SetTexts(text, caption);
   dialog.CenterWindow();
   dialog.ShowModal();
+  OV_LOGS(L"dialog %s: result %d", skin.skinFile.c_str(), dialog.result());
   return dialog.result();
 }

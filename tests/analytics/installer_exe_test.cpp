@@ -39,7 +39,7 @@ class InstallerExe : public ::testing::Test {
     RemoveDirectoryA(dir_.c_str());
   }
   DWORD Run(const std::string& args) {
-    return test_support::RunProcess(Utils::AnsiToWide("\"" + exe_ + "\" " + args));
+    return test_support::RunInstaller(Utils::AnsiToWide("\"" + exe_ + "\" " + args));
   }
   std::string Ini(const char* section, const char* key) {
     char buf[256] = {};

@@ -12,6 +12,10 @@ namespace test_support {
 // exit code, or 12345 when it could not be started; `pid` gets its id.
 DWORD RunProcess(std::wstring commandLine, DWORD* pid = nullptr, DWORD timeoutMs = 60000);
 
+// Runs the installer exe and closes every window it shows (WM_CLOSE, as
+// Alt+F4 would) until it ends; otherwise as RunProcess.
+DWORD RunInstaller(std::wstring commandLine, DWORD* pid = nullptr, DWORD timeoutMs = 60000);
+
 // Removes a folder with everything in it; a missing folder is fine.
 void RemoveTree(const std::wstring& path);
 

@@ -1,0 +1,173 @@
+# Sourced by the main-window end-to-end test and the demo: drives the real
+# installer exe under Wine (the Wine environment must be up) with real X
+# input at control positions taken from the skin layout, serves the
+# substitute package from nginx and reads the exe's log and the collector.
+#   drv_init <runtime-build-dir> <artifact-dir>   needs OV_NGINX_ROOT, OV_NGINX_PORT,
+#                                                 OV_COLLECTOR_PORT, OV_COLLECTOR_CONTROL_PORT
+#   drv_done                                      stops what drv_init started
+# The caller defines fail <text> (a step went wrong) before calling.
+here=${here:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+EXE_PID=
+DBWIN_PID=
+step=0
+
+drv_init() {
+  build=$1
+  art=$2
+  SV_EXE="$build/tools/skinview/skinview.exe"
+  . "$here/tools/skinview/skinview-lib.sh"
+  mkdir -p "$art"
+  rm -f "$art"/*.png "$art"/*.txt
+  tmp=$(mktemp -d)
+  pkg="$build/tools/substitute/ov_substitute.exe"
+  md5=$(md5sum "$pkg" | cut -d' ' -f1)
+  mkdir -p "$OV_NGINX_ROOT/software/$md5"
+  cp "$pkg" "$OV_NGINX_ROOT/software/$md5/OndraVelqor_setup.exe"
+  URL="http://127.0.0.1:$OV_NGINX_PORT/software/$md5/OndraVelqor_setup.exe"
+  nginx_dir=$(dirname "$OV_NGINX_ROOT")
+  wine reg add 'HKLM\Software\PeLanSoft\Velqor\TestHosts' /v AnalyticsUrl /t REG_SZ \
+    /d "http://127.0.0.1:$OV_COLLECTOR_PORT/sa?project=pc" /f /reg:64 >/dev/null 2>&1
+  wine reg add 'HKLM\Software\PeLanSoft\Velqor\TestHosts' /v StatsHost /t REG_SZ \
+    /d "127.0.0.1:$OV_NGINX_PORT" /f /reg:64 >/dev/null 2>&1
+
+  # The package script (read by the substitute package at each run).
+  export OV_PACKAGE_SCRIPT_UNIX="$tmp/package.txt"
+  export OV_PACKAGE_SCRIPT="Z:$(sed 's|/|\\|g' <<<"$tmp/package.txt")"
+
+  # The installer copy and its log, read through the debug-output channel.
+  dir="$WINEPREFIX/drive_c/ov_e2e"
+  mkdir -p "$dir"
+  cp "$build/app/OndraVelqorSetup.exe" "$dir/"
+  log="$tmp/log.txt"
+  : > "$log"
+  wine "$build/tools/dbwin/dbwin.exe" > "$log" 2>/dev/null &
+  DBWIN_PID=$!
+  sleep 1
+  # Where the controls are: offsets from the window's corner, from the skin.
+  L="$tmp/layout"
+  mkdir -p "$L"
+  local p d
+  for p in 0 1 3; do drv_capture "page$p" OndraVelqor --window mainWnd.xml --page "$p"; done
+  for d in exitTipWnd InstalledPathTipWnd NetworkTipWnd MessageBox1Wnd MessageBox2Wnd; do
+    drv_capture "$d" 消息框 --dialog "$d.xml" --owner
+  done
+  # The default folder of this machine, as the window offers it.
+  start_exe -isenableappanalytics=false
+  wait_log 'default folder' 20
+  DEFAULT=$(since | sed -n 's/.*default folder //p' | head -1)
+  stop_exe
+  WEPFX_DEFAULT=$(unix_path "$DEFAULT")
+}
+
+drv_done() {
+  sv_stop
+  stop_exe
+  [ -n "$DBWIN_PID" ] && kill "$DBWIN_PID" 2>/dev/null
+  reset_machine  # later runs find no installation
+  wine reg delete 'HKLM\Software\PeLanSoft\Velqor\TestHosts' /f /reg:64 >/dev/null 2>&1
+  rm -rf "$tmp"
+}
+
+package_script() { printf '%s\n' "$@" > "$OV_PACKAGE_SCRIPT_UNIX"; }
+GOOD_PACKAGE=("say Encode=UTF8" "say Progress=0.1" "install" "say Progress=0.5" "sleep 4000" "say InstPath=\${INSTDIR}"
+  "say ExePath=\${INSTDIR}\\OndraVelqor.exe" "say UninstEp=\${INSTDIR}\\uninst.ep" "say StartupStyle=AutoStartup"
+  "say Progress=1" "say State=Success")
+
+shot() {  # <name>: the whole screen, numbered in order
+  step=$((step + 1))
+  import -window root "$art/$(printf '%02d' "$step")-$1.png" 2>/dev/null
+}
+WEPFX_DEFAULT=
+reset_machine() {  # no installation, no product running
+  pkill -f 'ONVelqor.OndraVelqor\.exe' 2>/dev/null
+  wine reg delete 'HKCU\Software\PeLanSoft\Velqor' /f >/dev/null 2>&1
+  [ -n "$WEPFX_DEFAULT" ] && rm -rf "$WEPFX_DEFAULT"
+  rm -rf "$WINEPREFIX/drive_c/OVCustom"
+}
+collector() { curl -s -X "$1" "http://127.0.0.1:$OV_COLLECTOR_CONTROL_PORT$2"; }
+# Events received since the last reset: "<event> <name> [elapsed]" per line.
+events() {
+  collector GET /batches | python3 -c '
+import json, sys
+for b in json.load(sys.stdin):
+    for r in b["records"]:
+        p = r.get("properties", {})
+        name = p.get("pl_task_name") or p.get("pl_name") or ""
+        extra = " %s" % p["pl_task_elapsed"] if name == "大包下载完毕" else ""
+        if name.endswith("失败原因"): extra = " " + p.get("pl_reason", "")
+        print("%s %s%s" % (r.get("event"), name, extra))'
+}
+
+drv_capture() {  # <file> <title> <skinview args...>
+  local file=$1 title=$2 x y w h
+  shift 2
+  sv_start "$tmp/sv.out" "$@" --layout
+  if ! sv_wait_ready "$tmp/sv.out"; then sv_stop; return 1; fi
+  read -r x y w h <<<"$(sv_window "$title")"
+  tr -d '\r' <"$tmp/sv.out" | awk -v x="$x" -v y="$y" 'NF == 5 { printf "%s %d %d\n", $1, ($2 + $4) / 2 - x, ($3 + $5) / 2 - y }' >"$L/$file"
+  sv_stop
+}
+
+stop_exe() {  # a case that failed half-way must not leave its installer holding the mutex
+  if [ -n "$EXE_PID" ]; then
+    kill "$EXE_PID" 2>/dev/null
+    wait "$EXE_PID" 2>/dev/null
+  fi
+  EXE_PID=
+  pkill -f 'ov_e2e.OndraVelqorSetup\.exe' 2>/dev/null
+  sleep 0.3
+}
+start_exe() {  # <args...>: runs the installer; EXE_PID
+  stop_exe
+  LOG_FROM=$(wc -l <"$log")
+  wine "$dir/OndraVelqorSetup.exe" -downloadurl="$URL" -ischecknet=false "$@" >/dev/null 2>&1 &
+  EXE_PID=$!
+}
+since() { tail -n +"$((LOG_FROM + 1))" "$log" | tr -d '\r'; }
+wait_log() {  # <regex> [seconds]: true when the exe logged it since it started
+  local i
+  for i in $(seq $((${2:-30} * 10))); do
+    since | grep -Eq "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+window_of() {  # <title>: the visible window of that title belonging to the exe
+  xdotool search --all --onlyvisible --pid "$EXE_PID" --name "^$1\$" 2>/dev/null | tail -1
+}
+wait_window() {  # <title> [seconds]
+  local i
+  for i in $(seq $((${2:-20} * 10))); do
+    [ -n "$(window_of "$1")" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+click() {  # <layout> <control> <window title>
+  local id dx dy x y
+  read -r dx dy <<<"$(awk -v n="$2" '$1 == n { print $2, $3; exit }' "$L/$1")"
+  id=$(window_of "$3")
+  if [ -z "$id" ] || [ -z "$dx" ]; then fail "no $2 in $3"; return 1; fi
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  x=$((X + dx)) y=$((Y + dy))
+  xdotool mousemove "$x" "$y" sleep 0.2 click 1
+  sleep 0.3
+}
+dialog_click() {  # <dialog skin> <control>
+  wait_window 消息框 || { fail "no dialog for $2"; return 1; }
+  sleep 0.5
+  shot "$1"
+  click "$1" "$2" 消息框
+}
+wait_exit() {  # <expected code> [seconds]
+  local i rc
+  for i in $(seq $((${2:-20} * 10))); do kill -0 "$EXE_PID" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$EXE_PID" 2>/dev/null; then fail "the installer is still running"; kill "$EXE_PID"; EXE_PID=; return 1; fi
+  wait "$EXE_PID"; rc=$?
+  EXE_PID=
+  [ "$rc" -eq "$1" ] || { fail "exit code $rc, expected $1"; return 1; }
+}
+product_running() { pgrep -f 'ONVelqor.OndraVelqor\.exe' >/dev/null; }
+registered() { wine reg query 'HKCU\Software\PeLanSoft\Velqor' /v InstallPath 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
+unix_path() { winepath -u "$1" 2>/dev/null; }
+

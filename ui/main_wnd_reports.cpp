@@ -1,0 +1,187 @@
+// The main window's handling of the orchestrator's reports: one bar for
+// download and package progress, the failure dialogs, the retry after a
+// failed download, and the finished page.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <memory>
+
+#include "analytics/installer_events.h"
+#include "app/settings.h"
+#include "download/downloader.h"
+#include "install/report_codes.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "toolkit/controls.h"
+#include "toolkit/resources.h"
+#include "ui/install_progress.h"
+#include "ui/main_wnd.h"
+#include "ui/message_box.h"
+
+namespace {
+
+constexpr const wchar_t* kRunningText = L"安装程序检测到OndraVelqor\r\n正在运行，请退出程序后再安装";
+constexpr const wchar_t* kTipCaption = L"温馨提示";
+
+skin::Progress* AsProgress(skin::Control* c) {
+  return c ? static_cast<skin::Progress*>(c->GetInterface(L"Progress")) : nullptr;
+}
+
+bool Selected(skin::Control* c) {
+  auto* o = c ? static_cast<skin::Option*>(c->GetInterface(L"Option")) : nullptr;
+  return o && o->IsSelected();
+}
+
+bool FileExists(const std::wstring& path) {
+  const DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+void CMainWnd::ShowProgress(int percent) {
+  const DWORD elapsed = stopwatchRunning_ ? GetTickCount() - stopwatchStart_ : 0;
+  if (progressLb_)
+    progressLb_->SetText(ProgressText(progressLb_->GetUserData(), stopwatchRunning_, elapsed, percent));
+  if (skin::Progress* bar = AsProgress(installPrg_)) bar->SetValue(percent);
+}
+
+void CMainWnd::OnReport(ReportRecord* record) {
+  std::unique_ptr<ReportRecord> report(record);  // deleted whatever the code
+  if (!report) return;
+  const InstallerSettings& settings = Settings();
+  HWND window = GetHWND();
+  switch (report->code) {
+    case DL_CODE_START:
+      if (!downloaderStartedReported_) {
+        downloaderStartedReported_ = true;
+        abValue_ = settings.AbGroup;
+        ReportTask(L"下载器启动", L"", 0, Ab());
+      }
+      stopwatchRunning_ = true;
+      stopwatchStart_ = GetTickCount();
+      ReportTask(L"开始下载大包", L"", 0, Ab());
+      break;
+    case DL_CODE_PROGRESS:
+      ShowProgress(DownloadPercent(report->number, settings.DownloadScale));
+      break;
+    case DL_CODE_SUCCESS: {
+      const float seconds = stopwatchRunning_ ? static_cast<float>(GetTickCount() - stopwatchStart_) / 1000.0f : 0;
+      ReportTask(L"大包下载完毕", L"", seconds, Ab());
+      break;
+    }
+    case DL_CODE_FAIL: {
+      orchestrator_->ReportDownloadFailure(*report, Ab());
+      const int answer = ShowMessageBox(window, SkinDescriptor::ForFile(L"NetworkTipWnd.xml"), nullptr, nullptr);
+      // The page change comes first: a retry switches to the progress page
+      // later, with its "install" notification.
+      const int mode = installMode_;
+      SelectPage(mode);
+      if (answer == kMessageBoxOk) RetryInstall();
+      else if (answer == kMessageBoxCancel && installedBefore_) Close(1);
+      break;
+    }
+    case DL_CODE_RETRY:
+      break;
+    case DL_CODE_NOTICE:
+      CDownloadInstaller::ReportFailureReason(*report, true, Ab());
+      break;
+    case IST_CODE_START:
+      state_.WriteSetIni();
+      break;
+    case IST_CODE_PROGRESS:
+      ShowProgress(InstallPercent(smoothed_, report->number, settings.DownloadScale));
+      break;
+    case INSTALL_SUCCESS: {
+      ReportTask(L"安装成功", L"", 0, Ab());
+      skin::Progress* bar = AsProgress(installPrg_);
+      if (bar) bar->SetValue(100);
+      const std::wstring fore = skin::ResourcePath() + L"res\\mainWnd\\installPrg3.png";
+      if (bar && FileExists(fore)) {
+        bar->SetForeImage(fore);
+        bar->Invalidate();
+      }
+      if (installLogo_) {
+        installLogo_->SetText(L"OndraVelqor");
+        installLogo_->SetVisible(true);
+      }
+      SelectPage(3);
+      Finish();
+      break;
+    }
+    case IST_CODE_FAIL: {
+      CDownloadInstaller::ReportFailureReason(*report, false, Ab());
+      const std::wstring text = report->text.empty() ? L"安装失败" : report->text;
+      ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox2Wnd.xml"), text.c_str(), kTipCaption);
+      skin::Progress* bar = AsProgress(installPrg_);
+      if (bar && bar->GetValue() > 69) {
+        if (progressLb_) progressLb_->SetText(L"正在安装中:0%，请稍候...");
+        bar->SetValue(0);
+      }
+      SelectPage(0);
+      break;
+    }
+    case IST_INFO_INST_PATH:
+      installFolder_ = report->text;
+      state_.reportedInstallFolder = report->text;
+      break;
+    case IST_INFO_EXE_PATH:
+      productExePath_ = report->text;
+      break;
+    case IST_INFO_UNINST_EP:
+      state_.reportedUninstallerPath = report->text;
+      break;
+    case IST_INFO_START_URL:
+      startUrl_ = report->text;
+      break;
+    case IST_INFO_STARTUP_STYLE:
+      startupStyle_ = static_cast<int>(report->number);
+      break;
+    case IST_INFO_TOP_SHOW_DETENTION:
+      topShowDelay_ = static_cast<DWORD>(report->number);
+      break;
+    case IST_INFO_FINISH_CLOSE_DETENTION:
+      autoCloseDelay_ = static_cast<DWORD>(report->number);
+      break;
+    case IST_INFO_MESSAGE:
+      ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox1Wnd.xml"), report->text.c_str(), L"消息");
+      break;
+    case UNIST_CODE_FAIL:
+    case UNIST_CODE_ERROR:
+      ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox1Wnd.xml"), kRunningText, kTipCaption);
+      SelectPage(installMode_);
+      if (installedBefore_) Close(1);
+      break;
+    default:
+      break;
+  }
+}
+
+void CMainWnd::RetryInstall() {
+  if (installMode_ == 1) {
+    const std::wstring folder = state_.ChosenFolder(installDirEdit_ ? installDirEdit_->GetText() : L"");
+    StartInstall(folder, Selected(createDSCb_), Selected(createQSCb_));
+  } else {
+    StartInstall(state_.DefaultFolder(), true, true);
+  }
+}
+
+void CMainWnd::Finish() {
+  state_.Write();
+  state_.WriteSetIni();
+  if (startupStyle_ == 1) OpenProduct();
+  skin::Control* root = manager_.GetRoot();
+  if (!root) return;
+  if (topShowDelay_ != 0) root->SetTimer(kBringToFrontTimer, topShowDelay_);
+  // 0xFFFFFFFF asks for the longest period the system allows: in practice
+  // the window then never closes by itself.
+  if (autoCloseDelay_ != 0) root->SetTimer(kCloseTimer, autoCloseDelay_);
+}
+
+void CMainWnd::OpenProduct() {
+  if (startUrl_.size() > 5) ShellExecuteW(nullptr, L"open", startUrl_.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+  if (!FileExists(productExePath_)) return;
+  // Lets the window finish painting before the product takes the screen.
+  Utils::PumpMessages(GetHWND());
+  ShellExecuteW(nullptr, L"open", productExePath_.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}

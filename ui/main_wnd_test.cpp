@@ -1,0 +1,206 @@
+// The main window in a real window on this thread, with the dialogs and
+// the free-space query replaced: the space check, the report handler's bar
+// and texts, the downloader-started event, and the language list of a skin
+// that has one.
+#include "ui/main_wnd.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "analytics/installer_events.h"
+#include "app/settings.h"
+#include "download/downloader.h"
+#include "install/report_codes.h"
+#include "tests/support/test_support.h"
+#include "toolkit/archive.h"
+#include "toolkit/controls.h"
+#include "toolkit/resources.h"
+#include "ui/message_box.h"
+#include "ui/ui_test_support.h"
+
+namespace {
+
+struct Shown {
+  std::wstring skin, text;
+};
+
+class Events : public InstallerEventSink {
+ public:
+  void Task(const std::wstring& name, const std::wstring&, float, const std::wstring&) override { names.push_back(name); }
+  void Click(const std::wstring& name, const std::wstring&) override { names.push_back(name); }
+  void View(const std::wstring& name, const std::wstring&) override { names.push_back(name); }
+  void Crash(const std::wstring&) override {}
+  int Count(const std::wstring& name) const { return static_cast<int>(std::count(names.begin(), names.end(), name)); }
+  std::vector<std::wstring> names;
+};
+
+class MainWindow : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { PrepareSkinToolkit(GetModuleHandleW(nullptr)); }
+  void SetUp() override {
+    saved_ = Settings();
+    Settings().InsNew = false;
+    Settings().IsCheckNet = false;
+    Settings().IsEnableAppAnalytics = true;
+    Settings().LanguageIndex = -1;
+    Settings().DownloadScale = 0.7;
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PeLanSoft\\Velqor");  // no earlier installation
+    SetMessageBoxHook([this](HWND, const SkinDescriptor& skin, const wchar_t* text, const wchar_t*) {
+      shown_.push_back({skin.skinFile, text ? text : L""});
+      return kMessageBoxOther;
+    });
+    previousSink_ = SetInstallerEventSink(&events_);
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = std::wstring(temp) + L"ov_main_wnd_test\\ONVelqor";
+  }
+  void TearDown() override {
+    window_.reset();
+    CMainWnd::SetFreeSpaceQuery(nullptr);
+    SetMessageBoxHook(nullptr);
+    SetInstallerEventSink(previousSink_);
+    Settings() = saved_;
+    test_support::RemoveTree(folder_.substr(0, folder_.rfind(L'\\')));
+  }
+  void Open() {
+    window_ = std::make_unique<CMainWnd>();
+    ASSERT_NE(window_->Create(nullptr, L"OndraVelqor", 0x10CF0000, 0), nullptr);
+    ASSERT_NE(window_->FindControl(L"mainTabLt"), nullptr) << "the skin was built";
+    window_->ShowWindow(true, false);
+    ui_test::Pump(100);
+  }
+  void Report(int32_t code, double number, const wchar_t* text = L"") {
+    SendMessageW(window_->GetHWND(), WM_INSTALLER_REPORT, 0, reinterpret_cast<LPARAM>(new ReportRecord{code, number, text}));
+  }
+  int Bar() { return static_cast<skin::Progress*>(window_->FindControl(L"installPrg")->GetInterface(L"Progress"))->GetValue(); }
+  int Page() { return static_cast<skin::TabLayout*>(window_->FindControl(L"mainTabLt")->GetInterface(L"TabLayout"))->GetCurSel(); }
+  std::wstring Text(const wchar_t* name) { return window_->FindControl(name)->GetText(); }
+  static void FreeBytes(uint64_t bytes) {
+    CMainWnd::SetFreeSpaceQuery([bytes](const std::wstring&, uint64_t* free) {
+      *free = bytes;
+      return true;
+    });
+  }
+
+  InstallerSettings saved_;
+  std::unique_ptr<CMainWnd> window_;
+  std::vector<Shown> shown_;
+  Events events_;
+  InstallerEventSink* previousSink_ = nullptr;
+  std::wstring folder_;
+};
+
+TEST_F(MainWindow, LessThanOneGigabyteFreeStopsTheInstallationExactlyOneIsEnough) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  FreeBytes(1073741824ull - 10737418ull);  // 0.99 GB
+  EXPECT_FALSE(window_->StartInstall(folder_, true, true));
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].skin, L"MessageBox2Wnd.xml");
+  EXPECT_NE(shown_[0].text.find(L"1GB"), std::wstring::npos) << "a built-in text: the skins have no text 104";
+  ui_test::Pump(200);
+  EXPECT_EQ(Page(), 0);
+  EXPECT_EQ(events_.Count(L"安装中"), 0);
+
+  FreeBytes(1073741824ull);
+  EXPECT_TRUE(window_->StartInstall(folder_, true, true));
+  EXPECT_EQ(shown_.size(), 1u);
+  EXPECT_NE(GetFileAttributesW(folder_.c_str()), INVALID_FILE_ATTRIBUTES) << "the folder is created first";
+  // The queued "install" notification is dropped with the window: nothing downloads here.
+}
+
+TEST_F(MainWindow, ReportsFillOneBarAndAFailureResetsItAboveSixtyNine) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  Report(DL_CODE_PROGRESS, 0.5);
+  EXPECT_EQ(Bar(), 35);
+  EXPECT_EQ(Text(L"progressLb"), L"正在安装中:35%，请稍候...");
+  Report(IST_CODE_PROGRESS, 0);
+  Report(IST_CODE_PROGRESS, 0);
+  EXPECT_EQ(Bar(), 78);
+  Report(IST_CODE_FAIL, 1000, L"磁盘写入失败");
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].skin, L"MessageBox2Wnd.xml");
+  EXPECT_EQ(shown_[0].text, L"磁盘写入失败");
+  EXPECT_EQ(Bar(), 0);
+  EXPECT_EQ(Text(L"progressLb"), L"正在安装中:0%，请稍候...");
+  EXPECT_EQ(Page(), 0);
+
+  Report(DL_CODE_PROGRESS, 0.99);  // 69: a failure leaves bar and text alone
+  Report(IST_CODE_FAIL, 1000, L"");
+  EXPECT_EQ(shown_.back().text, L"安装失败");
+  EXPECT_EQ(Bar(), 69);
+  EXPECT_EQ(events_.Count(L"安装失败原因"), 2);
+}
+
+TEST_F(MainWindow, DownloaderStartedIsReportedOnceWhateverAsks) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  SendMessageW(window_->GetHWND(), WM_DOWNLOADER_STARTED, 0, 0);
+  SendMessageW(window_->GetHWND(), WM_DOWNLOADER_STARTED, 0, 0);
+  Report(DL_CODE_START, 1);
+  Report(DL_CODE_START, 1);
+  EXPECT_EQ(events_.Count(L"下载器启动"), 1);
+  EXPECT_EQ(events_.Count(L"开始下载大包"), 2);
+  Report(DL_CODE_SUCCESS, 0);
+  EXPECT_EQ(events_.Count(L"大包下载完毕"), 1);
+}
+
+TEST_F(MainWindow, SuccessShowsTheFinishedPageAndRecordsTheInstallation) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  Report(IST_INFO_INST_PATH, 0, folder_.c_str());
+  Report(IST_INFO_TOP_SHOW_DETENTION, 0);
+  Report(INSTALL_SUCCESS, 1);
+  EXPECT_EQ(Page(), 3);
+  EXPECT_EQ(Bar(), 100);
+  EXPECT_EQ(events_.Count(L"安装成功"), 1);
+  std::wstring recorded;
+  wchar_t value[MAX_PATH] = {};
+  DWORD size = sizeof(value);
+  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\PeLanSoft\\Velqor", L"InstallPath", RRF_RT_REG_SZ, nullptr, value,
+                   &size) == ERROR_SUCCESS)
+    recorded = value;
+  EXPECT_EQ(recorded, folder_);
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PeLanSoft\\Velqor");
+}
+
+// The shipped skins have no language list: a test skin proves the list works.
+class LanguageSkin : public MainWindow {
+ protected:
+  void SetUp() override {
+    MainWindow::SetUp();
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    archive_ = skin::test::ReadFileBytes(path.substr(0, path.rfind(L'\\')) + L"\\langskin.7z");
+    ASSERT_FALSE(archive_.empty());
+    skin::CloseRegisteredArchive();
+    ASSERT_TRUE(skin::OpenRegisteredArchive(archive_.data(), archive_.size()));
+  }
+  void TearDown() override {
+    MainWindow::TearDown();
+    skin::CloseRegisteredArchive();  // the next window loads the embedded archive again
+    skin::ClearLanguageTexts();
+  }
+  std::string archive_;
+};
+
+TEST_F(LanguageSkin, ChosenLanguageTextsAndTheSpaceMessage) {
+  Settings().LanguageIndex = 1;
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_EQ(Text(L"lbLanguage"), L"语言");
+  EXPECT_EQ(Text(L"defaultInstallBtn"), L"立即安装");
+  EXPECT_EQ(Settings().LanguageIndex, 1);
+
+  auto* combo = static_cast<skin::Combo*>(window_->FindControl(L"languageCombo")->GetInterface(L"Combo"));
+  ASSERT_TRUE(combo->SelectItem(0, true));
+  EXPECT_EQ(Text(L"lbLanguage"), L"Language");
+  EXPECT_EQ(Settings().LanguageIndex, 0);
+  skin::Control* label = window_->FindControl(L"lbInstallPath");
+  EXPECT_GT(label->GetFixedWidth(), 100) << "the label grows to its longer text";
+
+  FreeBytes(0);
+  EXPECT_FALSE(window_->StartInstall(folder_, true, true));
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].text, L"Less than 1 GB free on the target drive");
+}
+
+}  // namespace
