@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The main job: builds everything, then under Wine on a virtual display (or
-# yours): starts the installer exe, runs a real clean install and an upgrade
-# of the product from a local download server, and renders the installer's
-# windows. Reports, the diagnostic log of every program and screenshots land
-# in $OV_DEMO_OUT (default <repo>/demo-out).
+# yours): runs the installer exe and clicks through a real clean install and
+# an upgrade of the product from a local download server, shows what the
+# analytics collector received, and renders every installer window. The
+# log, the collector's events and screenshots land in $OV_DEMO_OUT (default
+# <repo>/demo-out).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${OV_BUILD_DIR:-$here/build}
@@ -17,45 +18,74 @@ echo "runtime build: $(ov_runtime_arch); shipped exe: $shipped ($(stat -c %s "$s
 build=$(ov_runtime_build_dir "$build")
 ov_wine_up "$build"
 peers=$(mktemp -d /tmp/ov-demo.XXXXXX)
-cleanup() { [ -n "${dbwin_pid:-}" ] && kill "$dbwin_pid" 2>/dev/null; "$here/tools/peers/nginx.sh" stop "$peers/nginx" || true; ov_wine_down; rm -rf "$peers"; }
+mkdir -p "$peers/nginx" "$peers/collector"
+problems=0
+fail() { echo "  !! $1"; shot "problem"; problems=$((problems + 1)); }
+. "$here/tools/driver/installer-driver.sh"
+cleanup() {
+  drv_done 2>/dev/null
+  "$here/tools/peers/nginx.sh" stop "$peers/nginx" || true
+  "$here/tools/peers/collector.sh" stop "$peers/collector" || true
+  ov_wine_down
+  rm -rf "$peers"
+}
 trap cleanup EXIT
-rm -rf "$out"; mkdir -p "$out" "$peers/nginx"
+rm -rf "$out"; mkdir -p "$out"
 
-# A local download server; the package (the substitute product package)
-# sits below a folder named by its MD5, as the real download server does it.
+# A local download server (the package sits below a folder named by its MD5,
+# as the real download server does it) and the analytics collector.
 eval "$("$here/tools/peers/nginx.sh" start "$peers/nginx" | sed 's/^/export /')"
-pkg="$build/tools/substitute/ov_substitute.exe"
-md5=$(md5sum "$pkg" | cut -d' ' -f1)
-mkdir -p "$OV_NGINX_ROOT/software/$md5"
-cp "$pkg" "$OV_NGINX_ROOT/software/$md5/OndraVelqor_setup.exe"
-url="http://127.0.0.1:$OV_NGINX_PORT/software/$md5/OndraVelqor_setup.exe"
-echo "download server: $url"
+eval "$("$here/tools/peers/collector.sh" start "$peers/collector" | sed 's/^/export /')"
+set +e +o pipefail  # from here each step says itself what went wrong
+t0=$(date +%s%3N)
+drv_init "$build" "$out/screens-install"
+echo "download server: $URL"
+echo "collector: http://127.0.0.1:$OV_COLLECTOR_PORT (set through the machine-wide test override)"
+lap() { local t; t=$(date +%s%3N); printf '   (%.1f s)\n' "$(awk -v a="$t" -v b="$t0" 'BEGIN { print (a - b) / 1000 }')"; t0=$t; }
+lap
 
-# Watch every program's log on the debug-output channel.
-wine "$build/tools/dbwin/dbwin.exe" > "$out/installer-log.txt" 2>/dev/null &
-dbwin_pid=$!
-sleep 1
+echo "== 1. quick install through the window: 立即安装 → progress → finished"
+reset_machine
+collector POST /reset >/dev/null
+package_script "${GOOD_PACKAGE[@]/AutoStartup/UserStartup}"
+start_exe
+wait_window OndraVelqor && sleep 0.5 && shot page0-one-click
+click page0 defaultInstallBtn OndraVelqor
+wait_log 'page 2' 10 && sleep 1 && shot page2-progress
+if wait_log 'page 3' 120; then
+  sleep 0.5; shot page3-finished
+  echo "   installed into $DEFAULT:"; ls "$WEPFX_DEFAULT" | sed 's/^/     /'
+  echo "   registry record: InstallPath=$(registered)"
+  click page3 closebtn OndraVelqor
+  wait_exit 0 && echo "   the window closed, exit code 0"
+else
+  fail "the installation did not finish"
+fi
+lap
 
-echo "== 1. the installer exe starts, applies its settings and command line, and exits (no window yet)"
-cp "$build/app/OndraVelqorSetup.exe" "$out/"
-set +e
-wine "$out/OndraVelqorSetup.exe" "-downloadurl=$url" -downloadtype=1 -ischecknet=false -isenableappanalytics=false
-echo "installer exit code: $?"
-set -e
-
-folder='C:\OndraVelqorDemo\ONVelqor'
-rm -rf "$WINEPREFIX/drive_c/OndraVelqorDemo"
-echo "== 2. clean install: download from the local server, then the package runs silently"
-wine "$build/tools/orchestrate/ov_orchestrate.exe" --url "$url" --folder "$folder" | tee "$out/install-reports.txt" | grep -v '^1002 '
-echo "installed files:"; ls -l "$WINEPREFIX/drive_c/OndraVelqorDemo/ONVelqor" | tee "$out/installed-files.txt"
-
-echo "== 3. upgrade: the recorded uninstaller removes the old copy first, then download and install"
-wine "$build/tools/orchestrate/ov_orchestrate.exe" --url "$url" --folder "$folder" \
-  --uninstaller "$folder\\uninst.ep" | tee "$out/upgrade-reports.txt" | grep -v '^1002 '
-sleep 1
-echo "installer log lines: $(wc -l < "$out/installer-log.txt") (in $out/installer-log.txt)"
-grep -a "RunInstaller\|DL_TYPE\|THREAD" "$out/installer-log.txt" | head -8
+echo "== 2. upgrade: the installer finds the installation and asks; 安装最新版本"
+start_exe
+dialog_click InstalledPathTipWnd okBtn
+wait_log 'page 2' 10 && sleep 1 && shot upgrade-progress
+if wait_log 'page 3' 120; then
+  since | grep -q UNIST_CODE_SUCCESS && echo "   the old version was removed by its own uninstaller"
+  sleep 0.5; shot upgrade-finished
+  click page3 openProduceBtn OndraVelqor
+  wait_exit 0 && echo "   立即体验 opened the product and the installer closed"
+  sleep 1
+  product_running && echo "   the product is running"
+else
+  fail "the upgrade did not finish"
+fi
+lap
+cp "$log" "$out/installer-log.txt"
+events > "$out/collector-events.txt"
+echo "== 3. what the collector received from the installer ($(wc -l <"$out/collector-events.txt") events)"
+grep -E '^PlEvent(Click|View|Task) ' "$out/collector-events.txt" | sed 's/^/   /'
+lap
 
 echo "== 4. the installer's windows: every dialog skin and main-window page, rendered for real"
 OV_BUILD_DIR=${OV_BUILD_DIR:-$here/build} "$here/scripts/gallery.sh" "$out/screens" | sed "s|^$out/||"
-echo "artefacts: $out"
+lap
+echo "artefacts: $out (screens-install/: every step of the install and upgrade)"
+[ "$problems" -eq 0 ] || { echo "demo: $problems step(s) went wrong"; exit 1; }

@@ -79,7 +79,7 @@ shot() {  # <name>: the whole screen, numbered in order
 }
 WEPFX_DEFAULT=
 reset_machine() {  # no installation, no product running
-  pkill -f 'ONVelqor.OndraVelqor\.exe' 2>/dev/null
+  pkill -f 'ONVelqor.OndraVelqor\.exe' 2>/dev/null || true
   wine reg delete 'HKCU\Software\PeLanSoft\Velqor' /f >/dev/null 2>&1
   [ -n "$WEPFX_DEFAULT" ] && rm -rf "$WEPFX_DEFAULT"
   rm -rf "$WINEPREFIX/drive_c/OVCustom"
@@ -114,7 +114,7 @@ stop_exe() {  # a case that failed half-way must not leave its installer holding
     wait "$EXE_PID" 2>/dev/null
   fi
   EXE_PID=
-  pkill -f 'ov_e2e.OndraVelqorSetup\.exe' 2>/dev/null
+  pkill -f 'ov_e2e.OndraVelqorSetup\.exe' 2>/dev/null || true
   sleep 0.3
 }
 start_exe() {  # <args...>: runs the installer; EXE_PID
@@ -127,7 +127,7 @@ since() { tail -n +"$((LOG_FROM + 1))" "$log" | tr -d '\r'; }
 wait_log() {  # <regex> [seconds]: true when the exe logged it since it started
   local i
   for i in $(seq $((${2:-30} * 10))); do
-    since | grep -Eq "$1" && return 0
+    grep -Eq "$1" < <(since) && return 0
     sleep 0.1
   done
   return 1
