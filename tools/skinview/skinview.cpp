@@ -6,6 +6,9 @@
 //       exit code = the result.
 //   skinview --window <skin.xml> [--page N]
 //       the skin in a plain framed window; --page selects mainTabLt's page.
+//   skinview --main-window
+//       the installer's real main window controller (its start-up checks
+//       included), for the first-paint benchmark.
 //   --layout   prints "<name> <left> <top> <right> <bottom>" (screen
 //              coordinates) for every named control once the window shows.
 //   --first-paint  ends the program right after the first painted frame.
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "toolkit/controls.h"
+#include "ui/main_wnd.h"
 #include "ui/message_box.h"
 #include "ui/sequence_controls.h"
 #include "ui/skin_frame.h"
@@ -115,6 +119,7 @@ class Probe : public Base {
 
 using ProbeDialog = Probe<CMessageBoxWnd>;
 using ProbeWindow = Probe<CSkinFrame>;
+using ProbeMainWindow = Probe<CMainWnd>;
 
 // "\n" typed on a command line becomes a line break.
 std::wstring Unescape(const wchar_t* text) {
@@ -137,6 +142,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::wstring a = argv[i];
     if ((a == L"--dialog" || a == L"--window") && i + 1 < argc) mode = a, skinFile = argv[++i];
+    else if (a == L"--main-window") mode = a;
     else if (a == L"--text" && i + 1 < argc) textArg = Unescape(argv[++i]), text = textArg.c_str();
     else if (a == L"--caption" && i + 1 < argc) captionArg = Unescape(argv[++i]), caption = captionArg.c_str();
     else if (a == L"--page" && i + 1 < argc) g_page = _wtoi(argv[++i]);
@@ -150,6 +156,13 @@ int wmain(int argc, wchar_t** argv) {
     return 64;
   }
   PrepareSkinToolkit(GetModuleHandleW(nullptr));
+  if (mode == L"--main-window") {
+    ProbeMainWindow window;
+    if (!window.Create(nullptr, L"OndraVelqor", 0x10CF0000, 0)) return 70;
+    window.CenterWindow();
+    window.ShowModal();
+    return 0;
+  }
   const SkinDescriptor descriptor = SkinDescriptor::ForFile(skinFile);
   if (mode == L"--window") {
     ProbeWindow window(descriptor);
