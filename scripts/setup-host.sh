@@ -9,7 +9,7 @@ SUDO=""
 PKGS=(
   mingw-w64 libz-mingw-w64-dev cmake ninja-build dpkg-dev
   wine wine32:i386 wine64
-  xvfb xdotool imagemagick fonts-wqy-zenhei
+  xvfb xdotool imagemagick fonts-wqy-zenhei fonts-wqy-microhei
   nginx-light 7zip googletest
   curl aria2 python3 time
   python3-pil python3-numpy fonts-dejavu-core

@@ -35,10 +35,10 @@ Windows Registry Editor Version 5.00
 
 ; Chinese UI text: map the skin's font names onto an installed CJK font.
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
-"微软雅黑"="WenQuanYi Zen Hei"
-"Microsoft YaHei"="WenQuanYi Zen Hei"
-"宋体"="WenQuanYi Zen Hei"
-"SimSun"="WenQuanYi Zen Hei"
+"微软雅黑"="WenQuanYi Micro Hei"
+"Microsoft YaHei"="WenQuanYi Micro Hei"
+"宋体"="WenQuanYi Micro Hei"
+"SimSun"="WenQuanYi Micro Hei"
 
 ; A crashing program prints its backtrace and ends instead of waiting on a dialog.
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
