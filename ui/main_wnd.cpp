@@ -62,6 +62,11 @@ CMainWnd::FreeSpaceQuery& FreeSpaceOverride() {
   return query;
 }
 
+CMainWnd::NetworkCheck& NetworkCheckOverride() {
+  static CMainWnd::NetworkCheck check;
+  return check;
+}
+
 }  // namespace
 
 CMainWnd::CMainWnd()
@@ -75,6 +80,8 @@ CMainWnd::~CMainWnd() {
 }
 
 void CMainWnd::SetFreeSpaceQuery(FreeSpaceQuery query) { FreeSpaceOverride() = std::move(query); }
+
+void CMainWnd::SetNetworkCheck(NetworkCheck check) { NetworkCheckOverride() = std::move(check); }
 
 PhaseCallback CMainWnd::ReportFunction() {
   HWND window = GetHWND();
@@ -409,9 +416,10 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool desktopShortcut, bo
   if (settings.IsCheckNet) {
     if (netCheck_) netCheck_->Release();
     skin::PaintManager* manager = &manager_;
-    netCheck_ = std::make_unique<Utils::Thread>(nullptr, L"ABDEF", [manager](void*) {
+    NetworkCheck check = NetworkCheckOverride();
+    netCheck_ = std::make_unique<Utils::Thread>(nullptr, L"ABDEF", [manager, check](void*) {
       const HRESULT com = CoInitialize(nullptr);
-      const uint32_t result = Utils::CheckNetwork();
+      const uint32_t result = check ? check() : Utils::CheckNetwork();
       manager->SendNotify(nullptr, L"checknet", result, 0, true);  // queued: only posts to the window
       if (SUCCEEDED(com)) CoUninitialize();
     });

@@ -58,6 +58,7 @@ class MainWindow : public ::testing::Test {
   void TearDown() override {
     window_.reset();
     CMainWnd::SetFreeSpaceQuery(nullptr);
+    CMainWnd::SetNetworkCheck(nullptr);
     SetMessageBoxHook(nullptr);
     SetInstallerEventSink(previousSink_);
     Settings() = saved_;
@@ -107,6 +108,28 @@ TEST_F(MainWindow, LessThanOneGigabyteFreeStopsTheInstallationExactlyOneIsEnough
   EXPECT_EQ(shown_.size(), 1u);
   EXPECT_NE(GetFileAttributesW(folder_.c_str()), INVALID_FILE_ATTRIBUTES) << "the folder is created first";
   // The queued "install" notification is dropped with the window: nothing downloads here.
+}
+
+TEST_F(MainWindow, NetworkCheckOnItsWorkerDecidesWhetherTheInstallationStarts) {
+  Settings().IsCheckNet = true;
+  Settings().DownloadUrl = L"http://127.0.0.1:9/software/0/none.exe";  // nothing listens there
+  FreeBytes(1ull << 40);
+  ASSERT_NO_FATAL_FAILURE(Open());
+  CMainWnd::SetNetworkCheck([] { return 0x20000u; });  // connected, but not to the internet
+  EXPECT_TRUE(window_->StartInstall(folder_, true, true));
+  for (int i = 0; i < 50 && shown_.empty(); ++i) ui_test::Pump(20);
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].skin, L"MessageBox2Wnd.xml");
+  EXPECT_EQ(shown_[0].text, L"当前网络环境较差，请在网络通畅时进行安装");
+  EXPECT_EQ(Page(), 0);
+  EXPECT_TRUE(window_->FindControl(L"customeInstallBtn")->IsEnabled());
+
+  CMainWnd::SetNetworkCheck([] { return 0x0040u; });  // NLM_CONNECTIVITY_IPV4_INTERNET
+  EXPECT_TRUE(window_->StartInstall(folder_, true, true));
+  for (int i = 0; i < 50 && Page() != 2; ++i) ui_test::Pump(20);
+  EXPECT_EQ(Page(), 2);
+  EXPECT_EQ(events_.Count(L"安装中"), 1);
+  window_.reset();  // the orchestrator stops its download and waits for it
 }
 
 TEST_F(MainWindow, ReportsFillOneBarAndAFailureResetsItAboveSixtyNine) {
