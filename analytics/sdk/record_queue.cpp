@@ -28,6 +28,8 @@ bool IsRecordLine(const std::string& line) {
 
 }  // namespace
 
+void SetStagingWriteHookForTesting(StagingWriteHook hook) { (void)hook; }
+
 bool LastSendSucceeded() {
   std::lock_guard<std::mutex> lock(g_lastSendLock);
   return g_lastSendSucceeded;
