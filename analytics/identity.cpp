@@ -197,6 +197,10 @@ void LoadIdentity(const std::string& identityPath, Identity& identity) {
   }
   if (identity.distinctId.empty()) {
     identity.distinctId = NewDistinctId();
+    // A file whose ids were unusable keeps its endpoint, so reconciling
+    // would not issue a primary id: this one becomes it.
+    if (identity.primaryDistinctId.empty() && !identity.storedUrl.empty())
+      identity.primaryDistinctId = identity.distinctId;
     SaveIdentity(identityPath, identity);
   }
 }

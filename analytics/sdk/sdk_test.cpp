@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <set>
+#include <thread>
 
 #include "analytics/sdk/test_support.h"
 
@@ -171,6 +172,20 @@ TEST_F(SdkTest, SignupSwitchesToTheLoginId) {
   EXPECT_EQ(r[3]["type"], "profile_increment");
   EXPECT_EQ(r[3]["properties"]["pl_visit_count"], 2);
   EXPECT_EQ(Sdk::DistinctId(), "u1");
+}
+
+TEST_F(SdkTest, TrackIdsBuiltOnNewThreadsDiffer) {
+  // Each new thread used to start rand() from the same seed, so the random
+  // digits of its first record were the same in every thread and every run.
+  std::set<std::string> randomDigits;
+  for (int i = 0; i < 8; ++i) {
+    std::thread([] { Sdk::Track("worker", PropertiesNode()); }).join();
+  }
+  for (const auto& r : Records()) {
+    const std::string id = std::to_string(r["_track_id"].asInt64() + 1000000000LL);
+    randomDigits.insert(id.substr(1, 5));  // the 2 + 3 random digits before the time's 4
+  }
+  EXPECT_GT(randomDigits.size(), 1u);
 }
 
 TEST_F(SdkTest, SecondInitKeepsTheFirstInstance) {

@@ -10,6 +10,7 @@ and headers. Answers 200, or the next scripted fault.
 Control port (plain HTTP, loopback):
   GET  /batches          every accepted batch: [{"path", "user_agent", "content_type", "records": [...]}]
   GET  /requests         every data request: [{"answer", "count", "error"}]
+                         ("sent": body bytes written, for "endless")
   POST /script           body: comma-separated answers used by the next data
                          requests in turn: "ok", "500", "400" (refused as a
                          client error), "hang" (no answer for 10 s),
@@ -85,9 +86,12 @@ class DataHandler(BaseHTTPRequestHandler):
             self.end_headers()
             chunk = b"x" * 65536
             deadline = time.time() + 30
+            entry["sent"] = 0
             try:
                 while time.time() < deadline:
                     self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
+                    with lock:
+                        entry["sent"] += len(chunk)
             except OSError:
                 pass  # the client gave up reading, as it should
             self.close_connection = True
