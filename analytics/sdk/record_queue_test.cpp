@@ -66,6 +66,36 @@ TEST(RequestBody, EncodingsFollowTheirStandards) {
   EXPECT_EQ(DecodeBody(body), "[" + R(1) + "," + R(2) + "]");
 }
 
+TEST(RecordText, OnlyJsonObjectsTheServerCanReadPass) {
+  const struct {
+    std::string text;
+    bool valid;
+  } cases[] = {
+      {"{}", true},
+      {R"({"a":[1,-2.5e+3,0,0.5E-2,true,false,null,{"b":"\u00e9\n\"\\\/"}],"c":[]})", true},
+      {"{ \"a\" : 1 }", true},
+      {"{\"a\":\"\xC3\xA9\"}", true},
+      {"{\"a\":1,}", false},
+      {"{\"a\"}", false},
+      {"{\"a\":01}", false},
+      {"{\"a\":1.}", false},
+      {"{\"a\":-}", false},
+      {"{\"a\":\"\\x\"}", false},
+      {"{\"a\":\"\\u12\"}", false},
+      {"{'a':1}", false},
+      {"{\"a\":1}}", false},
+      {"{} {}", false},
+      {"{\"a\":tru}", false},
+      {"{\"a\":\"x\\\"}", false},
+      {"{\"a\":[1 2]}", false},
+      {"{\"a\":\"\x01\"}", false},
+      {"{\"a\":\"\xff\"}", false},
+      {"{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}", false},  // nesting beyond 64
+      {"[1]", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsValidRecordText(c.text), c.valid) << c.text;
+}
+
 TEST(RecordQueue, KeepsTheNewest1024) {
   RecordQueue q("http://x", TempFile("ov_q_cap.txt"));
   for (int i = 1; i <= 1025; ++i) q.AddText(R(i));
