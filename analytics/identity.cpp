@@ -66,9 +66,9 @@ bool IsAbsolute(const std::string& path) {
 bool StartsWithFolder(const std::string& path, std::string folder) {
   if (folder.empty()) return false;
   if (folder.back() != '\\') folder += '\\';
-  return path.size() > folder.size() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.c_str(),
-                                                       static_cast<int>(folder.size()), folder.c_str(),
-                                                       static_cast<int>(folder.size())) == CSTR_EQUAL;
+  return path.size() > folder.size() &&
+         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.c_str(), static_cast<int>(folder.size()),
+                        folder.c_str(), static_cast<int>(folder.size())) == CSTR_EQUAL;
 }
 
 // The configured identity path, or empty when it must not be used. It is

@@ -166,7 +166,7 @@ TEST(Identity, FirstRunEndpointChangeAndBadFiles) {
 
   // Ids the server would refuse in every record (a control byte, invalid
   // UTF-8) are not used: a fresh id replaces them and is kept.
-  for (const char* damaged : {"12\x01" "34", "ab\xff", "\xed\xa0\x80", "x\x7f"}) {
+  for (const char* damaged : {"12\x01\x02", "ab\xff", "\xed\xa0\x80", "x\x7f"}) {
     std::ofstream(file, std::ios::binary) << "[Base]\r\nDistinctId=" << damaged << "\r\nPrimaryDistinctId=" << damaged
                                           << "\r\nUserId=" << damaged << "\r\nURL=https://a/sa\r\n";
     LoadIdentity(file, id);
@@ -194,13 +194,13 @@ TEST(DataFolder, SetIniBesideTheExeNamesTheIdentityFileWhereThatIsSafe) {
     bool elevated;
     std::string wantDir;  // empty: the default folder
   } cases[] = {
-      {target + "x.ini", false, want},                        // "/" separators become "\"
-      {target + "x.ini", true, ""},                           // elevated: not outside the user's folders
-      {own + "x.ini", true, own},                             // elevated, inside roaming app data
-      {own + "..\\..\\..\\Evil\\x.ini", true, ""},          // ".." out of it
-      {"Evil\\x.ini", false, ""},                             // relative: never against the current folder
+      {target + "x.ini", false, want},              // "/" separators become "\"
+      {target + "x.ini", true, ""},                 // elevated: not outside the user's folders
+      {own + "x.ini", true, own},                   // elevated, inside roaming app data
+      {own + "..\\..\\..\\Evil\\x.ini", true, ""},  // ".." out of it
+      {"Evil\\x.ini", false, ""},                   // relative: never against the current folder
       {"..\\Evil\\x.ini", true, ""},
-      {"\\Evil\\x.ini", false, ""},                           // rooted at the current drive
+      {"\\Evil\\x.ini", false, ""},  // rooted at the current drive
   };
   for (const auto& c : cases) {
     WritePrivateProfileStringA("Install", "PLAnalyticsIni", c.configured.c_str(), (exeDir + "Set.ini").c_str());

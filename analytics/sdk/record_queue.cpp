@@ -289,7 +289,12 @@ bool BuildRequestBody(const std::vector<std::string>& records, std::string& body
 }
 
 RecordPoster::RecordPoster(std::string serverUrl, PostFunction post)
-    : serverUrl_(std::move(serverUrl)), post_(post ? std::move(post) : PostFunction(static_cast<long (*)(const std::string&, const std::string&, std::string&)>(CurlPost))) {}
+    : serverUrl_(std::move(serverUrl)), post_(std::move(post)) {
+  if (!post_)
+    post_ = [](const std::string& url, const std::string& body, std::string& response) {
+      return CurlPost(url, body, response);
+    };
+}
 
 long RecordPoster::Post(const std::string& body) {
   std::string response;
@@ -436,8 +441,8 @@ void RecordQueue::SetAsideLocked(const std::string& record, long status) {
   WIN32_FILE_ATTRIBUTE_DATA info = {};
   const bool full = GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info) &&
                     (info.nFileSizeHigh || info.nFileSizeLow + record.size() + 1 > kMaxRefusedBytes);
-  WriteStderr({"Record refused by the server (status ", std::to_string(status), "), ",
-               full ? "dropped" : "set aside", "\n"});
+  WriteStderr(
+      {"Record refused by the server (status ", std::to_string(status), "), ", full ? "dropped" : "set aside", "\n"});
   if (full) return;
   if (FILE* out = std::fopen(path.c_str(), "ab")) {
     std::fwrite(record.data(), 1, record.size(), out);

@@ -275,11 +275,11 @@ TEST_F(TrackerAgainstCollector, PostsOnlyToAServerWhoseCertificateAndNameAreVeri
     ASSERT_NE(port, nullptr) << c.portVariable;
     const std::string staging = Staging("OvTls");
     DeleteFileA(staging.c_str());
-    analytics_core::RecordQueue queue(
-        std::string("https://localhost:") + port + "/sa?project=pc", staging,  // the name libcurl checks
-        [&ca](const std::string& url, const std::string& body, std::string& response) {
-          return analytics_core::CurlPost(url, body, response, ca.c_str());
-        });
+    const std::string url = std::string("https://localhost:") + port + "/sa?project=pc";  // the name libcurl checks
+    auto post = [&ca](const std::string& url, const std::string& body, std::string& response) {
+      return analytics_core::CurlPost(url, body, response, ca.c_str());
+    };
+    analytics_core::RecordQueue queue(url, staging, post);
     queue.AddText(R"({"distinct_id":"device","properties":{"pl_name":"secret"}})");
     analytics_core::testing::StderrCapture err;
     EXPECT_EQ(queue.Flush(), c.delivered) << c.portVariable << ": " << err.Take();

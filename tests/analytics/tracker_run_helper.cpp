@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
   const int killAfter = argc > 6 ? std::atoi(argv[6]) : 0;
   const int killAtWrite = argc > 7 ? std::atoi(argv[7]) : 0;
   HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, argv[5]);
-  auto* progress = mapping ? static_cast<volatile LONG*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 2 * sizeof(LONG)))
-                           : nullptr;
+  auto* progress =
+      mapping ? static_cast<volatile LONG*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 2 * sizeof(LONG))) : nullptr;
   if (!progress) return 3;
   if (killAtWrite > 0) {
     // Each rewrite passes the hook twice (temporary file half written, then

@@ -90,7 +90,8 @@ class ZeroLoss : public ::testing::Test {
     staging_ = dataDir_ + kApp + "_PLSPending.txt";
   }
   void Clean() {
-    for (const char* suffix : {"_PLSPending.txt", "_PLSPending.txt.tmp", "_PLSPending.txt.refused", "_PLSConfigure.ini"})
+    for (const char* suffix :
+         {"_PLSPending.txt", "_PLSPending.txt.tmp", "_PLSPending.txt.refused", "_PLSConfigure.ini"})
       DeleteFileA((dataDir_ + kApp + suffix).c_str());
   }
 
@@ -99,8 +100,7 @@ class ZeroLoss : public ::testing::Test {
   // the kill may or may not have kept its event.
   DWORD Start(int first, int count, int killAfter, int killAtWrite, int killAfterMs, int& began, int& tracked) {
     const char* kProgress = "OvZeroLossProgress";
-    HANDLE mapping =
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 2 * sizeof(LONG), kProgress);
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 2 * sizeof(LONG), kProgress);
     auto* progress = static_cast<volatile LONG*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 2 * sizeof(LONG)));
     progress[0] = 0;
     progress[1] = 0;
@@ -127,13 +127,15 @@ class ZeroLoss : public ::testing::Test {
 
   void PlantFile(Plant plant) {
     switch (plant) {
-      case Plant::None: break;
+      case Plant::None:
+        break;
       case Plant::PoisonedLines:
         // A torn line that still starts and ends with braces, a control byte,
         // an invalid UTF-8 byte: each makes the collector refuse its batch.
-        AppendToFile(staging_, "{\"type\":\"track\",\"properties\":{\"pl_task_name\":\"torn}\n"
-                               "{\"distinct_id\":\"a\x01\",\"type\":\"track\"}\n"
-                               "{\"distinct_id\":\"\xff\xfe\",\"type\":\"track\"}\n");
+        AppendToFile(staging_,
+                     "{\"type\":\"track\",\"properties\":{\"pl_task_name\":\"torn}\n"
+                     "{\"distinct_id\":\"a\x01\",\"type\":\"track\"}\n"
+                     "{\"distinct_id\":\"\xff\xfe\",\"type\":\"track\"}\n");
         break;
       case Plant::DamagedIdentity:
         WritePrivateProfileStringA("Base", "DistinctId", "12\x01\xff", identityPath_.c_str());
@@ -164,22 +166,35 @@ TEST_F(ZeroLoss, TenThousandEventsOverTwentyKilledAndRefusedRunsArriveExactlyOnc
       PlantFile(run.plant);
       collector_.Up();
       switch (run.server) {
-        case Server::Ok: collector_.Script(""); break;
-        case Server::Down: collector_.Down(); break;
+        case Server::Ok:
+          collector_.Script("");
+          break;
+        case Server::Down:
+          collector_.Down();
+          break;
         case Server::Refuse500: {
           std::string answers = "500";
           for (int i = 0; i < 40; ++i) answers += ",500";
           collector_.Script(answers);
           break;
         }
-        case Server::Refuse400: collector_.Script("400"); break;
-        case Server::Hang: collector_.Script("hang,hang"); break;
+        case Server::Refuse400:
+          collector_.Script("400");
+          break;
+        case Server::Hang:
+          collector_.Script("hang,hang");
+          break;
       }
       int killAfter = 0, killAtWrite = 0, killAfterMs = 0;
       switch (run.kill) {
-        case Kill::None: break;
-        case Kill::AtRandomTime: killAfterMs = std::uniform_int_distribution<int>(50, 900)(random); break;
-        case Kill::AfterRandomEvent: killAfter = std::uniform_int_distribution<int>(1, 49)(random); break;
+        case Kill::None:
+          break;
+        case Kill::AtRandomTime:
+          killAfterMs = std::uniform_int_distribution<int>(50, 900)(random);
+          break;
+        case Kill::AfterRandomEvent:
+          killAfter = std::uniform_int_distribution<int>(1, 49)(random);
+          break;
         case Kill::InsideStagingRewrite:
           // With the server answering 200 only the first rewrite (when the
           // run loads the file) is a target: a kill in the rewrite after a
@@ -189,8 +204,7 @@ TEST_F(ZeroLoss, TenThousandEventsOverTwentyKilledAndRefusedRunsArriveExactlyOnc
           break;
       }
       int began = 0, tracked = 0;
-      const DWORD code =
-          Start(r * kEventsPerRun, kEventsPerRun, killAfter, killAtWrite, killAfterMs, began, tracked);
+      const DWORD code = Start(r * kEventsPerRun, kEventsPerRun, killAfter, killAtWrite, killAfterMs, began, tracked);
       kills += code == 9;
       std::printf("[ run %2d ] events %d-%d, exit %lu after %d events\n", r + 1, r * kEventsPerRun,
                   (r + 1) * kEventsPerRun - 1, static_cast<unsigned long>(code), tracked);
@@ -207,7 +221,8 @@ TEST_F(ZeroLoss, TenThousandEventsOverTwentyKilledAndRefusedRunsArriveExactlyOnc
     collector_.Up();
     collector_.Script("");
     int lastBegan = 0, last = 0;
-    Start(kRuns * kEventsPerRun, 1, 0, 0, 0, lastBegan, last);  // one more run (its own events are not counted) posts the last saved ones
+    Start(kRuns * kEventsPerRun, 1, 0, 0, 0, lastBegan,
+          last);  // one more run (its own events are not counted) posts the last saved ones
 
     std::map<int, int> arrivals;
     int malformedPosts = 0;
@@ -242,10 +257,11 @@ TEST_F(ZeroLoss, TenThousandEventsOverTwentyKilledAndRefusedRunsArriveExactlyOnc
       lost += n == 0;
       duplicated += n > 1 ? n - 1 : 0;
     }
-    std::printf("[ zero-loss ] round %d: %d runs, %d kills, %d events: %d sent, %d lost, %d duplicated, "
-                "%d malformed posts; %d events cut by a kill inside their track call, %d of them kept\n",
-                round + 1, kRuns, kills, kRuns * kEventsPerRun, sent, lost, duplicated, malformedPosts,
-                static_cast<int>(inDoubt.size()), inDoubtArrived);
+    std::printf(
+        "[ zero-loss ] round %d: %d runs, %d kills, %d events: %d sent, %d lost, %d duplicated, "
+        "%d malformed posts; %d events cut by a kill inside their track call, %d of them kept\n",
+        round + 1, kRuns, kills, kRuns * kEventsPerRun, sent, lost, duplicated, malformedPosts,
+        static_cast<int>(inDoubt.size()), inDoubtArrived);
     EXPECT_EQ(lost, 0) << "lost:" << lostRanges;
     EXPECT_EQ(duplicated, 0) << "duplicated:" << duplicatedRanges;
     EXPECT_EQ(malformedPosts, 0);

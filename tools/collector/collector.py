@@ -189,8 +189,8 @@ def main():
     args = ap.parse_args()
     data = DataServer(args.port)
     data.up()
-    for spec in args.tls:
-        port, cert, key = spec.split(":", 2)
+    for listener in args.tls:
+        port, cert, key = listener.split(":", 2)
         DataServer(int(port), (cert, key)).up()
     control = ThreadingHTTPServer(("127.0.0.1", args.control_port), control_handler(data))
     control.daemon_threads = True
