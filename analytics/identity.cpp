@@ -5,9 +5,12 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <mutex>
 #include <random>
+
+#include "analytics/sdk/property_node.h"
 
 namespace pelan::tracking {
 
@@ -24,6 +27,69 @@ std::string ReadIni(const std::string& file, const char* section, const char* ke
 void Slashes(std::string& path) { std::replace(path.begin(), path.end(), '/', '\\'); }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// An id read from the file goes into every record: a damaged one (control or
+// invalid UTF-8 bytes) would make the server refuse every batch for good.
+bool IsUsableId(const std::string& id) {
+  if (id.size() > 255) return false;
+  for (const char c : id)
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  return analytics_core::IsValidUtf8(id);
+}
+
+std::string ReadId(const std::string& file, const char* key) {
+  const std::string id = ReadIni(file, kBase, key);
+  return IsUsableId(id) ? id : std::string();
+}
+
+std::string ShellFolder(int csidl) {
+  char path[MAX_PATH] = {};
+  PIDLIST_ABSOLUTE pidl = nullptr;
+  if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, csidl, &pidl)) && pidl) {
+    SHGetPathFromIDListA(pidl, path);
+    CoTaskMemFree(pidl);
+  }
+  return path;
+}
+
+std::string FullPath(const std::string& path) {
+  char full[MAX_PATH] = {};
+  const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+  return n > 0 && n < MAX_PATH ? std::string(full) : std::string();
+}
+
+bool IsAbsolute(const std::string& path) {
+  return (path.size() > 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' && path[2] == '\\') ||
+         path.rfind("\\\\", 0) == 0;
+}
+
+bool StartsWithFolder(const std::string& path, std::string folder) {
+  if (folder.empty()) return false;
+  if (folder.back() != '\\') folder += '\\';
+  return path.size() > folder.size() &&
+         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.c_str(), static_cast<int>(folder.size()),
+                        folder.c_str(), static_cast<int>(folder.size())) == CSTR_EQUAL;
+}
+
+// The configured identity path, or empty when it must not be used. It is
+// never taken relative to the current folder; an elevated process takes it
+// only inside the user's own application data folders, since anyone who can
+// drop a file next to the exe (a browser's download folder) could otherwise
+// have it create folders and write files anywhere.
+std::string AcceptedConfiguredPath(const std::string& configured, bool elevated) {
+  if (!IsAbsolute(configured)) return std::string();
+  const std::string full = FullPath(configured);  // ".." resolved, as the file system will
+  if (full.empty()) return std::string();
+  if (!elevated) return configured;
+  for (const int csidl : {CSIDL_LOCAL_APPDATA, CSIDL_APPDATA}) {
+    const std::string folder = FullPath(ShellFolder(csidl));
+    char shortForm[MAX_PATH] = {};
+    if (StartsWithFolder(full, folder)) return full;
+    if (!folder.empty() && GetShortPathNameA(folder.c_str(), shortForm, MAX_PATH) && StartsWithFolder(full, shortForm))
+      return full;
+  }
+  return std::string();
+}
 
 struct VersionNumbers {
   bool available = false;
@@ -46,15 +112,9 @@ VersionNumbers ReadVersionNumbers() {
 std::string BaseFolder() {
   const VersionNumbers v = ReadVersionNumbers();
   const bool modern = v.available && (v.major > 6 || (v.major == 6 && v.minor >= 1));
-  const int csidl = modern ? CSIDL_LOCAL_APPDATA : CSIDL_COMMON_DOCUMENTS;
-  PIDLIST_ABSOLUTE pidl = nullptr;
-  char path[MAX_PATH] = {};
-  if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, csidl, &pidl)) && pidl) {
-    SHGetPathFromIDListA(pidl, path);
-    CoTaskMemFree(pidl);
-  }
+  const std::string path = ShellFolder(modern ? CSIDL_LOCAL_APPDATA : CSIDL_COMMON_DOCUMENTS);
   char shortPath[MAX_PATH] = {};
-  if (path[0] && GetShortPathNameA(path, shortPath, MAX_PATH) > 0 && shortPath[0]) return shortPath;
+  if (!path.empty() && GetShortPathNameA(path.c_str(), shortPath, MAX_PATH) > 0 && shortPath[0]) return shortPath;
   return path;
 }
 
@@ -72,7 +132,23 @@ bool CreateFolderLevels(std::string path) {
   return true;
 }
 
+bool IsProcessElevated() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  const bool elevated =
+      GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) && elevation.TokenIsElevated;
+  CloseHandle(token);
+  return elevated;
+}
+
 bool LocateDataFolder(const std::string& exePath, const std::string& appName, std::string& dataDir,
+                      std::string& identityPath) {
+  return LocateDataFolder(exePath, appName, IsProcessElevated(), dataDir, identityPath);
+}
+
+bool LocateDataFolder(const std::string& exePath, const std::string& appName, bool elevated, std::string& dataDir,
                       std::string& identityPath) {
   std::string folder = exePath;
   Slashes(folder);
@@ -82,6 +158,7 @@ bool LocateDataFolder(const std::string& exePath, const std::string& appName, st
   if (Exists(setIni)) {
     configured = ReadIni(setIni, "Install", "PLAnalyticsIni");
     Slashes(configured);
+    configured = AcceptedConfiguredPath(configured, elevated);
   }
   const size_t cut = configured.rfind('\\');
   if (!configured.empty() && cut != std::string::npos) {
@@ -110,16 +187,20 @@ void SaveIdentity(const std::string& identityPath, const Identity& identity) {
 void LoadIdentity(const std::string& identityPath, Identity& identity) {
   identity = Identity();
   if (Exists(identityPath)) {
-    identity.distinctId = ReadIni(identityPath, kBase, "DistinctId");
-    identity.primaryDistinctId = ReadIni(identityPath, kBase, "PrimaryDistinctId");
+    identity.distinctId = ReadId(identityPath, "DistinctId");
+    identity.primaryDistinctId = ReadId(identityPath, "PrimaryDistinctId");
     if (identity.primaryDistinctId.empty()) identity.primaryDistinctId = identity.distinctId;
-    identity.userId = ReadIni(identityPath, kBase, "UserId");
+    identity.userId = ReadId(identityPath, "UserId");
     identity.userVipLevel = GetPrivateProfileIntA(kBase, "UserVipLevel", 0, identityPath.c_str());
     identity.isLogined = ReadIni(identityPath, kBase, "isLogined") == "OK";
     identity.storedUrl = ReadIni(identityPath, kBase, "URL");
   }
   if (identity.distinctId.empty()) {
     identity.distinctId = NewDistinctId();
+    // A file whose ids were unusable keeps its endpoint, so reconciling
+    // would not issue a primary id: this one becomes it.
+    if (identity.primaryDistinctId.empty() && !identity.storedUrl.empty())
+      identity.primaryDistinctId = identity.distinctId;
     SaveIdentity(identityPath, identity);
   }
 }

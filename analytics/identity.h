@@ -25,8 +25,15 @@ struct Identity {
 // named by "Set.ini" beside the exe ([Install] PLAnalyticsIni) when it holds a
 // "\", else <local app data>\PLLocal\<appName>\<appName>_PLSConfigure.ini.
 // The folder is created. False when a level could not be created.
+// A path from "Set.ini" is used only when absolute, and in an elevated
+// process only inside the user's local or roaming application data folder;
+// otherwise the default folder is used.
 bool LocateDataFolder(const std::string& exePath, const std::string& appName, std::string& dataDir,
                       std::string& identityPath);
+bool LocateDataFolder(const std::string& exePath, const std::string& appName, bool elevated, std::string& dataDir,
+                      std::string& identityPath);
+// Whether this process runs with an elevated (administrator) token.
+bool IsProcessElevated();
 // Creates every missing level of a folder path (ANSI); false at the first
 // level that cannot be created.
 bool CreateFolderLevels(std::string path);

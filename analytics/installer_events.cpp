@@ -129,6 +129,21 @@ void ReportView(EventExtras extras) { Report({HeldEvent::View, L"安装中", L""
 void ReportCrash() { Report({HeldEvent::Crash, L"", L"崩溃", L"", 0}); }
 
 void CreateTracker(const std::string& serverUrl) {
+  // A tracker made earlier goes first, and whole: the core is one per
+  // process, so its shutdown would otherwise take the new tracker's core
+  // with it. Its shutdown (up to a few seconds) runs outside the lock;
+  // reports made meanwhile are held for the new tracker.
+  std::shared_ptr<EventTrackerWrapper> previous;
+  {
+    std::lock_guard<std::mutex> hold(g_lock);
+    previous.swap(g_tracker);
+    if (previous) g_phase = TrackerPhase::NotYetCreated;
+  }
+  if (previous) {
+    std::weak_ptr<EventTrackerWrapper> gone = previous;
+    previous.reset();
+    while (!gone.expired()) Sleep(10);  // a report still using it ends within its own bounds
+  }
   const InstallerSettings& s = Settings();
   std::shared_ptr<EventTrackerWrapper> tracker;
   if (s.IsEnableAppAnalytics) {

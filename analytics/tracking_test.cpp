@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 #include <json/json.h>
@@ -162,21 +163,63 @@ TEST(Identity, FirstRunEndpointChangeAndBadFiles) {
   std::ofstream(file, std::ios::binary) << std::string("\x00\xff\xfe[[[\r\n=", 9) << std::string(5000, 'z');
   LoadIdentity(file, id);  // garbage: a fresh id, no crash
   EXPECT_EQ(id.distinctId.size(), 36u);
+
+  // Ids the server would refuse in every record (a control byte, invalid
+  // UTF-8) are not used: a fresh id replaces them and is kept.
+  for (const char* damaged : {"12\x01\x02", "ab\xff", "\xed\xa0\x80", "x\x7f"}) {
+    std::ofstream(file, std::ios::binary) << "[Base]\r\nDistinctId=" << damaged << "\r\nPrimaryDistinctId=" << damaged
+                                          << "\r\nUserId=" << damaged << "\r\nURL=https://a/sa\r\n";
+    LoadIdentity(file, id);
+    ReconcileIdentity(file, "https://a/sa", id);
+    EXPECT_EQ(id.distinctId.size(), 36u) << damaged;
+    EXPECT_EQ(id.primaryDistinctId, id.distinctId) << damaged;
+    EXPECT_EQ(id.userId, "") << damaged;
+    const std::string fresh = id.distinctId;
+    LoadIdentity(file, id);  // repaired once, then kept
+    EXPECT_EQ(id.distinctId, fresh) << damaged;
+  }
 }
 
-TEST(DataFolder, SetIniBesideTheExeNamesTheIdentityFile) {
+TEST(DataFolder, SetIniBesideTheExeNamesTheIdentityFileWhereThatIsSafe) {
   const std::string exeDir = TempDir("ov_setini");
   const std::string target = TempDir("ov_setini_target") + "deep/er/";
-  WritePrivateProfileStringA("Install", "PLAnalyticsIni", (target + "x.ini").c_str(), (exeDir + "Set.ini").c_str());
-  std::string dataDir, identityPath;
-  EXPECT_TRUE(LocateDataFolder(exeDir + "setup.exe", "App", dataDir, identityPath));
   std::string want = target;
   std::replace(want.begin(), want.end(), '/', '\\');
-  EXPECT_EQ(dataDir, want);
-  EXPECT_EQ(identityPath, want + "x.ini");
-  EXPECT_NE(GetFileAttributesA(dataDir.c_str()), INVALID_FILE_ATTRIBUTES);
+  char appData[MAX_PATH] = {};
+  ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE));
+  const std::string own = std::string(appData) + "\\OvSetIni\\";
+  const std::string outside = TempDir("ov_setini_outside");
+  const struct {
+    std::string configured;
+    bool elevated;
+    std::string wantDir;  // empty: the default folder
+  } cases[] = {
+      {target + "x.ini", false, want},              // "/" separators become "\"
+      {target + "x.ini", true, ""},                 // elevated: not outside the user's folders
+      {own + "x.ini", true, own},                   // elevated, inside roaming app data
+      {own + "..\\..\\..\\Evil\\x.ini", true, ""},  // ".." out of it
+      {"Evil\\x.ini", false, ""},                   // relative: never against the current folder
+      {"..\\Evil\\x.ini", true, ""},
+      {"\\Evil\\x.ini", false, ""},  // rooted at the current drive
+  };
+  for (const auto& c : cases) {
+    WritePrivateProfileStringA("Install", "PLAnalyticsIni", c.configured.c_str(), (exeDir + "Set.ini").c_str());
+    std::string dataDir, identityPath;
+    EXPECT_TRUE(LocateDataFolder(exeDir + "setup.exe", "App", c.elevated, dataDir, identityPath)) << c.configured;
+    if (c.wantDir.empty()) {
+      EXPECT_NE(dataDir.find("\\PLLocal\\App\\"), std::string::npos) << c.configured << " gave " << dataDir;
+      EXPECT_EQ(identityPath, dataDir + "App_PLSConfigure.ini") << c.configured;
+    } else {
+      EXPECT_EQ(dataDir, c.wantDir) << c.configured;
+      EXPECT_EQ(identityPath, c.wantDir + "x.ini") << c.configured;
+      EXPECT_NE(GetFileAttributesA(dataDir.c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+  }
+  EXPECT_EQ(GetFileAttributesA("Evil"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA("\\Evil"), INVALID_FILE_ATTRIBUTES);
 
   DeleteFileA((exeDir + "Set.ini").c_str());
+  std::string dataDir, identityPath;
   EXPECT_TRUE(LocateDataFolder(exeDir + "setup.exe", "App", dataDir, identityPath));
   EXPECT_NE(dataDir.find("\\PLLocal\\App\\"), std::string::npos) << dataDir;
   EXPECT_EQ(identityPath, dataDir + "App_PLSConfigure.ini");

@@ -4,6 +4,11 @@
 #include <curl/curl.h>
 #include <zlib.h>
 
+#include <io.h>
+
+#include <cctype>
+#include <cstring>
+#include <memory>
 #include <stdexcept>
 
 namespace analytics_core {
@@ -13,20 +18,142 @@ namespace {
 std::mutex g_lastSendLock;
 bool g_lastSendSucceeded = false;
 
-// A staging line longer than this cannot be a record the core wrote
-// (a few dozen properties of at most 8 KiB each); it is skipped unread.
-constexpr size_t kMaxStagingLine = 1 << 20;
+StagingWriteHook g_writeHook = nullptr;
 
-size_t AppendBody(char* data, size_t size, size_t count, void* out) {
-  static_cast<std::string*>(out)->append(data, size * count);
-  return size * count;
+void CallWriteHook(StagingWritePoint point) {
+  if (g_writeHook) g_writeHook(point);
 }
 
-bool IsRecordLine(const std::string& line) {
-  return !line.empty() && line.front() == '{' && line.back() == '}';
+bool IsClientError(long status) { return status >= 400 && status < 500; }
+
+// A strict JSON syntax check (RFC 8259) of one text, without building
+// values. Written here rather than taken from jsoncpp: its reader brings
+// the iostreams and locale machinery, a megabyte of the exe, for a check
+// that needs none of it.
+struct JsonSyntax {
+  static constexpr int kMaxDepth = 64;
+  std::string_view text;
+  size_t at = 0;
+
+  bool Peek(char c) const { return at < text.size() && text[at] == c; }
+  bool Take(char c) {
+    if (!Peek(c)) return false;
+    ++at;
+    return true;
+  }
+  void Space() {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) ++at;
+  }
+  bool AtEnd() {
+    Space();
+    return at == text.size();
+  }
+  bool Digits() {
+    const size_t from = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    return at > from;
+  }
+  bool Word(std::string_view word) {
+    if (text.substr(at, word.size()) != word) return false;
+    at += word.size();
+    return true;
+  }
+  bool String() {
+    if (!Take('"')) return false;
+    while (at < text.size()) {
+      const char c = text[at++];
+      if (c == '"') return true;
+      if (c != '\\') continue;  // raw control bytes were refused before
+      if (at >= text.size()) return false;
+      const char e = text[at++];
+      if (e == 'u') {
+        for (int i = 0; i < 4; ++i, ++at)
+          if (at >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[at]))) return false;
+      } else if (!std::strchr("\"\\/bfnrt", e) || e == 0) {
+        return false;
+      }
+    }
+    return false;
+  }
+  bool Number() {
+    Take('-');
+    if (!Take('0') && !Digits()) return false;
+    if (Take('.') && !Digits()) return false;
+    if (Peek('e') || Peek('E')) {
+      ++at;
+      if (!Take('+')) Take('-');
+      if (!Digits()) return false;
+    }
+    return true;
+  }
+  bool Value(int depth) {
+    Space();
+    if (Peek('{')) return Object(depth + 1);
+    if (Peek('[')) return Array(depth + 1);
+    if (Peek('"')) return String();
+    if (Peek('t')) return Word("true");
+    if (Peek('f')) return Word("false");
+    if (Peek('n')) return Word("null");
+    return Number();
+  }
+  bool Object(int depth) {
+    if (depth > kMaxDepth || !Take('{')) return false;
+    Space();
+    if (Take('}')) return true;
+    do {
+      Space();
+      if (!String()) return false;
+      Space();
+      if (!Take(':') || !Value(depth)) return false;
+      Space();
+    } while (Take(','));
+    return Take('}');
+  }
+  bool Array(int depth) {
+    if (depth > kMaxDepth || !Take('[')) return false;
+    Space();
+    if (Take(']')) return true;
+    do {
+      if (!Value(depth)) return false;
+      Space();
+    } while (Take(','));
+    return Take(']');
+  }
+};
+
+// What is kept of a response body or of its header lines: enough for the
+// failure line; a server that never stops sending must not grow the process.
+constexpr size_t kMaxResponseBytes = 16 * 1024;
+
+struct CappedText {
+  std::string text;
+  bool capped = false;
+};
+
+size_t AppendCapped(char* data, size_t size, size_t count, void* out) {
+  auto* sink = static_cast<CappedText*>(out);
+  const size_t n = size * count;
+  if (sink->text.size() + n > kMaxResponseBytes) {
+    sink->capped = true;
+    return 0;  // ends the transfer; the status line has been read by then
+  }
+  sink->text.append(data, n);
+  return n;
 }
 
 }  // namespace
+
+void SetStagingWriteHookForTesting(StagingWriteHook hook) { g_writeHook = hook; }
+
+bool IsValidRecordText(std::string_view text) {
+  if (text.size() < 2 || text.size() > kMaxStagingLine || text.front() != '{' || text.back() != '}') return false;
+  // JSON allows no raw control byte, and the server reads the batch as UTF-8.
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  if (!IsValidUtf8(text)) return false;
+  JsonSyntax syntax{text};
+  return syntax.Object(0) && syntax.AtEnd();
+}
 
 bool LastSendSucceeded() {
   std::lock_guard<std::mutex> lock(g_lastSendLock);
@@ -39,29 +166,40 @@ void SetLastSendSucceeded(bool succeeded) {
 }
 
 long CurlPost(const std::string& url, const std::string& body, std::string& response) {
+  return CurlPost(url, body, response, nullptr);
+}
+
+long CurlPost(const std::string& url, const std::string& body, std::string& response, const char* caFile) {
   CURL* curl = curl_easy_init();
   if (!curl) throw std::runtime_error("Couldn't initialize curl handle");
-  std::string headers;
+  CappedText answer, headers;
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_POST, 1L);
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  // The records carry the device id, OS, locale and failure texts, and a 200
+  // drops them as delivered: only the real server may have them. Schannel
+  // checks the chain against the Windows store and the name; an unreachable
+  // revocation list must not stop analytics on networks that block it.
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
+  if (caFile) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "PelanAnalytics CPP SDK 0.9");
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 3L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, AppendBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendCapped);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, AppendCapped);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &headers);
   const CURLcode rc = curl_easy_perform(curl);
   long status = -1;
-  if (rc != CURLE_OK) {
-    response = curl_easy_strerror(rc);
-  } else {
+  if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && answer.capped)) {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    response = std::move(answer.text);
+  } else {
+    response = curl_easy_strerror(rc);
   }
   curl_easy_cleanup(curl);
   return status;
@@ -151,9 +289,14 @@ bool BuildRequestBody(const std::vector<std::string>& records, std::string& body
 }
 
 RecordPoster::RecordPoster(std::string serverUrl, PostFunction post)
-    : serverUrl_(std::move(serverUrl)), post_(post ? std::move(post) : PostFunction(CurlPost)) {}
+    : serverUrl_(std::move(serverUrl)), post_(std::move(post)) {
+  if (!post_)
+    post_ = [](const std::string& url, const std::string& body, std::string& response) {
+      return CurlPost(url, body, response);
+    };
+}
 
-bool RecordPoster::Post(const std::string& body) {
+long RecordPoster::Post(const std::string& body) {
   std::string response;
   const long status = post_(serverUrl_, body, response);
   const bool ok = status == 200;
@@ -162,7 +305,7 @@ bool RecordPoster::Post(const std::string& body) {
     WriteStderr({"PelanAnalytics SDK send failed: ", response, "\n"});
   }
   SetLastSendSucceeded(ok);
-  return ok;
+  return status;
 }
 
 RecordQueue::RecordQueue(std::string serverUrl, std::string stagingPath, PostFunction post)
@@ -171,64 +314,147 @@ RecordQueue::RecordQueue(std::string serverUrl, std::string stagingPath, PostFun
 void RecordQueue::Add(const utils::ObjectNode& record) { AddText(record.ToJson()); }
 
 void RecordQueue::AddText(std::string json) {
+  // A record the server would refuse as malformed would take its whole batch
+  // with it; it never enters the queue.
+  if (!IsValidRecordText(json)) {
+    WriteStderr({"Record refused, not valid JSON text: ", json.substr(0, 200), "\n"});
+    return;
+  }
   std::lock_guard<std::mutex> lock(recordsLock_);
+  LoadPendingLocked();
   records_.push_back(std::move(json));
   if (records_.size() > kCapacity) records_.pop_front();  // the oldest goes
+  if (shutDown_) return;
+  // Appended before anything can post it, so a process ended at any moment
+  // after Add still hands the record to the next run. The file is compacted
+  // when the records the cap dropped from the queue pile up in it.
+  if (++stagingLines_ > 2 * kCapacity) {
+    WriteStagingLocked();
+  } else if (FILE* out = std::fopen(stagingPath_.c_str(), "ab")) {
+    const std::string& line = records_.back();
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fputc('\n', out);
+    std::fclose(out);
+  }
 }
 
 void RecordQueue::ForEachStagingLine(const std::function<void(std::string&)>& onLine) const {
   FILE* in = std::fopen(stagingPath_.c_str(), "rb");
   if (!in) return;
   std::string line;
+  bool tooLong = false;  // the rest of this line is skipped unread
   char buffer[65536];
   size_t n = 0;
   while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
-    for (size_t i = 0; i < n; ++i) {
-      if (buffer[i] != '\n') {
-        line.push_back(buffer[i]);
-        continue;
+    for (size_t i = 0; i < n;) {
+      const char* end = static_cast<const char*>(std::memchr(buffer + i, '\n', n - i));
+      const size_t take = (end ? end - buffer : n) - i;
+      if (!tooLong && line.size() + take <= kMaxStagingLine + 1) {  // + 1: a "\r" of text mode
+        line.append(buffer + i, take);
+      } else {
+        tooLong = true;
+        line.clear();
       }
-      if (!line.empty() && line.back() == '\r') line.pop_back();  // files written in text mode
-      onLine(line);
+      i += take;
+      if (!end) break;
+      ++i;
+      if (!tooLong) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // files written in text mode
+        onLine(line);
+      }
       line.clear();
+      tooLong = false;
     }
   }
-  if (!line.empty()) onLine(line);
+  if (!tooLong && !line.empty()) onLine(line);
   std::fclose(in);
 }
 
 void RecordQueue::LoadPendingLocked() {
   if (!loadPending_) return;
-  if (records_.size() < kCapacity) {
-    const size_t room = kCapacity - records_.size();
-    std::deque<std::string> kept;
-    ForEachStagingLine([&](std::string& line) {
-      if (line.size() > kMaxStagingLine || !IsRecordLine(line)) return;
-      kept.push_back(std::move(line));
-      if (kept.size() > room) kept.pop_front();  // the earliest lines give way
-    });
-    records_.insert(records_.begin(), std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()));
-  }
-  if (FILE* f = std::fopen(stagingPath_.c_str(), "wb")) std::fclose(f);  // read once per run, even when nothing fitted
   loadPending_ = false;
+  // The newest lines that fit both the free places and the byte budget;
+  // lines the server would refuse (torn, binary, planted) are dropped here.
+  const size_t room = kCapacity > records_.size() ? kCapacity - records_.size() : 0;
+  std::deque<std::string> kept;
+  size_t keptBytes = 0;
+  size_t skipped = 0;
+  ForEachStagingLine([&](std::string& line) {
+    if (!IsValidRecordText(line)) {
+      ++skipped;
+      return;
+    }
+    keptBytes += line.size();
+    kept.push_back(std::move(line));
+    while (!kept.empty() && (kept.size() > room || keptBytes > kMaxStagingBytes)) {
+      keptBytes -= kept.front().size();
+      kept.pop_front();  // the earliest lines give way
+    }
+  });
+  if (skipped) WriteStderr({"Staging file: ", std::to_string(skipped), " damaged lines skipped\n"});
+  records_.insert(records_.begin(), std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()));
+  // From here on the file holds exactly what is queued (a clean copy, so
+  // what was skipped is gone for good); it is never emptied before its
+  // records are delivered.
+  WriteStagingLocked();
 }
 
-void RecordQueue::SaveLocked() {
-  LoadPendingLocked();
-  FILE* out = std::fopen(stagingPath_.c_str(), "wb");
-  if (!out) return;
-  for (const auto& record : records_) {
+bool RecordQueue::WriteStagingLocked() {
+  const std::string temp = stagingPath_ + ".tmp";
+  FILE* out = std::fopen(temp.c_str(), "wb");
+  if (!out) return false;
+  bool ok = true;
+  const size_t total = inFlight_.size() + records_.size();
+  size_t i = 0;
+  auto write = [&](const std::string& record) {
+    if (i++ == total / 2) CallWriteHook(StagingWritePoint::HalfWritten);
+    ok = ok && std::fwrite(record.data(), 1, record.size(), out) == record.size() && std::fputc('\n', out) != EOF;
+  };
+  // A batch being posted is not delivered yet: it stays in the file.
+  for (const auto& record : inFlight_) write(record);
+  for (const auto& record : records_) write(record);
+  if (total == 0) CallWriteHook(StagingWritePoint::HalfWritten);
+  ok = std::fflush(out) == 0 && ok;
+  // On disk before the rename, so a power loss leaves the old file or the
+  // whole new one, never a renamed empty one.
+  ok = FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)))) && ok;
+  ok = std::fclose(out) == 0 && ok;
+  CallWriteHook(StagingWritePoint::BeforeReplace);
+  if (!ok || !MoveFileExA(temp.c_str(), stagingPath_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileA(temp.c_str());  // the old file stays: it still holds every unsent record
+    return false;
+  }
+  stagingLines_ = total;
+  return true;
+}
+
+void RecordQueue::PutBackLocked(const std::vector<std::string>& batch, size_t from) {
+  const size_t left = batch.size() - from;
+  const size_t room = kCapacity > records_.size() ? kCapacity - records_.size() : 0;
+  const size_t n = std::min(room, left);
+  records_.insert(records_.begin(), batch.end() - n, batch.end());
+}
+
+void RecordQueue::SetAsideLocked(const std::string& record, long status) {
+  // Bounded: a server that refuses everything must not fill the disk.
+  const std::string path = stagingPath_ + ".refused";
+  WIN32_FILE_ATTRIBUTE_DATA info = {};
+  const bool full = GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info) &&
+                    (info.nFileSizeHigh || info.nFileSizeLow + record.size() + 1 > kMaxRefusedBytes);
+  WriteStderr(
+      {"Record refused by the server (status ", std::to_string(status), "), ", full ? "dropped" : "set aside", "\n"});
+  if (full) return;
+  if (FILE* out = std::fopen(path.c_str(), "ab")) {
     std::fwrite(record.data(), 1, record.size(), out);
     std::fputc('\n', out);
+    std::fclose(out);
   }
-  std::fclose(out);
-  staged_ = true;
 }
 
-void RecordQueue::PutBackLocked(const std::vector<std::string>& batch) {
-  const size_t room = kCapacity > records_.size() ? kCapacity - records_.size() : 0;
-  const size_t n = std::min(room, batch.size());
-  records_.insert(records_.begin(), batch.end() - n, batch.end());
+long RecordQueue::PostRecords(const std::vector<std::string>& records, size_t from, size_t count) {
+  std::string body;
+  if (!BuildRequestBody({records.begin() + from, records.begin() + from + count}, body)) return -1;
+  return poster_.Post(body);
 }
 
 bool RecordQueue::SendOneBatch() {
@@ -240,23 +466,41 @@ bool RecordQueue::SendOneBatch() {
     LoadPendingLocked();
     const size_t n = std::min(records_.size(), kBatchSize);
     if (n == 0) return true;
-    batch.assign(std::make_move_iterator(records_.begin()), std::make_move_iterator(records_.begin() + n));
+    batch.assign(records_.begin(), records_.begin() + n);
     records_.erase(records_.begin(), records_.begin() + n);
+    inFlight_ = batch;
   }
+  size_t done = 0;  // records of the batch delivered or set aside
   bool ok = false;
   try {
-    std::string body;
-    ok = BuildRequestBody(batch, body) && poster_.Post(body);
+    const long status = PostRecords(batch, 0, batch.size());
+    if (status == 200) {
+      done = batch.size();
+      ok = true;
+    } else if (IsClientError(status)) {
+      // One bad record must not hold back the others for good: each goes
+      // alone once; those refused alone are set aside, never retried.
+      ok = true;
+      for (; done < batch.size(); ++done) {
+        const long one = batch.size() == 1 ? status : PostRecords(batch, done, 1);
+        if (IsClientError(one)) {
+          std::lock_guard<std::mutex> lock(recordsLock_);
+          SetAsideLocked(batch[done], one);
+        } else if (one != 200) {
+          ok = false;
+          break;
+        }
+      }
+    }
   } catch (const std::exception& e) {
     WriteStderr({"Exception when flush failed: (", e.what(), ") \n"});
   }
   std::lock_guard<std::mutex> lock(recordsLock_);
-  // Also after an exception: the records were not delivered, so they go
-  // back like those of a refused post.
-  if (!ok) PutBackLocked(batch);
-  // Once saved for the next run, the file follows the queue: a refused
-  // batch must not miss the next run, a delivered one must not be sent twice.
-  if (staged_) SaveLocked();
+  inFlight_.clear();
+  // Also after an exception: records not delivered go back like those of a
+  // refused post. The staging file already holds them.
+  if (done < batch.size()) PutBackLocked(batch, done);
+  if (done > 0) WriteStagingLocked();  // delivered records must not be sent again by the next run
   return ok;
 }
 
@@ -276,12 +520,14 @@ bool RecordQueue::Flush() {
 
 void RecordQueue::SaveUnsent() {
   std::lock_guard<std::mutex> lock(recordsLock_);
-  SaveLocked();
+  LoadPendingLocked();
+  WriteStagingLocked();
 }
 
 void RecordQueue::Shutdown() {
   std::lock_guard<std::mutex> lock(recordsLock_);
-  SaveLocked();
+  LoadPendingLocked();
+  WriteStagingLocked();
   shutDown_ = true;
 }
 

@@ -26,8 +26,18 @@ namespace analytics_core {
 using PostFunction = std::function<long(const std::string& url, const std::string& body, std::string& response)>;
 
 // The libcurl transfer: user agent "PelanAnalytics CPP SDK 0.9", 3 s for the
-// whole transfer, no redirects, no certificate checks.
+// whole transfer, no redirects, the server's certificate and host name
+// checked; at most 16 KiB of the answer is read. `caFile` (tests) replaces
+// the system's trusted authorities with those of a PEM file.
 long CurlPost(const std::string& url, const std::string& body, std::string& response);
+long CurlPost(const std::string& url, const std::string& body, std::string& response, const char* caFile);
+
+// Tests only: called inside every rewrite of a staging file, once with the
+// temporary file half written and once just before it replaces the staging
+// file, so a test process can end itself at those moments. Null: no hook.
+enum class StagingWritePoint { HalfWritten, BeforeReplace };
+using StagingWriteHook = void (*)(StagingWritePoint);
+void SetStagingWriteHookForTesting(StagingWriteHook hook);
 
 // Whether the last post of any queue in this process got status 200.
 bool LastSendSucceeded();
@@ -43,15 +53,36 @@ bool BuildRequestBody(const std::vector<std::string>& records, std::string& body
 class RecordPoster {
  public:
   RecordPoster(std::string serverUrl, PostFunction post);
-  // True for status 200. Writes the failure lines otherwise; records the result
-  // in LastSendSucceeded. May throw (e.g. no transfer handle).
-  bool Post(const std::string& body);
+  // The HTTP status (-1: no answer); 200 is a success. Writes the failure
+  // lines otherwise; records the result in LastSendSucceeded. May throw
+  // (e.g. no transfer handle).
+  long Post(const std::string& body);
 
  private:
   std::string serverUrl_;
   PostFunction post_;
 };
 
+// A record text the server can read: one JSON object of valid UTF-8 without
+// raw control bytes, at most kMaxStagingLine bytes.
+bool IsValidRecordText(std::string_view text);
+
+// A staging line longer than this cannot be a record the core wrote (a few
+// dozen properties of at most 8 KiB each); it is skipped without being held.
+constexpr size_t kMaxStagingLine = 256 * 1024;
+// At most this much of a staging file is loaded (the newest lines), so a
+// huge or planted file costs bounded memory.
+constexpr size_t kMaxStagingBytes = 4 * 1024 * 1024;
+// Records the server refused on their own are set aside in
+// <staging>.refused up to this size, then dropped.
+constexpr size_t kMaxRefusedBytes = 256 * 1024;
+
+// The staging file holds every record not yet delivered: each record is
+// appended when queued, and the file is replaced (temporary file, then an
+// atomic rename) with what is still queued after each delivery, at the first
+// use in a run and at shutdown. So a process ended at any moment loses
+// nothing; one ended between the server's answer and the replace posts that
+// batch again in the next run.
 class RecordQueue {
  public:
   static constexpr size_t kCapacity = 1024;
@@ -65,8 +96,7 @@ class RecordQueue {
   // Posts batches until the queue is empty; false at the first failed batch.
   bool Flush();
   // Writes every queued record (and those of an unread staging file) to the
-  // staging file, keeping them queued. From then on every batch rewrites
-  // the file with what is still queued.
+  // staging file, keeping them queued.
   void SaveUnsent();
   // SaveUnsent, then no more posting.
   void Shutdown();
@@ -76,18 +106,23 @@ class RecordQueue {
 
  private:
   bool SendOneBatch();
-  void LoadPendingLocked();  // records lock held
+  // HTTP status of posting records[from, from + count), -1 without an answer.
+  long PostRecords(const std::vector<std::string>& records, size_t from, size_t count);
+  // The rest with the records lock held.
+  void LoadPendingLocked();
+  bool WriteStagingLocked();  // false: the old file stays as it was
+  void PutBackLocked(const std::vector<std::string>& batch, size_t from);
+  void SetAsideLocked(const std::string& record, long status);
   void ForEachStagingLine(const std::function<void(std::string&)>& onLine) const;
-  void SaveLocked();         // records lock held
-  void PutBackLocked(const std::vector<std::string>& batch);
 
   std::mutex sendingLock_;
   mutable std::mutex recordsLock_;
   std::deque<std::string> records_;
+  std::vector<std::string> inFlight_;  // the batch being posted (records lock)
   std::string stagingPath_;
   bool loadPending_ = true;
   bool shutDown_ = false;
-  bool staged_ = false;  // SaveUnsent or Shutdown wrote the staging file
+  size_t stagingLines_ = 0;  // lines in the staging file since it was last written whole
   RecordPoster poster_;
 };
 

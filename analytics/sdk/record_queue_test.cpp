@@ -66,6 +66,36 @@ TEST(RequestBody, EncodingsFollowTheirStandards) {
   EXPECT_EQ(DecodeBody(body), "[" + R(1) + "," + R(2) + "]");
 }
 
+TEST(RecordText, OnlyJsonObjectsTheServerCanReadPass) {
+  const struct {
+    std::string text;
+    bool valid;
+  } cases[] = {
+      {"{}", true},
+      {R"({"a":[1,-2.5e+3,0,0.5E-2,true,false,null,{"b":"\u00e9\n\"\\\/"}],"c":[]})", true},
+      {"{ \"a\" : 1 }", true},
+      {"{\"a\":\"\xC3\xA9\"}", true},
+      {"{\"a\":1,}", false},
+      {"{\"a\"}", false},
+      {"{\"a\":01}", false},
+      {"{\"a\":1.}", false},
+      {"{\"a\":-}", false},
+      {"{\"a\":\"\\x\"}", false},
+      {"{\"a\":\"\\u12\"}", false},
+      {"{'a':1}", false},
+      {"{\"a\":1}}", false},
+      {"{} {}", false},
+      {"{\"a\":tru}", false},
+      {"{\"a\":\"x\\\"}", false},
+      {"{\"a\":[1 2]}", false},
+      {"{\"a\":\"\x01\"}", false},
+      {"{\"a\":\"\xff\"}", false},
+      {"{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}", false},  // nesting beyond 64
+      {"[1]", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsValidRecordText(c.text), c.valid) << c.text;
+}
+
 TEST(RecordQueue, KeepsTheNewest1024) {
   RecordQueue q("http://x", TempFile("ov_q_cap.txt"));
   for (int i = 1; i <= 1025; ++i) q.AddText(R(i));
@@ -161,17 +191,18 @@ TEST(RecordQueue, RecordsDeliveredAfterASaveLeaveTheStagingFile) {
   EXPECT_TRUE(Lines(path).empty());  // the next run must not send them again
 }
 
-TEST(RecordQueue, StagingFileIsReadOnceAndOnlyRecordLinesCount) {
+TEST(RecordQueue, StagingFileIsReadOnceAndKeepsOnlyReadableRecordsUntilDelivered) {
   const std::string path = TempFile("ov_q_staging.txt");
   std::ofstream(path) << "{\"a\":1}\n\nxyz\n{\"b\":2}\n{broken\n";
   FakeServer server;
   server.statuses = {500};
   RecordQueue q("http://x", path, server.Function());
-  q.AddText(R(1));
   StderrCapture err;
+  q.AddText(R(1));
   EXPECT_FALSE(q.Flush());
   EXPECT_EQ(server.batches[0], "[{\"a\":1},{\"b\":2}," + R(1) + "]");
-  EXPECT_TRUE(Lines(path).empty());
+  // Not delivered: still in the file, which lost only its unreadable lines.
+  EXPECT_EQ(Lines(path), (std::vector<std::string>{"{\"a\":1}", "{\"b\":2}", R(1)}));
   q.Shutdown();
   EXPECT_EQ(Lines(path), (std::vector<std::string>{"{\"a\":1}", "{\"b\":2}", R(1)}));
   EXPECT_FALSE(q.Flush());  // shut down: nothing more is posted
@@ -207,6 +238,101 @@ TEST(RecordQueue, EnormousStagingFileLoadsOnlyTheNewestThatFit) {
   EXPECT_EQ(kept[0], R(4977));
   EXPECT_EQ(kept[23], R(5000));
   EXPECT_EQ(kept[24], R(0));
+}
+
+std::string g_hookPath;
+std::vector<std::vector<std::string>> g_seenDuringRewrite;
+void RecordFileDuringRewrite(StagingWritePoint) { g_seenDuringRewrite.push_back(Lines(g_hookPath)); }
+
+TEST(RecordQueue, StagingFileHoldsEveryUndeliveredRecordEvenWhileItIsRewritten) {
+  const std::string path = TempFile("ov_q_durable.txt");
+  std::ofstream(path) << R(1) << "\n";  // left by an earlier run
+  FakeServer server;
+  server.statuses = {500};
+  RecordQueue q("http://x", path, server.Function());
+  g_hookPath = path;
+  g_seenDuringRewrite.clear();
+  SetStagingWriteHookForTesting(RecordFileDuringRewrite);
+  q.AddText(R(2));  // on disk as soon as it is queued: a process killed now keeps it
+  EXPECT_EQ(Lines(path), (std::vector<std::string>{R(1), R(2)}));
+  StderrCapture err;
+  EXPECT_FALSE(q.Flush());  // refused: nothing leaves the file
+  EXPECT_EQ(Lines(path), (std::vector<std::string>{R(1), R(2)}));
+  EXPECT_TRUE(q.Flush());
+  EXPECT_TRUE(Lines(path).empty());
+  q.Shutdown();
+  SetStagingWriteHookForTesting(nullptr);
+  // Every rewrite left the old file whole until the rename replaced it.
+  ASSERT_FALSE(g_seenDuringRewrite.empty());
+  for (const auto& seen : g_seenDuringRewrite)
+    EXPECT_TRUE(seen == (std::vector<std::string>{R(1)}) || seen == (std::vector<std::string>{R(1), R(2)}) ||
+                seen.empty())
+        << seen.size();
+  EXPECT_EQ(g_seenDuringRewrite[0], (std::vector<std::string>{R(1)}));  // the first use did not empty it
+}
+
+TEST(RecordQueue, ARecordTheServerRefusesIsSetAsideOnceAndTheOthersGo) {
+  const std::string path = TempFile("ov_q_refused.txt");
+  DeleteFileA((path + ".refused").c_str());
+  // A server that refuses (400) every batch holding record 2.
+  std::vector<std::string> accepted;
+  int posts = 0;
+  RecordQueue q("http://x", path, [&](const std::string&, const std::string& body, std::string&) -> long {
+    ++posts;
+    const std::string batch = DecodeBody(body);
+    if (batch.find(R(2)) != std::string::npos) return 400;
+    accepted.push_back(batch);
+    return 200;
+  });
+  for (int i = 1; i <= 3; ++i) q.AddText(R(i));
+  StderrCapture err;
+  EXPECT_TRUE(q.Flush());
+  EXPECT_EQ(accepted, (std::vector<std::string>{"[" + R(1) + "]", "[" + R(3) + "]"}));
+  EXPECT_EQ(posts, 4);  // the batch, then each record alone
+  EXPECT_EQ(err.Take().find("Record refused by the server (status 400), set aside\n") != std::string::npos, true);
+  EXPECT_EQ(Lines(path + ".refused"), (std::vector<std::string>{R(2)}));
+  EXPECT_TRUE(Lines(path).empty());
+  EXPECT_TRUE(q.Flush());  // never retried
+  EXPECT_EQ(posts, 4);
+}
+
+TEST(RecordQueue, HostileStagingFilesLoadOnlyReadableRecordsWithinTheBudget) {
+  const std::string line300k = "{\"k\":\"" + std::string(300 * 1024, 'a') + "\"}";
+  const std::string line200k = "{\"k\":\"" + std::string(200 * 1024, 'b') + "\"}";
+  std::string manyBig;
+  for (int i = 0; i < 40; ++i) manyBig += line200k + "\n";  // 8 MiB of readable records
+  const struct {
+    const char* name;
+    std::string content;
+    size_t wantRecords;
+  } cases[] = {
+      {"torn line between braces", "{\"a\":\"x}\n" + R(1) + "\n", 1},
+      {"control byte", "{\"a\":\"\x01\"}\n{\"a\":\"\t\"}\n" + R(1) + "\n", 1},
+      {"invalid UTF-8", "{\"a\":\"\xff\"}\n{\"a\":\"\xed\xa0\x80\"}\n" + R(1) + "\n", 1},
+      {"binary", std::string("\0{}\x01\x02\n\0\0", 8) + "\n" + R(1), 1},
+      {"not an object", "[1]\n{}{}\n{\"a\":1,}\n" + R(1) + "\n", 1},
+      {"a line over the cap", line300k + "\n" + R(1) + "\n", 1},
+      {"8 MiB without a line break", "{" + std::string(8 << 20, 'x') + "}", 0},
+      {"8 MiB of readable records", manyBig, (4 << 20) / line200k.size()},
+  };
+  for (const auto& c : cases) {
+    const std::string path = TempFile("ov_q_hostile.txt");
+    std::ofstream(path, std::ios::binary) << c.content;
+    FakeServer server;
+    server.statuses = {500};
+    RecordQueue q("http://x", path, server.Function());
+    StderrCapture err;
+    q.Flush();
+    const auto kept = q.Snapshot();
+    EXPECT_EQ(kept.size(), c.wantRecords) << c.name;
+    size_t bytes = 0;
+    for (const auto& r : kept) {
+      bytes += r.size();
+      EXPECT_TRUE(IsValidRecordText(r)) << c.name;
+    }
+    EXPECT_LE(bytes, kMaxStagingBytes) << c.name;
+    EXPECT_EQ(Lines(path).size(), c.wantRecords) << c.name;  // the file keeps only what was loaded
+  }
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#define _CRT_RAND_S  // rand_s
 #include "analytics/sdk/sdk.h"
 
 #include <windows.h>
@@ -78,9 +79,18 @@ int64_t NowMilliseconds() {
   return (t - 116444736000000000LL) / 10000;
 }
 
+// rand() keeps its state per thread and starts every new thread at the same
+// seed, so ids built on worker threads would repeat in every run; rand_s
+// draws from the system's generator on any thread.
+unsigned RandomDraw() {
+  unsigned value = 0;
+  if (rand_s(&value) != 0) value = static_cast<unsigned>(std::rand());
+  return value;
+}
+
 int64_t MakeTrackId(int64_t nowMs) {
-  const std::string r1 = LastDigits(std::rand() % 99 + 100, 2);
-  const std::string r2 = LastDigits(std::rand() % 999 + 1000, 3);
+  const std::string r1 = LastDigits(RandomDraw() % 99 + 100, 2);
+  const std::string r2 = LastDigits(RandomDraw() % 999 + 1000, 3);
   return std::stoll(r1 + r2 + LastDigits(nowMs, 4));
 }
 

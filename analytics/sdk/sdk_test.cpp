@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <set>
+#include <thread>
 
 #include "analytics/sdk/test_support.h"
 
@@ -148,7 +149,14 @@ TEST_F(SdkTest, RefusedPropertiesQueueNothing) {
 TEST_F(SdkTest, SignupSwitchesToTheLoginId) {
   Sdk::TrackSignup("u1");
   Sdk::Track("after", PropertiesNode());
-  Sdk::ProfileAppend("tags", "x\x01");  // lists skip the string checks
+  {
+    // Lists skip the string checks, but a raw control byte would make the
+    // server refuse the whole batch: such a record is not queued.
+    StderrCapture err;
+    Sdk::ProfileAppend("tags", "x\x01");
+    EXPECT_EQ(err.Take().rfind("Record refused, not valid JSON text: ", 0), 0u);
+  }
+  Sdk::ProfileAppend("tags", "x\t");
   Sdk::ProfileIncrement("pl_visit_count", 2);
   const auto r = Records();
   ASSERT_EQ(r.size(), 4u);
@@ -160,10 +168,24 @@ TEST_F(SdkTest, SignupSwitchesToTheLoginId) {
   EXPECT_EQ(r[1]["distinct_id"], "u1");
   EXPECT_EQ(r[1]["properties"]["$is_login_id"], true);
   EXPECT_EQ(r[2]["type"], "profile_append");
-  EXPECT_EQ(r[2]["properties"]["tags"][0], "x\x01");
+  EXPECT_EQ(r[2]["properties"]["tags"][0], "x\t");
   EXPECT_EQ(r[3]["type"], "profile_increment");
   EXPECT_EQ(r[3]["properties"]["pl_visit_count"], 2);
   EXPECT_EQ(Sdk::DistinctId(), "u1");
+}
+
+TEST_F(SdkTest, TrackIdsBuiltOnNewThreadsDiffer) {
+  // Each new thread used to start rand() from the same seed, so the random
+  // digits of its first record were the same in every thread and every run.
+  std::set<std::string> randomDigits;
+  for (int i = 0; i < 8; ++i) {
+    std::thread([] { Sdk::Track("worker", PropertiesNode()); }).join();
+  }
+  for (const auto& r : Records()) {
+    const std::string id = std::to_string(r["_track_id"].asInt64() + 1000000000LL);
+    randomDigits.insert(id.substr(1, 5));  // the 2 + 3 random digits before the time's 4
+  }
+  EXPECT_GT(randomDigits.size(), 1u);
 }
 
 TEST_F(SdkTest, SecondInitKeepsTheFirstInstance) {

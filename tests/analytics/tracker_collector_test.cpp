@@ -5,6 +5,8 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 
@@ -13,6 +15,7 @@
 #include "analytics/installer_events.h"
 #include "analytics/sdk/record_queue.h"
 #include "analytics/sdk/sdk.h"
+#include "analytics/sdk/test_support.h"
 #include "app/settings.h"
 #include "tests/analytics/collector_client.h"
 #include "tools/dbwin/dbwin_listener.h"
@@ -245,6 +248,72 @@ TEST_F(TrackerAgainstCollector, TenThousandEventsWhileDownKeepTheNewestWithoutDu
   EXPECT_EQ(names.front(), "L8979");  // the newest 1024 of 10,002 records
   std::printf("[ load ] 10000 events while down: %u delivered after recovery, %u distinct\n",
               static_cast<unsigned>(records.size()), static_cast<unsigned>(distinct.size()));
+}
+
+// The Windows form of a host path (Wine maps the host's root to Z:).
+std::string HostPath(const char* path) {
+  std::string out = std::string("Z:") + (path ? path : "");
+  std::replace(out.begin(), out.end(), '/', '\\');
+  return out;
+}
+
+TEST_F(TrackerAgainstCollector, PostsOnlyToAServerWhoseCertificateAndNameAreVerified) {
+  // Wine's Schannel accepts any certificate from its system store, so the
+  // test authority is given as a CA file; Windows checks its own store.
+  const std::string ca = HostPath(std::getenv("OV_COLLECTOR_CA"));
+  const struct {
+    const char* portVariable;
+    bool delivered;
+  } cases[] = {
+      {"OV_COLLECTOR_TLS_PORT", true},               // issued by the authority for localhost
+      {"OV_COLLECTOR_TLS_OTHER_NAME_PORT", false},   // same authority, another host name
+      {"OV_COLLECTOR_TLS_SELF_SIGNED_PORT", false},  // nobody vouches for it
+  };
+  for (const auto& c : cases) {
+    collector_.Reset();
+    const char* port = std::getenv(c.portVariable);
+    ASSERT_NE(port, nullptr) << c.portVariable;
+    const std::string staging = Staging("OvTls");
+    DeleteFileA(staging.c_str());
+    const std::string url = std::string("https://localhost:") + port + "/sa?project=pc";  // the name libcurl checks
+    auto post = [&ca](const std::string& url, const std::string& body, std::string& response) {
+      return analytics_core::CurlPost(url, body, response, ca.c_str());
+    };
+    analytics_core::RecordQueue queue(url, staging, post);
+    queue.AddText(R"({"distinct_id":"device","properties":{"pl_name":"secret"}})");
+    analytics_core::testing::StderrCapture err;
+    EXPECT_EQ(queue.Flush(), c.delivered) << c.portVariable << ": " << err.Take();
+    EXPECT_EQ(collector_.Requests().size(), c.delivered ? 1u : 0u) << c.portVariable;  // nothing reached it
+    EXPECT_EQ(queue.Size(), c.delivered ? 0u : 1u) << c.portVariable;                  // and nothing was dropped
+    queue.Shutdown();
+    EXPECT_EQ(StagingLines(staging).size(), c.delivered ? 0u : 1u) << c.portVariable;
+  }
+}
+
+TEST_F(TrackerAgainstCollector, AnAnswerThatNeverEndsIsReadOnlyUpToItsCap) {
+  collector_.Script("endless");
+  std::string response;
+  analytics_core::testing::StderrCapture err;
+  EXPECT_EQ(analytics_core::CurlPost(collector_.DataUrl(), "data_list=x&gzip=1", response), 500);
+  EXPECT_LE(response.size(), 16u * 1024);
+  Sleep(200);  // the server notices the closed connection
+  const Json::Value requests = collector_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  // What the client took in before it stopped reading: at most the socket
+  // buffers beyond its cap, not the seconds of stream the time limit allows.
+  EXPECT_LT(requests[0]["sent"].asLargestInt(), 16 << 20) << requests[0]["sent"];
+}
+
+TEST_F(TrackerAgainstCollector, ATrackerCreatedAgainKeepsItsCore) {
+  InstallerSettings& s = Settings();
+  s.IsEnableAppAnalytics = true;
+  DeleteFileA(Staging("Velqor.downloader").c_str());
+  CreateTracker(collector_.DataUrl());
+  ReportClick(L"before", {});
+  CreateTracker(collector_.DataUrl());  // the first tracker shuts down and posts its click
+  ReportClick(L"after", {});
+  ShutdownTracker();
+  EXPECT_EQ(Names(collector_.Records(), "pl_name"), (std::vector<std::string>{"before", "after"}));
 }
 
 }  // namespace

@@ -10,18 +10,25 @@ and headers. Answers 200, or the next scripted fault.
 Control port (plain HTTP, loopback):
   GET  /batches          every accepted batch: [{"path", "user_agent", "content_type", "records": [...]}]
   GET  /requests         every data request: [{"answer", "count", "error"}]
+                         ("sent": body bytes written, for "endless")
   POST /script           body: comma-separated answers used by the next data
-                         requests in turn: "ok", "500", "hang" (no answer for
-                         10 s), "garbage" (non-HTTP bytes, then close)
+                         requests in turn: "ok", "500", "400" (refused as a
+                         client error), "hang" (no answer for 10 s),
+                         "garbage" (non-HTTP bytes, then close), "endless"
+                         (status 500 with a body that never ends)
   POST /down, POST /up   stop listening on the data port (connections are
                          refused), listen again on the same port
   POST /reset            forget batches, requests and script
+
+TLS data ports (--tls PORT:CERT:KEY, repeatable) answer like the data port
+with the given certificate; tests use them to prove certificate checks.
 """
 import argparse
 import base64
 import gzip
 import json
 import socket
+import ssl
 import threading
 import time
 import urllib.parse
@@ -71,7 +78,25 @@ class DataHandler(BaseHTTPRequestHandler):
             self.wfile.write(b"\x00\xffnot http at all\r\n\r\n")
             self.close_connection = True
             return
-        status = 500 if answer == "500" else 200
+        if answer == "endless":
+            with lock:
+                state["requests"].append(entry)
+            self.send_response(500)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            chunk = b"x" * 65536
+            deadline = time.time() + 30
+            entry["sent"] = 0
+            try:
+                while time.time() < deadline:
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
+                    with lock:
+                        entry["sent"] += len(chunk)
+            except OSError:
+                pass  # the client gave up reading, as it should
+            self.close_connection = True
+            return
+        status = {"500": 500, "400": 400}.get(answer, 200)
         if status == 200:
             try:
                 records = decode(body)
@@ -92,8 +117,8 @@ class DataHandler(BaseHTTPRequestHandler):
 
 
 class DataServer:
-    def __init__(self, port):
-        self.port, self.server = port, None
+    def __init__(self, port, tls=None):
+        self.port, self.server, self.tls = port, None, tls
 
     def up(self):
         if self.server:
@@ -103,6 +128,10 @@ class DataServer:
         server.allow_reuse_address = True
         server.server_bind()
         server.server_activate()
+        if self.tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*self.tls)
+            server.socket = context.wrap_socket(server.socket, server_side=True)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         self.server = server
 
@@ -156,9 +185,13 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--port", type=int, required=True)
     ap.add_argument("--control-port", type=int, required=True)
+    ap.add_argument("--tls", action="append", default=[], metavar="PORT:CERT:KEY")
     args = ap.parse_args()
     data = DataServer(args.port)
     data.up()
+    for listener in args.tls:
+        port, cert, key = listener.split(":", 2)
+        DataServer(int(port), (cert, key)).up()
     control = ThreadingHTTPServer(("127.0.0.1", args.control_port), control_handler(data))
     control.daemon_threads = True
     control.serve_forever()
