@@ -185,6 +185,18 @@ TEST_F(MainWindow, SuccessShowsTheFinishedPageAndRecordsTheInstallation) {
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PeLanSoft\\Velqor");
 }
 
+TEST_F(MainWindow, TheAutoCloseDelayThePackageAnnouncedClosesTheFinishedWindow) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  Report(IST_INFO_INST_PATH, 0, folder_.c_str());
+  Report(IST_INFO_FINISH_CLOSE_DETENTION, 300);
+  Report(INSTALL_SUCCESS, 1);
+  HWND window = window_->GetHWND();
+  EXPECT_TRUE(IsWindow(window));
+  for (int i = 0; i < 100 && IsWindow(window); ++i) ui_test::Pump(20);
+  EXPECT_FALSE(IsWindow(window)) << "timer 11 requests the close";
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PeLanSoft\\Velqor");
+}
+
 // The shipped skins have no language list: a test skin proves the list works.
 class LanguageSkin : public MainWindow {
  protected:
