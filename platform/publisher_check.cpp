@@ -1,0 +1,125 @@
+#include "platform/publisher_check.h"
+
+#include <bcrypt.h>
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace Utils {
+
+namespace {
+
+std::string Hex(const unsigned char* bytes, size_t size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < size; ++i) {
+    out += digits[bytes[i] >> 4];
+    out += digits[bytes[i] & 15];
+  }
+  return out;
+}
+
+// The digest of the certificate's public key as the pins name it.
+std::string KeyDigest(PCCERT_CONTEXT cert) {
+  BYTE* der = nullptr;
+  DWORD size = 0;
+  if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &cert->pCertInfo->SubjectPublicKeyInfo,
+                           CRYPT_ENCODE_ALLOC_FLAG, nullptr, &der, &size))
+    return "";
+  const std::string digest = Sha256Hex(der, size);
+  LocalFree(der);
+  return digest;
+}
+
+bool RevocationUnknown(LONG status) {
+  // Offline revocation servers must not stop an installation: the pin
+  // already names the publisher. A certificate known to be revoked does.
+  return status == static_cast<LONG>(CERT_E_REVOCATION_FAILURE) ||
+         status == static_cast<LONG>(CRYPT_E_REVOCATION_OFFLINE) ||
+         status == static_cast<LONG>(CRYPT_E_NO_REVOCATION_CHECK);
+}
+
+}  // namespace
+
+std::string Sha256Hex(const void* data, size_t size) {
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  unsigned char digest[32] = {};
+  bool ok = BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0 &&
+            BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0 &&
+            BCryptHashData(hash, static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0) == 0 &&
+            BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
+  if (hash) BCryptDestroyHash(hash);
+  if (algorithm) BCryptCloseAlgorithmProvider(algorithm, 0);
+  return ok ? Hex(digest, sizeof digest) : "";
+}
+
+std::wstring PublisherCheck::Describe() const {
+  const wchar_t* what = L"check failed";
+  switch (result) {
+    case kTrusted: what = L"signed by the publisher"; break;
+    case kUnsigned: what = L"unsigned"; break;
+    case kBadSignature: what = L"bad signature"; break;
+    case kUnknownPublisher: what = L"signed by an unknown publisher"; break;
+    case kExpired: what = L"publisher certificate expired"; break;
+    case kCheckFailed: break;
+  }
+  wchar_t text[128];
+  _snwprintf(text, 127, L"%ls (0x%08lX)", what, static_cast<unsigned long>(trustStatus));
+  text[127] = 0;
+  return text;
+}
+
+PublisherCheck CheckPublisher(HANDLE file, const std::wstring& path, const std::vector<std::string>& pins) {
+  PublisherCheck check;
+  WINTRUST_FILE_INFO fileInfo = {};
+  fileInfo.cbStruct = sizeof fileInfo;
+  fileInfo.pcwszFilePath = path.c_str();
+  fileInfo.hFile = file;  // the provider reads this handle, not the path
+  WINTRUST_DATA data = {};
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &fileInfo;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  check.trustStatus = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  const LONG status = check.trustStatus;
+
+  if (status == static_cast<LONG>(TRUST_E_NOSIGNATURE) || status == static_cast<LONG>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
+      status == static_cast<LONG>(TRUST_E_PROVIDER_UNKNOWN)) {
+    check.result = PublisherCheck::kUnsigned;
+  } else if (status == static_cast<LONG>(CERT_E_EXPIRED)) {
+    check.result = PublisherCheck::kExpired;  // the provider found no timestamp that saves it
+  } else if (status != 0 && !RevocationUnknown(status)) {
+    check.result = PublisherCheck::kBadSignature;  // a changed file, an untrusted chain, a revoked certificate
+  } else {
+    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer = provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_CERT* cert = signer ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+    if (!cert || !cert->pCert) {
+      check.result = PublisherCheck::kCheckFailed;
+    } else {
+      check.signerKey = KeyDigest(cert->pCert);
+      const bool pinned =
+          !check.signerKey.empty() && std::find(pins.begin(), pins.end(), check.signerKey) != pins.end();
+      // A signature outlives its certificate only when it was timestamped
+      // while the certificate was valid (a countersignature). Checked here
+      // too: not every trust provider looks at the dates.
+      const bool expired = CertVerifyTimeValidity(nullptr, cert->pCert->pCertInfo) != 0;
+      if (!pinned) check.result = PublisherCheck::kUnknownPublisher;
+      else if (expired && signer->csCounterSigners == 0) check.result = PublisherCheck::kExpired;
+      else check.result = PublisherCheck::kTrusted;
+    }
+  }
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  return check;
+}
+
+}  // namespace Utils
