@@ -10,8 +10,8 @@
 #include "platform/strings.h"
 #include "platform/sysinfo.h"
 
-#if !defined(OV_DOWNLOAD_HOST) || !defined(OV_STATS_HOST)
-#error "OV_DOWNLOAD_HOST and OV_STATS_HOST must be set by the build"
+#if !defined(OV_DOWNLOAD_HOST) || !defined(OV_DOWNLOAD_SCHEME) || !defined(OV_STATS_HOST)
+#error "OV_DOWNLOAD_HOST, OV_DOWNLOAD_SCHEME and OV_STATS_HOST must be set by the build"
 #endif
 #define OV_WIDEN_(x) L##x
 #define OV_WIDEN(x) OV_WIDEN_(x)
@@ -29,7 +29,9 @@ std::wstring ReadText(const std::wstring& file, const wchar_t* key, const wchar_
 
 }  // namespace
 
-std::wstring BuiltInDownloadUrl() { return L"http://" OV_WIDEN(OV_DOWNLOAD_HOST) L"/software/10"; }
+std::wstring BuiltInDownloadUrl() {
+  return OV_WIDEN(OV_DOWNLOAD_SCHEME) L"://" OV_WIDEN(OV_DOWNLOAD_HOST) L"/software/10";
+}
 
 namespace {
 

@@ -35,7 +35,8 @@ struct InstallerSettings {
   void ApplyCommandLine(const wchar_t* commandLine);
 };
 
-// "http://<download host>/software/10".
+// "<scheme>://<download host>/software/10"; the scheme is a build value
+// (https unless the build says otherwise).
 std::wstring BuiltInDownloadUrl();
 
 // The statistics host (terms and start pages) and the analytics collection

@@ -39,7 +39,7 @@ TEST_F(SettingsFileTest, NoFileGivesBuiltInDefaults) {
   EXPECT_EQ(s.InstallerFileName, L"MySetup_v2.exe");
   EXPECT_EQ(s.DownloadUrl, BuiltInDownloadUrl());
   EXPECT_TRUE(s.DownloadUrl.ends_with(L"/software/10"));
-  EXPECT_EQ(s.DownloadUrl.rfind(L"http://", 0), 0u);
+  EXPECT_TRUE(s.DownloadUrl.starts_with(L"https://")) << "the built-in URL is https by default";
   EXPECT_EQ(s.DownloadType, 1);
   EXPECT_FALSE(s.IsCheckNet);
   EXPECT_TRUE(s.IsEnableAppAnalytics);
