@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#if !defined(OV_PUBLISHER_PIN_LIST) || !defined(OV_PUBLISHER_CHECK_OFF)
+#error "the build names the publisher pins (OV_PUBLISHER_PINS) or turns the check off"
+#endif
+
 namespace Utils {
 
 namespace {
@@ -56,6 +60,20 @@ std::string Sha256Hex(const void* data, size_t size) {
   if (algorithm) BCryptCloseAlgorithmProvider(algorithm, 0);
   return ok ? Hex(digest, sizeof digest) : "";
 }
+
+std::vector<std::string> BuiltInPublisherPins() {
+  std::vector<std::string> pins;
+  const std::string list = OV_PUBLISHER_PIN_LIST;  // "pin,pin,..."
+  for (size_t at = 0; at < list.size();) {
+    size_t end = list.find(',', at);
+    if (end == std::string::npos) end = list.size();
+    if (end > at) pins.push_back(list.substr(at, end - at));
+    at = end + 1;
+  }
+  return pins;
+}
+
+bool PublisherCheckDeliberatelyOff() { return OV_PUBLISHER_CHECK_OFF != 0; }
 
 std::wstring PublisherCheck::Describe() const {
   const wchar_t* what = L"check failed";

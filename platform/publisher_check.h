@@ -39,6 +39,11 @@ struct PublisherCheck {
 // with nobody, until the checked file has been started.
 PublisherCheck CheckPublisher(HANDLE file, const std::wstring& path, const std::vector<std::string>& pins);
 
+// The pins this build was made with (the build option), and whether the
+// build was deliberately made without the check.
+std::vector<std::string> BuiltInPublisherPins();
+bool PublisherCheckDeliberatelyOff();
+
 // SHA-256 of `data`, lower-case hex.
 std::string Sha256Hex(const void* data, size_t size);
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -56,6 +57,9 @@ TEST(PublisherCheck, OnlyThePublishersIntactSignatureIsTrusted) {
   EXPECT_EQ(Check(L"publisher.exe", {std::string(64, '0')}).result, Utils::PublisherCheck::kUnknownPublisher)
       << "without its pin the publisher is a stranger too";
   EXPECT_EQ(Check(L"publisher.exe", {pin}).signerKey, pin);
+  const std::vector<std::string> built = Utils::BuiltInPublisherPins();
+  EXPECT_NE(std::find(built.begin(), built.end(), pin), built.end()) << "this build pins its test publisher";
+  EXPECT_FALSE(Utils::PublisherCheckDeliberatelyOff());
 }
 
 TEST(PublisherCheck, Sha256OfKnownText) {

@@ -22,8 +22,10 @@ configure() {  # <arch> <build dir> [cmake args...]
   shift 2
   prefix=$("$here/scripts/build-deps.sh" "$a" | tail -n1)
   # Configured every time (cheap): new subsystem folders are found at configure time.
+  # Tests and the demo pin a test publisher made in the build folder
+  # (docs/trust.md); a release build names the real pins instead.
   cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-$a.cmake" \
-    -DOV_DEPS_PREFIX="$prefix" "$@" >/dev/null
+    -DOV_DEPS_PREFIX="$prefix" -DOV_TEST_PUBLISHER=ON "$@" >/dev/null
 }
 
 configure i686 "$base" "$@"
