@@ -9,7 +9,6 @@
 
 #include "analytics/event_tracker.h"
 #include "analytics/pl_exception.h"
-#include "app/settings.h"
 #include "platform/log.h"
 #include "platform/strings.h"
 
@@ -99,8 +98,22 @@ void Send(EventTrackerWrapper& tracker, const HeldEvent& e) {
   }
 }
 
+InstallerAnalytics& Config() {
+  static InstallerAnalytics config;  // set once at start-up, before any report
+  return config;
+}
+
+bool Enabled() { return !Config().enabled || Config().enabled(); }
+
+std::string ThisProgramName() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring full(path, n);
+  return Utils::WideToUtf8(full.substr(full.find_last_of(L"\\/") + 1));
+}
+
 void Report(const HeldEvent& e) {
-  if (!Settings().IsEnableAppAnalytics) return;
+  if (!Enabled()) return;
   if (InstallerEventSink* sink = g_sink.load()) {
     switch (e.kind) {
       case HeldEvent::Task: sink->Task(e.name, e.reason, e.elapsed, e.ab); break;
@@ -115,6 +128,8 @@ void Report(const HeldEvent& e) {
 }  // namespace
 
 InstallerEventSink* SetInstallerEventSink(InstallerEventSink* sink) { return g_sink.exchange(sink); }
+
+void ConfigureInstallerAnalytics(InstallerAnalytics config) { Config() = std::move(config); }
 
 void ReportTask(const wchar_t* name, const wchar_t* reason, float elapsedSeconds, EventExtras extras) {
   Report({HeldEvent::Task, name ? name : L"", reason ? reason : L"", AbValue(extras), elapsedSeconds});
@@ -144,15 +159,15 @@ void CreateTracker(const std::string& serverUrl) {
     previous.reset();
     while (!gone.expired()) Sleep(10);  // a report still using it ends within its own bounds
   }
-  const InstallerSettings& s = Settings();
+  const InstallerAnalytics& from = Config();
   std::shared_ptr<EventTrackerWrapper> tracker;
-  if (s.IsEnableAppAnalytics) {
+  if (Enabled()) {
     EventTrackerConfig config;
-    config.appName = Utils::WideToUtf8(s.ProductCode + s.DlAppNameSuffix);
-    config.appVersion = Utils::WideToUtf8(s.ProductVersion);
-    config.appStore = Utils::WideToUtf8(s.InstallerFileName);
-    config.dlAppId = Utils::WideToUtf8(s.ProductCode);
-    config.dlAppVersion = Utils::WideToUtf8(s.m_DlAppVersion);
+    config.appName = from.appName;
+    config.appVersion = from.appVersion;
+    config.appStore = from.appStore.empty() ? ThisProgramName() : from.appStore;
+    config.dlAppId = from.dlAppId;
+    config.dlAppVersion = from.dlAppVersion;
     config.serverUrl = serverUrl;
     tracker = CreateSharedTracker(config);
   }
@@ -168,7 +183,7 @@ void CreateTracker(const std::string& serverUrl) {
 }
 
 void ShutdownTracker() {
-  if (!Settings().IsEnableAppAnalytics) return;  // the tracker then stays, unreleased, as start-up decided
+  if (!Enabled()) return;  // the tracker then stays, unreleased, as start-up decided
   std::shared_ptr<EventTrackerWrapper> last;
   {
     std::lock_guard<std::mutex> hold(g_lock);

@@ -12,10 +12,26 @@
 // start-up and shutdown.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 
 using EventExtras = std::map<std::wstring, std::wstring>;  // only "AB" is read
+
+// What the program tells the report functions at start-up, before
+// CreateTracker: whether analytics are on (asked at every report and at
+// shutdown, since the command line may change it after the tracker was
+// made) and who the events are from. Until configured: on, with the
+// built-in names.
+struct InstallerAnalytics {
+  std::function<bool()> enabled;  // null: on
+  std::string appName = "Velqor.downloader";
+  std::string appVersion = "1.7.9";
+  std::string appStore;  // the installer's file name; empty: this program's
+  std::string dlAppId = "Velqor";
+  std::string dlAppVersion;
+};
+void ConfigureInstallerAnalytics(InstallerAnalytics config);
 
 void ReportTask(const wchar_t* name, const wchar_t* reason, float elapsedSeconds, EventExtras extras);
 void ReportClick(const wchar_t* name, EventExtras extras);

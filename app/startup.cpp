@@ -5,6 +5,7 @@
 #include "analytics/installer_events.h"
 #include "app/settings.h"
 #include "platform/log.h"
+#include "platform/strings.h"
 #include "ui/main_wnd.h"
 #include "ui/skin_frame.h"
 
@@ -66,6 +67,16 @@ int RunInstaller(HINSTANCE instance) {
   InstallerSettings& settings = Settings();  // the settings file was read before wWinMain
 
   PreloadSystemLibraries();
+  // The report functions ask the settings whether analytics are on, at each
+  // report: the command line may turn them off after the tracker exists.
+  InstallerAnalytics analytics;
+  analytics.enabled = [] { return Settings().IsEnableAppAnalytics; };
+  analytics.appName = Utils::WideToUtf8(settings.ProductCode + settings.DlAppNameSuffix);
+  analytics.appVersion = Utils::WideToUtf8(settings.ProductVersion);
+  analytics.appStore = Utils::WideToUtf8(settings.InstallerFileName);
+  analytics.dlAppId = Utils::WideToUtf8(settings.ProductCode);
+  analytics.dlAppVersion = Utils::WideToUtf8(settings.m_DlAppVersion);
+  ConfigureInstallerAnalytics(std::move(analytics));
   SetUnhandledExceptionFilter(OnUnhandledException);
 
   if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {

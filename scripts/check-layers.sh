@@ -23,8 +23,7 @@ declare -A allowed=(
 known="download/mt_curl_downloader.cpp:app/settings.h
 install/download_installer.cpp:app/settings.h
 install/console_protocol.cpp:app/settings.h
-install/installer.cpp:app/settings.h
-analytics/installer_events.cpp:app/settings.h"
+install/installer.cpp:app/settings.h"
 
 bad=0
 for folder in analytics/sdk analytics platform download install toolkit ui app; do

@@ -42,7 +42,6 @@ class MainWindow : public ::testing::Test {
     saved_ = Settings();
     Settings().InsNew = false;
     Settings().IsCheckNet = false;
-    Settings().IsEnableAppAnalytics = true;
     Settings().LanguageIndex = -1;
     Settings().DownloadScale = 0.7;
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PeLanSoft\\Velqor");  // no earlier installation

@@ -16,7 +16,6 @@
 #include "analytics/sdk/record_queue.h"
 #include "analytics/sdk/sdk.h"
 #include "analytics/sdk/test_support.h"
-#include "app/settings.h"
 #include "tests/analytics/collector_client.h"
 #include "tools/dbwin/dbwin_listener.h"
 
@@ -27,6 +26,7 @@ using namespace pelan::tracking;
 class TrackerAgainstCollector : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { curl_global_init(CURL_GLOBAL_ALL); }
+  void TearDown() override { ConfigureInstallerAnalytics({}); }  // a test's switch goes with it
   void SetUp() override {
     ASSERT_TRUE(collector_.ok()) << "run through the collector peer";
     collector_.Reset();
@@ -75,8 +75,10 @@ PlEventTask Task(const std::string& name) {
 }
 
 TEST_F(TrackerAgainstCollector, InstallerEventsArriveWithTheirExactProperties) {
-  InstallerSettings& s = Settings();
-  s.IsEnableAppAnalytics = true;
+  bool on = true;
+  InstallerAnalytics analytics;
+  analytics.enabled = [&on] { return on; };
+  ConfigureInstallerAnalytics(analytics);
   // Reported before the tracker exists (as the libcurl failure at start-up): held, then sent.
   ReportTask(L"libcurl初始化失败", L"", 0, {{L"AB", L"IN"}});
   DeleteFileA(Staging("Velqor.downloader").c_str());
@@ -88,9 +90,9 @@ TEST_F(TrackerAgainstCollector, InstallerEventsArriveWithTheirExactProperties) {
   ReportClick(L"立即体验", {{L"AB", L"ABCD"}});  // refused A/B value: the click still goes
   ReportTask(L"崩溃退出", L"", 0, {{L"AB", L"IN"}});
   ReportCrash();  // flushes, and waits for its send
-  s.IsEnableAppAnalytics = false;
+  on = false;
   ReportClick(L"自定义安装", {{L"AB", L"IN"}});  // switched off: nothing
-  s.IsEnableAppAnalytics = true;
+  on = true;
   ShutdownTracker();
 
   const Json::Value r = collector_.Records();
@@ -305,8 +307,6 @@ TEST_F(TrackerAgainstCollector, AnAnswerThatNeverEndsIsReadOnlyUpToItsCap) {
 }
 
 TEST_F(TrackerAgainstCollector, ATrackerCreatedAgainKeepsItsCore) {
-  InstallerSettings& s = Settings();
-  s.IsEnableAppAnalytics = true;
   DeleteFileA(Staging("Velqor.downloader").c_str());
   CreateTracker(collector_.DataUrl());
   ReportClick(L"before", {});
