@@ -13,8 +13,14 @@
 //   launch failed             -> IST_CODE_FAIL (2)
 //   "State=Fail" / "Error="   -> IST_CODE_FAIL (0 / 1000) from the parser
 //   "State=Success"           -> INSTALL_SUCCESS (0) from the parser
-//   exit without final line   -> INSTALL_SUCCESS (1)
+//   exit 0 without final line -> INSTALL_SUCCESS (1)
+//   other exit without one    -> IST_CODE_FAIL (1, ExitCodeFailureText)
+//
+// Lines are whole lines: a line the package wrote in pieces, or that a read
+// cut, is parsed once its line feed (or the end of the output) arrives.
 #pragma once
+
+#include <windows.h>
 
 #include <functional>
 #include <memory>
@@ -76,3 +82,7 @@ class CInstaller {
   std::unique_ptr<Utils::Thread> thread_;
   std::unique_ptr<Utils::ChildProcess> child_;  // only while a run is under way
 };
+
+// The text of IST_CODE_FAIL for a package that exited with this code
+// without a final line: "安装包异常退出，退出码=" and the code.
+std::wstring ExitCodeFailureText(DWORD exitCode);

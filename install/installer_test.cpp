@@ -126,8 +126,10 @@ TEST_F(InstallerTest, EndingsOfARun) {
     Reports tail;  // after (2001, 0) and (2002, 0)
     Check check = kExactly;
   } cases[] = {
-      {"silent exit with code 5", "exit 5\n", {kExitedWithoutFinalLine}},
-      {"progress then early exit", "say Progress=0.5\nexit 1\n", {{2002, 0.5, L""}, kExitedWithoutFinalLine}},
+      // Without a final line the exit code decides: only 0 is an installation.
+      {"silent exit with code 0", "exit 0\n", {kExitedWithoutFinalLine}},
+      {"silent exit with code 5", "exit 5\n", {{2004, 1, L"安装包异常退出，退出码=5"}}},
+      {"progress then early exit", "say Progress=0.5\nexit 1\n", {{2002, 0.5, L""}, {2004, 1, L"安装包异常退出，退出码=1"}}},
       {"error line", "say Error=x\nsay Progress=0.9\n", {{2004, 1000, L"x"}}},
       {"state fail", "say State=Fail\n", {{2004, 0, L"安装包安装失败"}}},
       {"same write still read, later write not",
@@ -144,7 +146,10 @@ TEST_F(InstallerTest, EndingsOfARun) {
       {"invalid UTF-8", "say Encode=UTF8\nsleep 200\n" + HexCommand("Message=\xff\xfe" "A\n"),
        {{3009, 0, L"\xfffd\xfffd" L"A"}, kExitedWithoutFinalLine}},
       {"endless line, then a final line", "fill 3000000 A\nsleep 300\nsay\nsay State=Success\n", {{2003, 0, L""}}},
-      {"binary garbage", "garbage 300000 7\nexit 3\n", {kExitedWithoutFinalLine}, kLastOnly},
+      {"binary garbage", "garbage 300000 7\nexit 0\n", {kExitedWithoutFinalLine}, kLastOnly},
+      // A line cut by reads (or written in pieces) is parsed whole.
+      {"line in pieces", "part Progr\nsleep 200\npart ess=0.7\nsleep 200\nsay 5\n",
+       {{2002, 0.75, L""}, kExitedWithoutFinalLine}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -245,7 +250,7 @@ TEST_F(InstallerTest, PackageThatNeverEndsIsWaitedForUntilItIsGone) {
   TerminateProcess(process, 9);
   CloseHandle(process);
   runner->Wait();
-  EXPECT_EQ(recorder_.Reports(), (Reports{kStart, kLaunched, kExitedWithoutFinalLine}));
+  EXPECT_EQ(recorder_.Reports(), (Reports{kStart, kLaunched, {2004, 1, L"安装包异常退出，退出码=9"}}));
 }
 
 }  // namespace
