@@ -119,6 +119,7 @@ void CDownloadInstaller::Init(std::wstring downloadUrl, std::wstring previousIns
 }
 
 void CDownloadInstaller::Start() {
+  downloadRequested_ = false;
   // Without a folder there is no package path; the downloader then fails at
   // once (its empty-target report) instead of writing to a drive's root.
   packagePath_ = installFolder_.empty() ? std::wstring() : installFolder_ + L"\\__Package_" L"Velqor" L".exe";
@@ -170,6 +171,12 @@ void CDownloadInstaller::PrepareDownloader(bool pathChanged) {
 }
 
 void CDownloadInstaller::StartDownload() {
+  // Once per Start: a second start would delete the verified package of the
+  // first, or run it twice. Only DL_CODE_RETRY starts the downloader again.
+  if (downloadRequested_.exchange(true)) {
+    OV_LOGS(L"download already started");
+    return;
+  }
   downloaderStarted_ = true;
   downloader_->Start();
 }
@@ -180,6 +187,15 @@ void CDownloadInstaller::StartUninstall() {
   uninstaller_ = std::make_unique<CUnInstaller>(
       [this](int32_t code, double number, const wchar_t* text) { OnUninstallReport(code, number, text); },
       prepared.copyPath, prepared.previousFolder);
+  // The download starts once the uninstaller has exited after its success,
+  // never from its success report: it may go on removing files (the new
+  // product's among them) after saying so.
+  uninstaller_->runEnded = [this](bool succeeded) {
+    if (!succeeded) return;
+    StartNextPhase([this] {
+      if (installer_ && downloader_) StartDownload();
+    });
+  };
   if (Settings().InsNew) {
     // The old uninstaller cannot remove a product that still runs.
     while (FindProcessByName(kProductExe) != 0) g_productWaitPause.load()();
@@ -229,10 +245,7 @@ void CDownloadInstaller::OnUninstallReport(int32_t code, double number, const wc
   report_(code, number, text);
   switch (code) {
     case UNIST_CODE_SUCCESS:
-      OV_LOGS(L"UNIST_CODE_SUCCESS");
-      StartNextPhase([this] {
-        if (installer_ && downloader_) StartDownload();
-      });
+      OV_LOGS(L"UNIST_CODE_SUCCESS");  // the download follows the uninstaller's exit
       break;
     case UNIST_CODE_FAIL:
       OV_LOGS(L"UNIST_CODE_FAIL");

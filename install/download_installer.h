@@ -9,8 +9,9 @@
 //    failure-reason reports, and destroys;
 //  - the download handler runs on the downloader's reporting thread and
 //    starts the package runner (or, on DL_CODE_RETRY, the same downloader
-//    again) from there; the uninstall handler runs on "UnInstaller" and
-//    starts the downloader; the install handler runs on the runner's "ABDEF";
+//    again) from there; the uninstaller's end (on "UnInstaller", once its
+//    process has exited after a success) starts the downloader, at most once
+//    per Start; the install handler runs on the runner's "ABDEF";
 //  - the handlers start the next phase through a gate that the destructor
 //    closes first: no phase starts once destruction has begun, and
 //    destruction waits for a start already under way. No lock is held while
@@ -24,7 +25,8 @@
 //   INSTALL_SUCCESS / IST_CODE_FAIL    package file deleted
 //   DL_CODE_FAIL                       package file deleted
 //   UNIST_CODE_FAIL / UNIST_CODE_ERROR no download (unless the same
-//                                      uninstaller run still reports success)
+//                                      uninstaller run's last final line is a
+//                                      success and it then exits)
 #pragma once
 
 #include <windows.h>
@@ -138,6 +140,7 @@ class CDownloadInstaller {
   std::wstring downloaderUrl_;
   std::wstring builtForPath_;
   std::atomic<bool> downloaderStarted_{false};  // also set on "UnInstaller"
+  std::atomic<bool> downloadRequested_{false};  // by this Start; cleared by Start
   bool downloaderStartsOnce_ = false;  // the system downloader
   // Set by the install handler when the package was still in use at the
   // final report; deleted once the run has ended. Runner thread only.

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "install/child_output.h"
 #include "install/console_protocol.h"
@@ -51,9 +52,20 @@ int CUnInstaller::Parse(std::wstring_view text) {
   return outcome.result;
 }
 
+namespace {
+std::atomic<DWORD> g_exitWaitMs{60000};
+}  // namespace
+
+DWORD CUnInstaller::SetExitWaitForTesting(DWORD ms) { return g_exitWaitMs.exchange(ms); }
+
+void CUnInstaller::End(bool succeeded) {
+  if (runEnded) runEnded(succeeded);
+}
+
 int CUnInstaller::Run() {
   if (uninstallerPath_.empty() || !PathFileExistsW(uninstallerPath_.c_str())) {
     report_(UNIST_CODE_FAIL, kFailNoUninstaller, kNoUninstallerText);
+    End(false);
     return 0;
   }
   report_(UNIST_CODE_PROGRESS, 0, L"");
@@ -61,32 +73,66 @@ int CUnInstaller::Run() {
   child_ = LaunchChild(commandLine_);
   if (!child_) {
     report_(UNIST_CODE_FAIL, kFailLaunch, L"");
+    End(false);
     return 0;
   }
   ChildOutputReader reader(*child_);
   bool closingReport = true;
-  auto handle = [&](const ChildOutputReader::Chunk& chunk) {
-    if (chunk.ok && Parse(protocol::DecodeChunk(chunk.bytes, codePage_)) != protocol::kChunkOpen)
-      closingReport = false;  // reading goes on until the exit
+  int outcome = protocol::kChunkOpen;  // the last final line's
+  auto handle = [&](const std::string& lines) {
+    if (lines.empty()) return;
+    const int result = Parse(protocol::DecodeChunk(lines, codePage_));
+    if (result == protocol::kChunkOpen) return;
+    closingReport = false;  // reading goes on until the exit
+    outcome = result;
   };
+  // An uninstaller that said "State=Success" may still be removing files;
+  // the next phase waits for its exit, but not for ever.
+  ULONGLONG deadline = 0;
+  bool stillRunning = false;
   while (reader.ChildRunning()) {
+    if (outcome == protocol::kChunkSuccess && reader.BufferedBytes() == 0) {
+      // Nothing to read: a blocking read here could wait past the limit.
+      const ULONGLONG now = GetTickCount64();
+      if (!deadline) deadline = now + g_exitWaitMs.load();
+      if (now >= deadline) {
+        stillRunning = true;
+        break;
+      }
+      WaitForSingleObject(child_->process(), static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 100)));
+      continue;
+    }
     const ChildOutputReader::Chunk chunk = reader.Read();
-    handle(chunk);
+    if (chunk.ok) handle(chunk.lines);
     // An uninstaller that closed its output but runs on makes every read
     // return at once: pause instead of spinning until it exits.
     if (chunk.bytes.empty()) ChildOutputReader::Pause();
+  }
+  if (stillRunning) {
+    // Not terminated: stopping an uninstaller half-way could leave less than
+    // either version. The sequence ends here instead.
+    OV_LOGS(L"uninstaller still running %lu ms after its success", static_cast<unsigned long>(g_exitWaitMs.load()));
+    child_.reset();
+    report_(UNIST_CODE_ERROR, 0, kUninstallerStillRunningText);
+    End(false);
+    return 0;
   }
   // Lines written just before the exit ("Error=" among them) are still in
   // the pipe; take them, but nothing that descendants write later.
   for (DWORD left = reader.BufferedBytes(); left > 0;) {
     const ChildOutputReader::Chunk chunk = reader.Read();
     if (chunk.bytes.empty()) break;
-    handle(chunk);
+    handle(chunk.lines);
     left -= std::min<DWORD>(left, static_cast<DWORD>(chunk.bytes.size()));
   }
+  handle(reader.Rest());
   WaitForSingleObject(child_->process(), INFINITE);
   child_.reset();
-  if (closingReport) report_(UNIST_CODE_SUCCESS, kExitedWithoutFinalLine, L"");
+  if (closingReport) {
+    report_(UNIST_CODE_SUCCESS, kExitedWithoutFinalLine, L"");
+    outcome = protocol::kChunkSuccess;
+  }
+  End(outcome == protocol::kChunkSuccess);
   return 0;
 }
 

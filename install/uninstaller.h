@@ -14,8 +14,17 @@
 //   "Error=" / "State=Fail" seen    -> UNIST_CODE_ERROR from the parser, no closing report
 //   "State=Success" seen            -> UNIST_CODE_SUCCESS (0) from the parser
 //   exit without a final line       -> UNIST_CODE_SUCCESS (1)
+//   still running a while after its success
+//                                   -> UNIST_CODE_ERROR (0, kUninstallerStillRunningText)
+// runEnded then says whether the run succeeded: its last final line was
+// "State=Success" (or it had none) and the process has exited. The owner
+// starts the next phase from there, not from the success report: an
+// uninstaller may print its success and go on removing files.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,6 +48,14 @@ class CUnInstaller {
   // Waits for the run, if any, to end. Called on the owner's thread only.
   void Wait();
 
+  // Called on the worker as the last thing of every run. Optional; set
+  // before Start.
+  std::function<void(bool succeeded)> runEnded;
+
+  // How long an uninstaller that reported success may run on (60 s).
+  // Returns the previous limit.
+  static DWORD SetExitWaitForTesting(DWORD ms);
+
   std::wstring MakeCommandLine() const;
   const std::wstring& commandLine() const { return commandLine_; }
 
@@ -48,6 +65,7 @@ class CUnInstaller {
 
  private:
   int Run();
+  void End(bool succeeded);
 
   PhaseCallback report_;
   std::wstring commandLine_;

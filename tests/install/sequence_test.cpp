@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "app/settings.h"
 #include "download/verify.h"
 #include "install/installer.h"
+#include "install/uninstaller.h"
 #include "install/report_codes.h"
 #include "install/runner_test_support.h"
 #include "platform/strings.h"
@@ -27,6 +29,7 @@ namespace {
 
 using testing_support::Exists;
 using testing_support::Recorded;
+using testing_support::RemoveTree;
 using testing_support::ScopedScript;
 using testing_support::ScratchFolder;
 using Reports = std::vector<Recorded>;
@@ -61,6 +64,23 @@ Reports Concat(std::initializer_list<Reports> parts) {
 bool Eventually(const std::function<bool()>& condition) {
   for (int i = 0; i < 1000 && !condition(); ++i) Sleep(10);
   return condition();
+}
+
+// Ends the process whose id a child of this test wrote into the file (and
+// removes the file); nothing when there is no file.
+void EndProcessNamedIn(const std::wstring& pidFile) {
+  DWORD pid = 0;
+  if (FILE* f = _wfopen(pidFile.c_str(), L"r")) {
+    if (std::fscanf(f, "%lu", &pid) != 1) pid = 0;
+    std::fclose(f);
+  }
+  DeleteFileW(pidFile.c_str());
+  if (!pid) return;
+  if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+    TerminateProcess(process, 9);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+  }
 }
 
 bool EndsSequence(int32_t code) {
@@ -122,7 +142,8 @@ class SequenceTest : public ::testing::Test {
 
   std::unique_ptr<CDownloadInstaller> Make(const std::string& url, const std::wstring& recordedUninstaller = {}) {
     auto orchestrator = std::make_unique<CDownloadInstaller>(window_.Callback(), L"", L"", L"", true, true, true);
-    orchestrator->Init(Utils::Utf8ToWide(url), L"", recordedUninstaller, target_, true, true, false, false, L"");
+    // The registered install folder is the target, as after an earlier installation there.
+    orchestrator->Init(Utils::Utf8ToWide(url), target_, recordedUninstaller, target_, true, true, false, false, L"");
     return orchestrator;
   }
   // Starts and waits for the sequence's end; an uninstall error is final
@@ -340,6 +361,88 @@ TEST_F(SequenceTest, InstallFailureDeletesThePackage) {
     EXPECT_FALSE(Exists(Package()));
     EXPECT_EQ(CDownloadInstaller::LastPackagePath(), Package());
   }
+}
+
+// How real children misbehave, each run through the whole sequence: lines
+// written in pieces, exits without a final line, a flood on standard error,
+// an uninstaller that reports success twice or goes on working after it.
+// Every row ends in exactly one download and at most one package run, and
+// the product is there exactly when the sequence says it was installed.
+TEST_F(SequenceTest, ChildBehaviours) {
+  const std::string url = ServePackage();
+  const std::wstring newMarker = target_ + L"\\new-package-ran";
+  const std::string marker = WideToUtf8(newMarker);
+  const std::wstring pidPath = folder_ / L"uninstaller.pid";
+  const std::string pidFile = WideToUtf8(pidPath);
+  const Reports packageStart{{IST_CODE_START, 0, L""}, {IST_CODE_PROGRESS, 0, L""}};
+  struct Case {
+    const char* name;
+    std::string uninstaller;  // its script; empty: nothing is installed before
+    std::string package;      // its script; empty: the built-in one
+    Reports uninstall;        // what the uninstall reports, when it runs
+    Reports package_;         // what the package run reports after 2001, 2002 (0); empty: the built-in run's
+    bool downloads = true;
+  } cases[] = {
+      {"package: final line in two writes", "", "part State=Fa\nsleep 300\nsay il\nexit 1\n", {},
+       {{IST_CODE_FAIL, 0, L"安装包安装失败"}}},
+      {"package: message in two writes", "", "part Error=disk \nsleep 300\nsay full\nexit 1\n", {},
+       {{IST_CODE_FAIL, 1000, L"disk full"}}},
+      {"package: last line without a line feed", "", "part State=Fa\nsleep 300\npart il\nexit 1\n", {},
+       {{IST_CODE_FAIL, 0, L"安装包安装失败"}}},
+      {"package: exit 3 without a final line", "", "say Progress=0.5\nexit 3\n", {},
+       {{IST_CODE_PROGRESS, 0.5, L""}, {IST_CODE_FAIL, 1, L"安装包异常退出，退出码=3"}}},
+      {"package: crash status without a final line", "", "exit 3221225477\n", {},
+       {{IST_CODE_FAIL, 1, L"安装包异常退出，退出码=0xC0000005"}}},
+      {"package: exit 0 without a final line", "", "install\nexit 0\n", {}, {{INSTALL_SUCCESS, 1, L""}}},
+      {"package: 64 KiB on standard error", "", "install\nerrfill 65536 E\nsay State=Success\n", {},
+       {{INSTALL_SUCCESS, 0, L""}}},
+      {"uninstaller: success twice", "say State=Success\nsleep 300\nsay State=Success\n", "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_SUCCESS, 0, L""}}, {}},
+      // It waits (a while) for the new package to run, then removes the
+      // product: the new package must not run before it has exited.
+      {"uninstaller: goes on removing files after its success",
+       "say State=Success\nwait-for 2000 " + marker + "\nuninstall\n",
+       "say Progress=0.1\ninstall\ntouch " + marker + "\nsay State=Success\n",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}, {{IST_CODE_PROGRESS, 0.1, L""}, {INSTALL_SUCCESS, 0, L""}}},
+      {"uninstaller: final line in two writes", "part State=Succ\nsleep 300\nsay ess\n", "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}, {}},
+      {"uninstaller: 64 KiB on standard error", "errfill 65536 E\nsay State=Success\n", "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}, {}},
+      {"uninstaller: success, then failure", "say State=Success\nsleep 300\nsay Error=rollback\n", "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"rollback"}}, {}, false},
+      // Waited for up to the limit (3 s here), then a clear failure.
+      {"uninstaller: runs on after its success", "pidfile " + pidFile + "\nsay State=Success\nhang\n", "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"卸载程序报告成功后仍未退出"}}, {},
+       false},
+  };
+  const DWORD exitWait = CUnInstaller::SetExitWaitForTesting(3000);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(target_);
+    std::wstring recorded;
+    if (!c.uninstaller.empty()) recorded = InstallSampleProduct();
+    std::unique_ptr<ScopedScript> uninstallerScript, packageScript;
+    if (!c.uninstaller.empty())
+      uninstallerScript = std::make_unique<ScopedScript>(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", c.uninstaller);
+    if (!c.package.empty())
+      packageScript = std::make_unique<ScopedScript>(L"OV_PACKAGE_SCRIPT", folder_ / L"pkg.txt", c.package);
+    window_.Clear();
+    auto orchestrator = Make(url, recorded);
+    orchestrator->Start();
+    orchestrator->WaitForUninstallRun();  // its late reports are part of the row
+    Finish(*orchestrator);
+    orchestrator.reset();  // waits for every run: nothing may follow
+    EndProcessNamedIn(pidPath);
+    Reports expected = c.uninstall;
+    if (c.downloads) {
+      const Reports run = c.package_.empty() ? PackageReports(target_) : Concat({packageStart, c.package_});
+      expected = Concat({expected, {kDownloadStart, kDownloaded}, run});
+      EXPECT_TRUE(Eventually([&] { return !Exists(Package()); }));
+      EXPECT_EQ(Exists(target_ + L"\\OndraVelqor.exe"), expected.back().code == INSTALL_SUCCESS);
+    }
+    EXPECT_EQ(window_.Collapsed(), expected);
+  }
+  CUnInstaller::SetExitWaitForTesting(exitWait);
 }
 
 // The fault server serves the real package, flipping one byte the first

@@ -18,6 +18,7 @@
 //   hex <hh hh ...>     one write of raw bytes
 //   repeat <n> <text>   n lines, one write each
 //   fill <n> <text>     n bytes of the text repeated, no line feed, in 4 KiB writes
+//   errfill <n> <text>  the same on the standard error
 //   lines <n> <text>    n lines of the text, whole lines packed into writes of 4 KiB at most
 //   garbage <n> <seed>  n pseudo-random bytes
 //   cmdline             "Message=" and the received command line
@@ -26,6 +27,7 @@
 //                       it <ms>, then creates the marker file (if given) and exits
 //   pidfile <path>      write this process id; touch <path>: create an empty file
 //   close-output        close the standard output and go on without it
+//   wait-for <ms> <path> wait until the file exists, at most <ms>
 //   sleep <ms>, hang, exit <code>
 //
 // Single-threaded; the holder is its own process and ends by itself.
@@ -46,9 +48,11 @@ namespace {
 std::wstring g_installDir;
 unsigned g_encoding = CP_UTF8;
 
+HANDLE g_out = GetStdHandle(STD_OUTPUT_HANDLE);
+
 void Write(const std::string& bytes) {
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  WriteFile(g_out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 std::wstring Expand(std::wstring text) {
@@ -166,11 +170,16 @@ void Run(const std::wstring& command, const std::wstring& argument) {
   else if (command == L"encoding")
     g_encoding = argument == L"utf8" ? CP_UTF8 : argument == L"acp" ? CP_ACP : std::wcstoul(argument.c_str(), nullptr, 10);
   else if (command == L"hex") Write(Hex(argument));
-  else if (command == L"repeat" || command == L"fill" || command == L"lines") {
+  else if (command == L"repeat" || command == L"fill" || command == L"errfill" || command == L"lines") {
     args >> number;
     std::wstring text;
     std::getline(args >> std::ws, text);
     if (command == L"fill") Fill(number, Encode(text));
+    else if (command == L"errfill") {
+      g_out = GetStdHandle(STD_ERROR_HANDLE);
+      Fill(number, Encode(text));
+      g_out = GetStdHandle(STD_OUTPUT_HANDLE);
+    }
     else if (command == L"lines") Lines(number, Encode(text));
     else for (unsigned long i = 0; i < number; ++i) Say(text);
   } else if (command == L"garbage") {
@@ -183,8 +192,14 @@ void Run(const std::wstring& command, const std::wstring& argument) {
   else if (command == L"spawn-holder") SpawnHolder(argument);
   else if (command == L"pidfile") std::ofstream(Expand(argument).c_str()) << GetCurrentProcessId();
   else if (command == L"touch") std::ofstream(Expand(argument).c_str()).flush();
-  else if (command == L"close-output") CloseHandle(GetStdHandle(STD_OUTPUT_HANDLE));
-  else if (command == L"sleep") Sleep(std::wcstoul(argument.c_str(), nullptr, 10));
+  else if (command == L"close-output") CloseHandle(g_out);
+  else if (command == L"wait-for") {
+    args >> number;
+    std::wstring path;
+    std::getline(args >> std::ws, path);
+    path = Expand(path);
+    for (unsigned long waited = 0; waited < number && !PathFileExistsW(path.c_str()); waited += 50) Sleep(50);
+  } else if (command == L"sleep") Sleep(std::wcstoul(argument.c_str(), nullptr, 10));
   else if (command == L"hang") Sleep(INFINITE);
   else if (command == L"exit") ExitProcess(std::wcstoul(argument.c_str(), nullptr, 10));
 }
