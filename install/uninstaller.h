@@ -76,19 +76,30 @@ class CUnInstaller {
   std::unique_ptr<Utils::ChildProcess> child_;
 };
 
-// Where the recorded uninstaller is copied before it runs: the private
-// temporary folder followed by "\ONVelqor_un_asa.exe"; empty when that folder
-// can be neither found nor created.
-std::wstring UninstallerCopyPath();
+// The folder under which each run's copy of the recorded uninstaller gets a
+// fresh folder of its own: the private temporary folder, or, when the
+// installer runs elevated, the system's temporary folder (the fresh folder
+// there is writable by administrators only). Ends in "\"; empty when it
+// cannot be found or created.
+std::wstring UninstallerCopyBase(bool elevated);
+
+// The security of the elevated copy's fresh folder, in SDDL.
+extern const wchar_t kAdminOnlyFolderSddl[];
 
 // The folder that holds the recorded uninstaller (the value of "_?="): the
 // path cut to 259 characters without its last component.
 std::wstring PreviousInstallFolder(const std::wstring& recordedUninstaller);
 
+// True when path names something inside folder (after resolving "..",
+// "." and the like; letter case ignored).
+bool IsInsideFolder(const std::wstring& path, const std::wstring& folder);
+
 struct UninstallPreparation {
-  std::wstring copyPath;        // what CUnInstaller runs
+  std::wstring copyPath;        // what CUnInstaller runs; empty when there is no copy
   std::wstring previousFolder;  // its "_?=" value
 };
-// Copies the recorded uninstaller over any earlier copy. A failed copy is
-// not reported here: the run then finds no file and says so.
-UninstallPreparation PrepareUninstallerCopy(const std::wstring& recordedUninstaller);
+// Copies the recorded uninstaller into a fresh folder under
+// UninstallerCopyBase, and removes the folders of earlier copies that no
+// longer run. A failed copy is not reported here: the run then finds no
+// file and says so.
+UninstallPreparation PrepareUninstallerCopy(const std::wstring& recordedUninstaller, bool elevated);
