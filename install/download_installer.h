@@ -22,11 +22,15 @@
 //    its thread without a limit: there is no cancellation).
 //
 // Ways a sequence ends (nothing runs after them until the next Start):
-//   INSTALL_SUCCESS / IST_CODE_FAIL    package file deleted
+//   INSTALL_SUCCESS / IST_CODE_FAIL    package file deleted (IST_CODE_FAIL (2)
+//                                      right after DL_CODE_SUCCESS: the package
+//                                      changed after its check)
 //   DL_CODE_FAIL                       package file deleted
 //   UNIST_CODE_FAIL / UNIST_CODE_ERROR no download (unless the same
 //                                      uninstaller run's last final line is a
-//                                      success and it then exits)
+//                                      success and it then exits); UNIST_CODE_FAIL
+//                                      (3) from Start: the recorded uninstaller is
+//                                      not inside the registered install folder
 #pragma once
 
 #include <windows.h>
@@ -118,6 +122,10 @@ class CDownloadInstaller {
   bool StartNextPhase(const std::function<void()>& start);
   void StartUninstall();
   void StartDownload();
+  // The package opened for reading only and, when the URL carries its MD5,
+  // checked again through that hold; INVALID_HANDLE_VALUE when it cannot be
+  // opened or is no longer what was downloaded.
+  HANDLE HoldCheckedPackage() const;
   // Deletes the package file and the last one, and remembers this one.
   void RemovePackageFiles();
 

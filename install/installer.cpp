@@ -27,7 +27,20 @@ CInstaller::CInstaller(PhaseCallback report, std::wstring packageCommand, std::w
       report_(std::move(report)),
       packageCommand_(std::move(packageCommand)) {}
 
-CInstaller::~CInstaller() { thread_.reset(); }
+CInstaller::~CInstaller() {
+  thread_.reset();
+  ReleasePackage();  // held for a run that never started
+}
+
+void CInstaller::HoldPackage(HANDLE file) {
+  ReleasePackage();
+  heldPackage_ = file;
+}
+
+void CInstaller::ReleasePackage() {
+  if (heldPackage_ && heldPackage_ != INVALID_HANDLE_VALUE) CloseHandle(heldPackage_);
+  heldPackage_ = nullptr;
+}
 
 std::wstring CInstaller::MakeCommandLine() const {
   std::wstring line = packageCommand_;
@@ -44,7 +57,11 @@ std::wstring CInstaller::MakeCommandLine() const {
   const std::wstring& extra = Settings().InstCmd;
   if (!extra.empty()) line += L" " + extra;  // verbatim: the settings file's author quotes
   if (!installFolder.empty()) {
-    line += L" -instdir=\"" + installFolder + L"\"";
+    // Backslashes before a closing quote escape it when the package splits
+    // its command line ("D:\" would swallow the quote and the rest of the
+    // line): double the folder's trailing ones.
+    const size_t trailing = installFolder.size() - (installFolder.find_last_not_of(L'\\') + 1);
+    line += L" -instdir=\"" + installFolder + std::wstring(trailing, L'\\') + L"\"";
     line += L" /D=" + installFolder;  // unquoted and last, as silent installers expect
   }
   return line;
@@ -74,6 +91,8 @@ int CInstaller::Run() {
   report_(IST_CODE_START, 0, L"");
   report_(IST_CODE_PROGRESS, 0, L"");
   child_ = LaunchChild(commandLine_);
+  // The process has its image now: the file the check saw is the one that runs.
+  ReleasePackage();
   if (!child_) {
     report_(IST_CODE_FAIL, kFailLaunch, L"");
     if (runEnded) runEnded();

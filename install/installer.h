@@ -58,6 +58,11 @@ class CInstaller {
   // Composes the command line, waits for an earlier run, starts a new one.
   void Start();
 
+  // Takes an open handle of the package file (shared for reading only, so
+  // nobody can change, replace or delete it) and closes it once the package
+  // process has started, or when the run ends without one. Call before Start.
+  void HoldPackage(HANDLE file);
+
   // Waits for the current run, if any, to end.
   void Wait();
 
@@ -81,6 +86,8 @@ class CInstaller {
   protocol::Version version_;
   std::unique_ptr<Utils::Thread> thread_;
   std::unique_ptr<Utils::ChildProcess> child_;  // only while a run is under way
+  HANDLE heldPackage_ = nullptr;  // see HoldPackage
+  void ReleasePackage();
 };
 
 // The text of IST_CODE_FAIL for a package that exited with this code

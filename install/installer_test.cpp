@@ -2,6 +2,7 @@
 #include "install/installer.h"
 
 #include <gtest/gtest.h>
+#include <shellapi.h>
 
 #include <memory>
 
@@ -94,6 +95,10 @@ TEST_F(InstallerTest, CommandLineSegments) {
       {L"D:\\My Apps\\ONVelqor", true, false, false, false, L"", L"-channel=7 -x \"a b\"",
        L"\"C:\\p.exe\" /S -console=show -version=1.0.0 -adminact=false -authorizationact=false -dsc=false -ssc=true "
        L"-channel=7 -x \"a b\" -instdir=\"D:\\My Apps\\ONVelqor\" /D=D:\\My Apps\\ONVelqor"},
+      // A trailing backslash would escape the closing quote.
+      {L"D:\\", false, false, false, false, L"", L"",
+       L"\"C:\\p.exe\" /S -console=show -version=1.0.0 -adminact=false -authorizationact=false -dsc=false -ssc=false "
+       L"-instdir=\"D:\\\\\" /D=D:\\"},
   };
   for (const Case& c : cases) {
     Settings().InstCmd = c.extra;
@@ -101,6 +106,17 @@ TEST_F(InstallerTest, CommandLineSegments) {
     runner.processIsElevated = c.elevated;
     runner.languageTag = c.language;
     EXPECT_EQ(runner.MakeCommandLine(), c.expected);
+    // As the package splits it: "-instdir=" carries the folder exactly.
+    if (*c.folder) {
+      int count = 0;
+      LPWSTR* arguments = CommandLineToArgvW(runner.MakeCommandLine().c_str(), &count);
+      ASSERT_NE(arguments, nullptr);
+      std::wstring instdir;
+      for (int i = 0; i < count; ++i)
+        if (std::wstring_view(arguments[i]).starts_with(L"-instdir=")) instdir = arguments[i] + 9;
+      LocalFree(arguments);
+      EXPECT_EQ(instdir, c.folder);
+    }
   }
   Settings().InstCmd = savedExtra;
   CInstaller fresh(recorder_.Callback(), L"\"C:\\p.exe\"", L"", false, false, false);

@@ -218,6 +218,7 @@ TEST_F(SequenceTest, UninstallOutcomes) {
     bool recordedIsText;     // the copy is no program
     Reports uninstall;       // what the uninstall reports
     bool downloads;
+    const wchar_t* elsewhere = nullptr;  // the recorded uninstaller is a program here, relative to the target
   } cases[] = {
       {"copy fails", "", true, false, {{UNIST_CODE_FAIL, 1, L"可执行卸载文件不存在"}}, false},
       {"launch fails", "", false, true, {kUninstallLaunched, {UNIST_CODE_FAIL, 2, L""}}, false},
@@ -230,13 +231,24 @@ TEST_F(SequenceTest, UninstallOutcomes) {
        false,
        {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"late"}, {UNIST_CODE_SUCCESS, 0, L""}},
        true},
+      // The recorded path comes from the user's registry hive: a program
+      // outside the registered install folder is not run, elevated or not.
+      {"outside the install folder", "", false, false, {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}}, false,
+       L"..\\evil.exe"},
+      {"outside, by a name that only starts alike", "", false, false, {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}},
+       false, L"..\\ONVelqorX\\uninst.ep"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::wstring recorded = InstallSampleProduct();
     if (c.recordedIsText) {
-      recorded = folder_ / L"uninst-text.ep";
+      recorded = target_ + L"\\uninst-text.ep";
       dltest::WriteFile(recorded, "this is not a program\r\n");
+    }
+    if (c.elsewhere) {
+      recorded = target_ + L"\\" + c.elsewhere;
+      std::filesystem::create_directories(std::filesystem::path(recorded).parent_path());
+      ASSERT_TRUE(CopyFileW(testing_support::SubstituteExe().c_str(), recorded.c_str(), FALSE));
     }
     HANDLE lock = c.lockRecorded ? CreateFileW(recorded.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                                  : INVALID_HANDLE_VALUE;
@@ -443,6 +455,65 @@ TEST_F(SequenceTest, ChildBehaviours) {
     EXPECT_EQ(window_.Collapsed(), expected);
   }
   CUnInstaller::SetExitWaitForTesting(exitWait);
+}
+
+// A local user who may write the install folder keeps replacing the package
+// with its own program while the sequence runs, through the window between
+// the download's check and the launch. Its program must never run in the
+// package's place: the package is held (no writes, no replacing rename)
+// from a check through that hold until its process has started. A replaced
+// package is refused (IST_CODE_FAIL) or downloaded again; it never runs.
+// OV_ATTACK_RUNS sets the number of sequences (10 by default).
+TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
+  const std::string url = ServePackage();
+  const std::wstring payload = folder_ / L"payload.exe";
+  dltest::WriteFile(payload, dltest::ReadFile(testing_support::SubstituteExe()) + "OV-ATTACKER-WON!");
+  const std::wstring marker = folder_ / L"attacker-won";
+  SetEnvironmentVariableW(L"OV_ATTACK_MARKER", marker.c_str());
+  wchar_t runsText[16] = {};
+  const int runs = GetEnvironmentVariableW(L"OV_ATTACK_RUNS", runsText, 16) ? _wtoi(runsText) : 10;
+  unsigned long tries = 0, replaced = 0;
+  int wins = 0, installed = 0, refused = 0;
+  for (int run = 0; run < runs; ++run) {
+    SCOPED_TRACE(run);
+    RemoveTree(target_);
+    std::filesystem::create_directories(std::filesystem::path(target_));
+    const std::wstring stop = folder_ / L"stop", count = folder_ / L"count";
+    DeleteFileW(stop.c_str());
+    DeleteFileW(count.c_str());
+    std::wstring line = L"\"" + testing_support::SubstituteExe() + L"\" --attack \"" + Package() + L"\" \"" + payload +
+                        L"\" \"" + stop + L"\" \"" + count + L"\"";
+    STARTUPINFOW startup = {sizeof(startup)};
+    PROCESS_INFORMATION attacker = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &attacker));
+    window_.Clear();
+    auto orchestrator = Make(url);
+    StartAndFinish(*orchestrator);
+    orchestrator.reset();
+    dltest::WriteFile(stop, "");
+    EXPECT_EQ(WaitForSingleObject(attacker.hProcess, 30000), WAIT_OBJECT_0);
+    CloseHandle(attacker.hThread);
+    CloseHandle(attacker.hProcess);
+    unsigned long t = 0, r = 0;
+    if (FILE* f = _wfopen(count.c_str(), L"r")) {
+      if (std::fscanf(f, "%lu %lu", &t, &r) != 2) t = r = 0;
+      std::fclose(f);
+    }
+    tries += t;
+    replaced += r;
+    if (Exists(marker)) ++wins;
+    DeleteFileW(marker.c_str());
+    const int32_t end = window_.Collapsed().back().code;
+    if (end == INSTALL_SUCCESS) ++installed;
+    else ++refused;
+  }
+  SetEnvironmentVariableW(L"OV_ATTACK_MARKER", nullptr);
+  std::printf("local attacker: %d sequences, %lu replacement tries, %lu replacements, %d wins; %d installed, %d "
+              "refused or failed\n",
+              runs, tries, replaced, wins, installed, refused);
+  EXPECT_EQ(wins, 0);
+  EXPECT_GT(tries, 0u);
 }
 
 // The fault server serves the real package, flipping one byte the first

@@ -7,6 +7,13 @@
 //   package:      <self> /S -console=show -version=1.0.0 ... [-instdir="F"] [/D=F]
 //   uninstaller:  <self> /S ... -console=show _?=F
 //   holder:       <self> --hold <ms> ["marker"]   (a descendant that keeps the output open)
+//   attacker:     <self> --attack "package" "payload" "stop file" "count file"
+//                 (a local user who keeps replacing the package with the
+//                 payload until the stop file exists, then writes how many
+//                 replacements succeeded)
+//
+// A copy of this program with kPayloadTrailer appended is an attacker's
+// payload: run, it first creates the file named by OV_ATTACK_MARKER.
 //
 // The script is the UTF-8 file named by OV_PACKAGE_SCRIPT or
 // OV_UNINSTALLER_SCRIPT (by mode); without one a well-behaved built-in
@@ -44,6 +51,8 @@
 #include "platform/strings.h"
 
 namespace {
+
+constexpr char kPayloadTrailer[] = "OV-ATTACKER-WON!";  // 16 bytes at the end of a payload
 
 std::wstring g_installDir;
 unsigned g_encoding = CP_UTF8;
@@ -259,9 +268,44 @@ std::wstring DefaultInstallDir() {
   return std::wstring(folder) + L"\\ONVelqor";
 }
 
+// Marks that the payload ran (what the attacker wants: its code run by the
+// installer in place of the package).
+void MarkIfPayload() {
+  std::ifstream self(SelfPath().c_str(), std::ios::binary | std::ios::ate);
+  const std::streamoff size = self.tellg();
+  if (!self || size < 16) return;
+  char tail[16] = {};
+  self.seekg(size - 16);
+  self.read(tail, 16);
+  if (std::string(tail, 16) != kPayloadTrailer) return;
+  wchar_t marker[MAX_PATH] = {};
+  if (GetEnvironmentVariableW(L"OV_ATTACK_MARKER", marker, MAX_PATH) && marker[0]) std::ofstream(marker).flush();
+}
+
+// Replaces the package with the payload, by copying over it and by renaming
+// a copy onto it, as fast as it can.
+int Attack(int argc, wchar_t** argv) {
+  if (argc < 6) return 2;
+  const std::wstring package = argv[2], payload = argv[3], stop = argv[4], count = argv[5];
+  const std::wstring staged = package + L".staged";
+  unsigned long replaced = 0, tries = 0;
+  while (!PathFileExistsW(stop.c_str())) {
+    ++tries;
+    if (CopyFileW(payload.c_str(), package.c_str(), FALSE)) ++replaced;
+    if (CopyFileW(payload.c_str(), staged.c_str(), FALSE) &&
+        MoveFileExW(staged.c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING))
+      ++replaced;
+  }
+  DeleteFileW(staged.c_str());
+  std::ofstream(count.c_str()) << tries << " " << replaced;
+  return 0;
+}
+
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+  MarkIfPayload();
+  if (argc > 1 && std::wstring(argv[1]) == L"--attack") return Attack(argc, argv);
   const std::wstring line = GetCommandLineW();
   if (const size_t hold = line.find(L" --hold "); hold != std::wstring::npos) {
     wchar_t* rest = nullptr;
