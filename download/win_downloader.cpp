@@ -1,15 +1,32 @@
 #include "download/win_downloader.h"
 
+#include <thread>
+
 #include "download/url_text.h"
 #include "platform/log.h"
 
 HRESULT CWinDownloader::CBindCallback::OnStartBinding(DWORD, IBinding* b) {
-  binding = b;
+  std::lock_guard<std::mutex> lock(bindingMutex_);
+  if (binding_) binding_->Release();
+  binding_ = b;
+  if (binding_) binding_->AddRef();  // the watchdog may abort it from its thread
+  if (abort && binding_) binding_->Abort();
+  return E_NOTIMPL;
+}
+
+HRESULT CWinDownloader::CBindCallback::OnStopBinding(HRESULT, LPCWSTR) {
+  std::lock_guard<std::mutex> lock(bindingMutex_);
+  if (binding_) binding_->Release();
+  binding_ = nullptr;
   return E_NOTIMPL;
 }
 
 HRESULT CWinDownloader::CBindCallback::OnProgress(ULONG done, ULONG max, ULONG, LPCWSTR) {
   if (abort) return E_ABORT;
+  if (done > lastBytes_) {
+    lastBytes_ = done;
+    lastByteTick_ = GetTickCount64();
+  }
   if (max == 0) return S_OK;
   if (progress) progress(DL_CODE_PROGRESS, static_cast<double>(done) / static_cast<double>(max), L"");
   return S_OK;
@@ -20,6 +37,21 @@ HRESULT CWinDownloader::CBindCallback::GetBindInfo(DWORD*, BINDINFO* info) {
   return E_NOTIMPL;
 }
 
+void CWinDownloader::CBindCallback::BeginAttempt() {
+  std::lock_guard<std::mutex> lock(bindingMutex_);
+  if (binding_) binding_->Release();
+  binding_ = nullptr;
+  lastBytes_ = 0;
+  lastByteTick_ = GetTickCount64();
+}
+
+void CWinDownloader::CBindCallback::AbortBinding() {
+  std::lock_guard<std::mutex> lock(bindingMutex_);
+  if (binding_) binding_->Abort();
+}
+
+ULONGLONG CWinDownloader::CBindCallback::QuietMs() const { return GetTickCount64() - lastByteTick_.load(); }
+
 CWinDownloader::CWinDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path)
     : callback_(std::move(callback)),
       path_(path),
@@ -28,13 +60,41 @@ CWinDownloader::CWinDownloader(PhaseCallback callback, const std::wstring& url, 
 
 CWinDownloader::~CWinDownloader() {
   bind_.abort = true;
-  stop_.Set();
+  stop_.Set();  // the watchdog aborts a running attempt at once
   worker_.Release();  // resumes a never-started worker, which then returns at once
 }
 
 void CWinDownloader::Start() {
   bind_.progress = callback_;
   if (worker_.handle()) ResumeThread(worker_.handle());
+}
+
+HRESULT CWinDownloader::Attempt(const std::wstring& url, bool& stalled) {
+  bind_.BeginAttempt();
+  const ULONGLONG stallMs = static_cast<ULONGLONG>(download::CurrentTiming().singleStreamStallSeconds) * 1000;
+  const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> stalledFlag{false};
+  // Aborting from another thread is what IBinding::Abort is for; the
+  // binding stays referenced until OnStopBinding, under the callback's lock.
+  std::thread watchdog([&] {
+    while (WaitForSingleObject(done, 100) == WAIT_TIMEOUT) {
+      if (stop_.IsSet()) {
+        bind_.abort = true;
+      } else if (bind_.QuietMs() > stallMs) {
+        stalledFlag = true;
+      } else {
+        continue;
+      }
+      // Repeated until the attempt ends: the binding may not exist yet.
+      bind_.AbortBinding();
+    }
+  });
+  const HRESULT result = URLDownloadToFileW(nullptr, url.c_str(), path_.c_str(), 0, &bind_);
+  SetEvent(done);
+  watchdog.join();
+  CloseHandle(done);
+  stalled = stalledFlag;
+  return result;
 }
 
 void CWinDownloader::Download() {
@@ -49,8 +109,15 @@ void CWinDownloader::Download() {
   const std::wstring url = download::EscapeUrlForSystemDownload(url_);
   HRESULT result = E_FAIL;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    result = URLDownloadToFileW(nullptr, url.c_str(), path_.c_str(), 0, &bind_);
+    bool stalled = false;
+    result = Attempt(url, stalled);
     if (bind_.abort) break;
+    if (stalled) {
+      // An aborted binding may still have returned S_OK with what it had.
+      OV_LOGS(L"URLDownloadToFileW stalled");
+      if (SUCCEEDED(result)) result = E_ABORT;
+      DeleteFileW(path_.c_str());
+    }
     if (result == S_OK) {
       callback_(DL_CODE_SUCCESS, 0.0, L"URLDownloadToFile");
       CoUninitialize();

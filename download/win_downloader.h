@@ -3,15 +3,21 @@
 //
 // Threads: the worker is created suspended at construction and resumed by
 // Start() (called once); every callback comes from it, progress ones from
-// inside URLDownloadToFileW. The destructor sets the abort flag first, so
-// the service abandons a running download at its next progress report and
-// a worker that was never started does nothing, then waits for the worker.
+// inside URLDownloadToFileW. While an attempt runs, a watchdog thread of the
+// worker aborts its binding when no byte has arrived for the stall limit
+// (the single-stream downloader's) or when the downloader is being
+// destroyed: URLDownloadToFileW is synchronous and reports progress only
+// when data moves, so a stalled server would otherwise hold the worker (and
+// the destructor that joins it) for as long as the server likes. A stalled
+// attempt is a failed attempt. The destructor sets the abort flag and the
+// stop signal first, then waits for the worker.
 #pragma once
 
 #include <windows.h>
 #include <urlmon.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "download/downloader.h"
 #include "download/timing.h"
@@ -24,7 +30,7 @@ class CWinDownloader : public CDownloader {
 
   void Start() override;
 
-  // Lives inside the downloader, so it counts no references.
+  // Lives inside the downloader, so it counts no references of its own.
   class CBindCallback : public IBindStatusCallback {
    public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
@@ -34,20 +40,34 @@ class CWinDownloader : public CDownloader {
     HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG status, LPCWSTR text) override;
-    HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override;
     HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO* info) override;
     HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
     virtual HRESULT STDMETHODCALLTYPE GetBindInfoEx(DWORD*, BINDINFO*, DWORD*, DWORD*) { return E_NOTIMPL; }
     virtual ~CBindCallback() { abort = true; }
 
+    // A new attempt: no binding yet, the stall clock starts now.
+    void BeginAttempt();
+    // Aborts the attempt's binding, if there is one yet (any thread).
+    void AbortBinding();
+    // Milliseconds since the last byte arrived (or the attempt began).
+    ULONGLONG QuietMs() const;
+
     std::atomic<bool> abort{false};
     PhaseCallback progress;  // empty until Start
-    IBinding* binding = nullptr;  // not owned
+
+   private:
+    std::mutex bindingMutex_;
+    IBinding* binding_ = nullptr;  // held (AddRef) from OnStartBinding to OnStopBinding
+    ULONG lastBytes_ = 0;
+    std::atomic<ULONGLONG> lastByteTick_{0};
   };
 
  private:
   void Download();
+  // One URLDownloadToFileW, watched for stalls and for the stop signal.
+  HRESULT Attempt(const std::wstring& url, bool& stalled);
 
   CBindCallback bind_;
   PhaseCallback callback_;

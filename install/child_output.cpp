@@ -23,12 +23,34 @@ std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine
   return child;
 }
 
+std::string LineBuffer::Take(std::string_view bytes) {
+  pending_.append(bytes.substr(0, bytes.find('\0')));
+  const size_t lastFeed = pending_.rfind('\n');
+  std::string lines;
+  if (pending_.size() > kMaxPendingLine) {
+    lines.swap(pending_);
+  } else if (lastFeed != std::string::npos) {
+    lines = pending_.substr(0, lastFeed + 1);
+    pending_.erase(0, lastFeed + 1);
+  }
+  return lines;
+}
+
+std::string LineBuffer::Rest() {
+  std::string rest;
+  rest.swap(pending_);
+  return rest;
+}
+
 ChildOutputReader::Chunk ChildOutputReader::Read() {
   Chunk chunk;
   char buffer[protocol::kChunkBytes];
   DWORD n = 0;
   chunk.ok = ReadFile(child_.outputReadEnd(), buffer, sizeof(buffer), &n, nullptr) != FALSE;
-  if (chunk.ok) chunk.bytes.assign(buffer, n);
+  if (chunk.ok) {
+    chunk.bytes.assign(buffer, n);
+    chunk.lines = lines_.Take(chunk.bytes);
+  }
   return chunk;
 }
 
@@ -42,6 +64,12 @@ bool ChildOutputReader::ChildRunning() const {
   // A failed query counts as an exit: a process that cannot be asked is not
   // waited for by polling (the final wait still happens).
   return GetExitCodeProcess(child_.process(), &code) && code == STILL_ACTIVE;
+}
+
+DWORD ChildOutputReader::ExitCode() const {
+  DWORD code = STILL_ACTIVE;
+  if (!GetExitCodeProcess(child_.process(), &code)) code = STILL_ACTIVE;
+  return code;
 }
 
 namespace {

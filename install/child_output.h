@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/child_process.h"
 #include "platform/thread.h"
@@ -21,20 +22,48 @@ void RestartWorker(std::unique_ptr<Utils::Thread>& worker, const wchar_t* name, 
 // launch failure). Utils::Exception stops here.
 std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine);
 
+// Joins a child's output into whole lines across reads. A child's line can
+// arrive in two reads (it wrote it in two pieces, or a read of 1024 bytes
+// cut it); parsed piece by piece, "State=Fa" + "il" would be no final line at
+// all and "Error=disk " + "full" a shortened message.
+class LineBuffer {
+ public:
+  // A line longer than this is handed out as it stands, so a child that
+  // never ends its line cannot make the runner hold unbounded memory.
+  static constexpr size_t kMaxPendingLine = 64 * 1024;
+
+  // Adds one read's bytes (cut at their first zero byte, as a chunk always
+  // was) and returns every line completed so far, line feeds included, or
+  // the pending text once it exceeds kMaxPendingLine; empty when no line is
+  // complete yet.
+  std::string Take(std::string_view bytes);
+  // What is left when the output has ended: the last line without its line
+  // feed, or empty.
+  std::string Rest();
+
+ private:
+  std::string pending_;
+};
+
 class ChildOutputReader {
  public:
   explicit ChildOutputReader(const Utils::ChildProcess& child) : child_(child) {}
 
   struct Chunk {
     bool ok = false;    // the read succeeded (it may still be empty)
-    std::string bytes;  // at most protocol::kChunkBytes
+    std::string bytes;  // what the read delivered, at most protocol::kChunkBytes
+    std::string lines;  // the whole lines it completed (LineBuffer::Take)
   };
   // Blocks until output arrives or the pipe is broken.
   Chunk Read();
+  // The line the output ended in without a line feed, or empty.
+  std::string Rest() { return lines_.Rest(); }
   // Bytes written before now that no read has taken yet; reading them does not block.
   DWORD BufferedBytes() const;
   // The exit code is still STILL_ACTIVE (259).
   bool ChildRunning() const;
+  // The exit code, or STILL_ACTIVE when it cannot be asked.
+  DWORD ExitCode() const;
   // The pause between polls after a read that delivered nothing: 100 ms.
   static void Pause();
   // Tests replace the pause (to count it); returns the previous one.
@@ -43,4 +72,5 @@ class ChildOutputReader {
 
  private:
   const Utils::ChildProcess& child_;
+  LineBuffer lines_;
 };

@@ -8,12 +8,14 @@
 #include <atomic>
 
 #include "app/settings.h"
+#include "download/verify.h"
 #include "install/failure_reasons.h"
 #include "install/installer.h"
 #include "install/report_codes.h"
 #include "install/uninstaller.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/strings.h"
 #include "platform/system_checks.h"
 
 namespace {
@@ -119,6 +121,7 @@ void CDownloadInstaller::Init(std::wstring downloadUrl, std::wstring previousIns
 }
 
 void CDownloadInstaller::Start() {
+  downloadRequested_ = false;
   // Without a folder there is no package path; the downloader then fails at
   // once (its empty-target report) instead of writing to a drive's root.
   packagePath_ = installFolder_.empty() ? std::wstring() : installFolder_ + L"\\__Package_" L"Velqor" L".exe";
@@ -146,10 +149,17 @@ void CDownloadInstaller::Start() {
   installer_->consoleUserIsAdmin = consoleUserIsAdmin_;
   installer_->processIsElevated = processIsElevated_;
   installer_->languageTag = languageTag_;
-  if (IsFile(recordedUninstaller_))
-    StartUninstall();
-  else
+  if (!IsFile(recordedUninstaller_)) {
     StartDownload();
+  } else if (!IsInsideFolder(recordedUninstaller_, previousInstallPath_)) {
+    // The recorded path comes from the user's own registry hive; running
+    // whatever it names, elevated, would hand any program administrator
+    // rights. Only an uninstaller of the registered installation is run.
+    OV_LOGS(L"uninstaller outside the install folder: %s", recordedUninstaller_.c_str());
+    report_(UNIST_CODE_FAIL, kFailUninstallerOutside, kUninstallerOutsideText);
+  } else {
+    StartUninstall();
+  }
 }
 
 void CDownloadInstaller::PrepareDownloader(bool pathChanged) {
@@ -170,16 +180,31 @@ void CDownloadInstaller::PrepareDownloader(bool pathChanged) {
 }
 
 void CDownloadInstaller::StartDownload() {
+  // Once per Start: a second start would delete the verified package of the
+  // first, or run it twice. Only DL_CODE_RETRY starts the downloader again.
+  if (downloadRequested_.exchange(true)) {
+    OV_LOGS(L"download already started");
+    return;
+  }
   downloaderStarted_ = true;
   downloader_->Start();
 }
 
 void CDownloadInstaller::StartUninstall() {
-  const UninstallPreparation prepared = PrepareUninstallerCopy(recordedUninstaller_);
+  const UninstallPreparation prepared = PrepareUninstallerCopy(recordedUninstaller_, processIsElevated_);
   uninstaller_.reset();  // waits for an earlier run
   uninstaller_ = std::make_unique<CUnInstaller>(
       [this](int32_t code, double number, const wchar_t* text) { OnUninstallReport(code, number, text); },
       prepared.copyPath, prepared.previousFolder);
+  // The download starts once the uninstaller has exited after its success,
+  // never from its success report: it may go on removing files (the new
+  // product's among them) after saying so.
+  uninstaller_->runEnded = [this](bool succeeded) {
+    if (!succeeded) return;
+    StartNextPhase([this] {
+      if (installer_ && downloader_) StartDownload();
+    });
+  };
   if (Settings().InsNew) {
     // The old uninstaller cannot remove a product that still runs.
     while (FindProcessByName(kProductExe) != 0) g_productWaitPause.load()();
@@ -206,10 +231,23 @@ void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wch
       // A failure shows later: the download or the package run fails.
       if (!installFolder_.empty()) Utils::CreateDirectories(installFolder_);
       break;
-    case DL_CODE_SUCCESS:
+    case DL_CODE_SUCCESS: {
       OV_LOGS(L"DL_CODE_SUCCESS");
-      if (!StartNextPhase([this] { installer_->Start(); })) RemovePackageFiles();  // closing: it will not run
+      const HANDLE held = HoldCheckedPackage();
+      if (held == INVALID_HANDLE_VALUE) {
+        report_(IST_CODE_FAIL, kFailLaunch, kPackageChangedText);
+        RemovePackageFiles();
+        break;
+      }
+      if (!StartNextPhase([this, held] {
+            installer_->HoldPackage(held);
+            installer_->Start();
+          })) {
+        CloseHandle(held);
+        RemovePackageFiles();  // closing: it will not run
+      }
       break;
+    }
     case DL_CODE_FAIL:
       OV_LOGS(L"DL_CODE_FAIL");
       RemovePackageFiles();
@@ -229,10 +267,7 @@ void CDownloadInstaller::OnUninstallReport(int32_t code, double number, const wc
   report_(code, number, text);
   switch (code) {
     case UNIST_CODE_SUCCESS:
-      OV_LOGS(L"UNIST_CODE_SUCCESS");
-      StartNextPhase([this] {
-        if (installer_ && downloader_) StartDownload();
-      });
+      OV_LOGS(L"UNIST_CODE_SUCCESS");  // the download follows the uninstaller's exit
       break;
     case UNIST_CODE_FAIL:
       OV_LOGS(L"UNIST_CODE_FAIL");
@@ -253,6 +288,27 @@ void CDownloadInstaller::OnInstallReport(int32_t code, double number, const wcha
   // A package that printed its final line is usually still running, and a
   // running program's file cannot be deleted: try again after its exit.
   if (IsFile(packagePath_)) packageInUse_ = packagePath_;
+}
+
+HANDLE CDownloadInstaller::HoldCheckedPackage() const {
+  // The package runs with administrator rights from the install folder,
+  // which the user may be able to write. Between the downloader's check and
+  // the launch another process could replace it; open it now, denying
+  // writes and deletion (a replacing rename needs deletion), and check what
+  // was opened. The runner keeps the handle until the process has started.
+  const HANDLE file = CreateFileW(packagePath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    OV_LOGS(L"package cannot be held: %lu", static_cast<unsigned long>(GetLastError()));
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::string expected = download::UrlMd5(Utils::WideToUtf8(downloadUrl_));
+  if (download::HasUrlMd5(expected) && download::FileMd5(packagePath_) != expected) {
+    OV_LOGS(L"package changed after its check");
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
 }
 
 void CDownloadInstaller::RemovePackageFiles() {

@@ -9,8 +9,9 @@
 //    failure-reason reports, and destroys;
 //  - the download handler runs on the downloader's reporting thread and
 //    starts the package runner (or, on DL_CODE_RETRY, the same downloader
-//    again) from there; the uninstall handler runs on "UnInstaller" and
-//    starts the downloader; the install handler runs on the runner's "ABDEF";
+//    again) from there; the uninstaller's end (on "UnInstaller", once its
+//    process has exited after a success) starts the downloader, at most once
+//    per Start; the install handler runs on the runner's "ABDEF";
 //  - the handlers start the next phase through a gate that the destructor
 //    closes first: no phase starts once destruction has begun, and
 //    destruction waits for a start already under way. No lock is held while
@@ -21,10 +22,15 @@
 //    its thread without a limit: there is no cancellation).
 //
 // Ways a sequence ends (nothing runs after them until the next Start):
-//   INSTALL_SUCCESS / IST_CODE_FAIL    package file deleted
+//   INSTALL_SUCCESS / IST_CODE_FAIL    package file deleted (IST_CODE_FAIL (2)
+//                                      right after DL_CODE_SUCCESS: the package
+//                                      changed after its check)
 //   DL_CODE_FAIL                       package file deleted
 //   UNIST_CODE_FAIL / UNIST_CODE_ERROR no download (unless the same
-//                                      uninstaller run still reports success)
+//                                      uninstaller run's last final line is a
+//                                      success and it then exits); UNIST_CODE_FAIL
+//                                      (3) from Start: the recorded uninstaller is
+//                                      not inside the registered install folder
 #pragma once
 
 #include <windows.h>
@@ -116,6 +122,10 @@ class CDownloadInstaller {
   bool StartNextPhase(const std::function<void()>& start);
   void StartUninstall();
   void StartDownload();
+  // The package opened for reading only and, when the URL carries its MD5,
+  // checked again through that hold; INVALID_HANDLE_VALUE when it cannot be
+  // opened or is no longer what was downloaded.
+  HANDLE HoldCheckedPackage() const;
   // Deletes the package file and the last one, and remembers this one.
   void RemovePackageFiles();
 
@@ -138,6 +148,7 @@ class CDownloadInstaller {
   std::wstring downloaderUrl_;
   std::wstring builtForPath_;
   std::atomic<bool> downloaderStarted_{false};  // also set on "UnInstaller"
+  std::atomic<bool> downloadRequested_{false};  // by this Start; cleared by Start
   bool downloaderStartsOnce_ = false;  // the system downloader
   // Set by the install handler when the package was still in use at the
   // final report; deleted once the run has ended. Runner thread only.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 
 #include "app/settings.h"
 #include "install/child_output.h"
@@ -26,7 +27,20 @@ CInstaller::CInstaller(PhaseCallback report, std::wstring packageCommand, std::w
       report_(std::move(report)),
       packageCommand_(std::move(packageCommand)) {}
 
-CInstaller::~CInstaller() { thread_.reset(); }
+CInstaller::~CInstaller() {
+  thread_.reset();
+  ReleasePackage();  // held for a run that never started
+}
+
+void CInstaller::HoldPackage(HANDLE file) {
+  ReleasePackage();
+  heldPackage_ = file;
+}
+
+void CInstaller::ReleasePackage() {
+  if (heldPackage_ && heldPackage_ != INVALID_HANDLE_VALUE) CloseHandle(heldPackage_);
+  heldPackage_ = nullptr;
+}
 
 std::wstring CInstaller::MakeCommandLine() const {
   std::wstring line = packageCommand_;
@@ -43,7 +57,11 @@ std::wstring CInstaller::MakeCommandLine() const {
   const std::wstring& extra = Settings().InstCmd;
   if (!extra.empty()) line += L" " + extra;  // verbatim: the settings file's author quotes
   if (!installFolder.empty()) {
-    line += L" -instdir=\"" + installFolder + L"\"";
+    // Backslashes before a closing quote escape it when the package splits
+    // its command line ("D:\" would swallow the quote and the rest of the
+    // line): double the folder's trailing ones.
+    const size_t trailing = installFolder.size() - (installFolder.find_last_not_of(L'\\') + 1);
+    line += L" -instdir=\"" + installFolder + std::wstring(trailing, L'\\') + L"\"";
     line += L" /D=" + installFolder;  // unquoted and last, as silent installers expect
   }
   return line;
@@ -73,31 +91,36 @@ int CInstaller::Run() {
   report_(IST_CODE_START, 0, L"");
   report_(IST_CODE_PROGRESS, 0, L"");
   child_ = LaunchChild(commandLine_);
+  // The process has its image now: the file the check saw is the one that runs.
+  ReleasePackage();
   if (!child_) {
     report_(IST_CODE_FAIL, kFailLaunch, L"");
     if (runEnded) runEnded();
     return 0;
   }
   ChildOutputReader reader(*child_);
+  auto parse = [this](const std::string& lines) {
+    return !lines.empty() && Parse(protocol::DecodeChunk(lines, codePage_)) != protocol::kChunkOpen;
+  };
   bool exited = false;
-  bool closingReport = false;
+  bool settled = false;
   DWORD leftAtExit = 0;  // bytes in the pipe, not yet read, when the exit was seen
   for (;;) {
     // Reads block until output arrives or every writer has gone, so a
     // descendant that inherited the output keeps this waiting (its lines
     // belong to the run).
     const ChildOutputReader::Chunk chunk = reader.Read();
-    if (chunk.ok && Parse(protocol::DecodeChunk(chunk.bytes, codePage_)) != protocol::kChunkOpen) break;
+    if (chunk.ok && parse(chunk.lines)) {
+      settled = true;
+      break;
+    }
     if (exited) {
       // One more read after the exit, and then the rest of what the package
       // wrote before it: a final line behind the first 1024 bytes must not
       // turn a failure into a success. Later output of descendants is not
       // waited for.
       leftAtExit = chunk.ok ? leftAtExit - std::min<DWORD>(leftAtExit, static_cast<DWORD>(chunk.bytes.size())) : 0;
-      if (leftAtExit == 0) {
-        closingReport = true;
-        break;
-      }
+      if (leftAtExit == 0) break;
     } else if (!reader.ChildRunning()) {
       exited = true;
       leftAtExit = reader.BufferedBytes();
@@ -105,12 +128,30 @@ int CInstaller::Run() {
     // A read that delivered nothing returns at once (the package closed its
     // output but runs on): pause before asking again instead of spinning.
     // After a read that delivered data there is nothing to wait for; waiting
-    // would only let output pile up and be cut at the read size.
+    // would only let output pile up in the pipe.
     if (chunk.bytes.empty()) ChildOutputReader::Pause();
   }
+  // A last line without its line feed is still a line.
+  if (!settled) settled = parse(reader.Rest());
   WaitForSingleObject(child_->process(), INFINITE);
+  const DWORD exitCode = reader.ExitCode();
   child_.reset();
-  if (closingReport) report_(INSTALL_SUCCESS, kExitedWithoutFinalLine, L"");
+  if (!settled) {
+    // No final line: only a clean exit counts as an installation. A crash
+    // or an exit with an error code must not be recorded as installed.
+    if (exitCode == 0)
+      report_(INSTALL_SUCCESS, kExitedWithoutFinalLine, L"");
+    else
+      report_(IST_CODE_FAIL, kExitedWithoutFinalLine, ExitCodeFailureText(exitCode).c_str());
+  }
   if (runEnded) runEnded();
   return 0;
+}
+
+std::wstring ExitCodeFailureText(DWORD exitCode) {
+  wchar_t code[16] = {};
+  // Small codes are the package's own; large ones are crash statuses, read
+  // in hexadecimal (0xC0000005).
+  swprintf(code, 16, exitCode < 0x10000 ? L"%lu" : L"0x%08lX", static_cast<unsigned long>(exitCode));
+  return std::wstring(kPackageExitText) + code;
 }

@@ -13,8 +13,14 @@
 //   launch failed             -> IST_CODE_FAIL (2)
 //   "State=Fail" / "Error="   -> IST_CODE_FAIL (0 / 1000) from the parser
 //   "State=Success"           -> INSTALL_SUCCESS (0) from the parser
-//   exit without final line   -> INSTALL_SUCCESS (1)
+//   exit 0 without final line -> INSTALL_SUCCESS (1)
+//   other exit without one    -> IST_CODE_FAIL (1, ExitCodeFailureText)
+//
+// Lines are whole lines: a line the package wrote in pieces, or that a read
+// cut, is parsed once its line feed (or the end of the output) arrives.
 #pragma once
+
+#include <windows.h>
 
 #include <functional>
 #include <memory>
@@ -52,6 +58,11 @@ class CInstaller {
   // Composes the command line, waits for an earlier run, starts a new one.
   void Start();
 
+  // Takes an open handle of the package file (shared for reading only, so
+  // nobody can change, replace or delete it) and closes it once the package
+  // process has started, or when the run ends without one. Call before Start.
+  void HoldPackage(HANDLE file);
+
   // Waits for the current run, if any, to end.
   void Wait();
 
@@ -75,4 +86,10 @@ class CInstaller {
   protocol::Version version_;
   std::unique_ptr<Utils::Thread> thread_;
   std::unique_ptr<Utils::ChildProcess> child_;  // only while a run is under way
+  HANDLE heldPackage_ = nullptr;  // see HoldPackage
+  void ReleasePackage();
 };
+
+// The text of IST_CODE_FAIL for a package that exited with this code
+// without a final line: "安装包异常退出，退出码=" and the code.
+std::wstring ExitCodeFailureText(DWORD exitCode);

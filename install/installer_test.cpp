@@ -2,6 +2,7 @@
 #include "install/installer.h"
 
 #include <gtest/gtest.h>
+#include <shellapi.h>
 
 #include <memory>
 
@@ -94,6 +95,10 @@ TEST_F(InstallerTest, CommandLineSegments) {
       {L"D:\\My Apps\\ONVelqor", true, false, false, false, L"", L"-channel=7 -x \"a b\"",
        L"\"C:\\p.exe\" /S -console=show -version=1.0.0 -adminact=false -authorizationact=false -dsc=false -ssc=true "
        L"-channel=7 -x \"a b\" -instdir=\"D:\\My Apps\\ONVelqor\" /D=D:\\My Apps\\ONVelqor"},
+      // A trailing backslash would escape the closing quote.
+      {L"D:\\", false, false, false, false, L"", L"",
+       L"\"C:\\p.exe\" /S -console=show -version=1.0.0 -adminact=false -authorizationact=false -dsc=false -ssc=false "
+       L"-instdir=\"D:\\\\\" /D=D:\\"},
   };
   for (const Case& c : cases) {
     Settings().InstCmd = c.extra;
@@ -101,6 +106,17 @@ TEST_F(InstallerTest, CommandLineSegments) {
     runner.processIsElevated = c.elevated;
     runner.languageTag = c.language;
     EXPECT_EQ(runner.MakeCommandLine(), c.expected);
+    // As the package splits it: "-instdir=" carries the folder exactly.
+    if (*c.folder) {
+      int count = 0;
+      LPWSTR* arguments = CommandLineToArgvW(runner.MakeCommandLine().c_str(), &count);
+      ASSERT_NE(arguments, nullptr);
+      std::wstring instdir;
+      for (int i = 0; i < count; ++i)
+        if (std::wstring_view(arguments[i]).starts_with(L"-instdir=")) instdir = arguments[i] + 9;
+      LocalFree(arguments);
+      EXPECT_EQ(instdir, c.folder);
+    }
   }
   Settings().InstCmd = savedExtra;
   CInstaller fresh(recorder_.Callback(), L"\"C:\\p.exe\"", L"", false, false, false);
@@ -126,8 +142,10 @@ TEST_F(InstallerTest, EndingsOfARun) {
     Reports tail;  // after (2001, 0) and (2002, 0)
     Check check = kExactly;
   } cases[] = {
-      {"silent exit with code 5", "exit 5\n", {kExitedWithoutFinalLine}},
-      {"progress then early exit", "say Progress=0.5\nexit 1\n", {{2002, 0.5, L""}, kExitedWithoutFinalLine}},
+      // Without a final line the exit code decides: only 0 is an installation.
+      {"silent exit with code 0", "exit 0\n", {kExitedWithoutFinalLine}},
+      {"silent exit with code 5", "exit 5\n", {{2004, 1, L"安装包异常退出，退出码=5"}}},
+      {"progress then early exit", "say Progress=0.5\nexit 1\n", {{2002, 0.5, L""}, {2004, 1, L"安装包异常退出，退出码=1"}}},
       {"error line", "say Error=x\nsay Progress=0.9\n", {{2004, 1000, L"x"}}},
       {"state fail", "say State=Fail\n", {{2004, 0, L"安装包安装失败"}}},
       {"same write still read, later write not",
@@ -144,7 +162,10 @@ TEST_F(InstallerTest, EndingsOfARun) {
       {"invalid UTF-8", "say Encode=UTF8\nsleep 200\n" + HexCommand("Message=\xff\xfe" "A\n"),
        {{3009, 0, L"\xfffd\xfffd" L"A"}, kExitedWithoutFinalLine}},
       {"endless line, then a final line", "fill 3000000 A\nsleep 300\nsay\nsay State=Success\n", {{2003, 0, L""}}},
-      {"binary garbage", "garbage 300000 7\nexit 3\n", {kExitedWithoutFinalLine}, kLastOnly},
+      {"binary garbage", "garbage 300000 7\nexit 0\n", {kExitedWithoutFinalLine}, kLastOnly},
+      // A line cut by reads (or written in pieces) is parsed whole.
+      {"line in pieces", "part Progr\nsleep 200\npart ess=0.7\nsleep 200\nsay 5\n",
+       {{2002, 0.75, L""}, kExitedWithoutFinalLine}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -245,7 +266,7 @@ TEST_F(InstallerTest, PackageThatNeverEndsIsWaitedForUntilItIsGone) {
   TerminateProcess(process, 9);
   CloseHandle(process);
   runner->Wait();
-  EXPECT_EQ(recorder_.Reports(), (Reports{kStart, kLaunched, kExitedWithoutFinalLine}));
+  EXPECT_EQ(recorder_.Reports(), (Reports{kStart, kLaunched, {2004, 1, L"安装包异常退出，退出码=9"}}));
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 #include "install/uninstaller.h"
 
 #include <windows.h>
+#include <sddl.h>
 #include <shlwapi.h>
+#include <objbase.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cwchar>
 
 #include "install/child_output.h"
 #include "install/console_protocol.h"
@@ -51,9 +55,20 @@ int CUnInstaller::Parse(std::wstring_view text) {
   return outcome.result;
 }
 
+namespace {
+std::atomic<DWORD> g_exitWaitMs{60000};
+}  // namespace
+
+DWORD CUnInstaller::SetExitWaitForTesting(DWORD ms) { return g_exitWaitMs.exchange(ms); }
+
+void CUnInstaller::End(bool succeeded) {
+  if (runEnded) runEnded(succeeded);
+}
+
 int CUnInstaller::Run() {
   if (uninstallerPath_.empty() || !PathFileExistsW(uninstallerPath_.c_str())) {
     report_(UNIST_CODE_FAIL, kFailNoUninstaller, kNoUninstallerText);
+    End(false);
     return 0;
   }
   report_(UNIST_CODE_PROGRESS, 0, L"");
@@ -61,39 +76,130 @@ int CUnInstaller::Run() {
   child_ = LaunchChild(commandLine_);
   if (!child_) {
     report_(UNIST_CODE_FAIL, kFailLaunch, L"");
+    End(false);
     return 0;
   }
   ChildOutputReader reader(*child_);
   bool closingReport = true;
-  auto handle = [&](const ChildOutputReader::Chunk& chunk) {
-    if (chunk.ok && Parse(protocol::DecodeChunk(chunk.bytes, codePage_)) != protocol::kChunkOpen)
-      closingReport = false;  // reading goes on until the exit
+  int outcome = protocol::kChunkOpen;  // the last final line's
+  auto handle = [&](const std::string& lines) {
+    if (lines.empty()) return;
+    const int result = Parse(protocol::DecodeChunk(lines, codePage_));
+    if (result == protocol::kChunkOpen) return;
+    closingReport = false;  // reading goes on until the exit
+    outcome = result;
   };
+  // An uninstaller that said "State=Success" may still be removing files;
+  // the next phase waits for its exit, but not for ever.
+  ULONGLONG deadline = 0;
+  bool stillRunning = false;
   while (reader.ChildRunning()) {
+    if (outcome == protocol::kChunkSuccess && reader.BufferedBytes() == 0) {
+      // Nothing to read: a blocking read here could wait past the limit.
+      const ULONGLONG now = GetTickCount64();
+      if (!deadline) deadline = now + g_exitWaitMs.load();
+      if (now >= deadline) {
+        stillRunning = true;
+        break;
+      }
+      WaitForSingleObject(child_->process(), static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 100)));
+      continue;
+    }
     const ChildOutputReader::Chunk chunk = reader.Read();
-    handle(chunk);
+    if (chunk.ok) handle(chunk.lines);
     // An uninstaller that closed its output but runs on makes every read
     // return at once: pause instead of spinning until it exits.
     if (chunk.bytes.empty()) ChildOutputReader::Pause();
+  }
+  if (stillRunning) {
+    // Not terminated: stopping an uninstaller half-way could leave less than
+    // either version. The sequence ends here instead.
+    OV_LOGS(L"uninstaller still running %lu ms after its success", static_cast<unsigned long>(g_exitWaitMs.load()));
+    child_.reset();
+    report_(UNIST_CODE_ERROR, 0, kUninstallerStillRunningText);
+    End(false);
+    return 0;
   }
   // Lines written just before the exit ("Error=" among them) are still in
   // the pipe; take them, but nothing that descendants write later.
   for (DWORD left = reader.BufferedBytes(); left > 0;) {
     const ChildOutputReader::Chunk chunk = reader.Read();
     if (chunk.bytes.empty()) break;
-    handle(chunk);
+    handle(chunk.lines);
     left -= std::min<DWORD>(left, static_cast<DWORD>(chunk.bytes.size()));
   }
+  handle(reader.Rest());
   WaitForSingleObject(child_->process(), INFINITE);
   child_.reset();
-  if (closingReport) report_(UNIST_CODE_SUCCESS, kExitedWithoutFinalLine, L"");
+  if (closingReport) {
+    report_(UNIST_CODE_SUCCESS, kExitedWithoutFinalLine, L"");
+    outcome = protocol::kChunkSuccess;
+  }
+  End(outcome == protocol::kChunkSuccess);
   return 0;
 }
 
-std::wstring UninstallerCopyPath() {
-  const std::wstring folder = Utils::GetTempWorkFolder();
-  if (folder.empty()) return {};
-  return folder + L"\\ONVelqor_un_asa.exe";  // the folder ends in "\": Windows accepts the pair
+namespace {
+
+constexpr wchar_t kCopyName[] = L"ONVelqor_un_asa.exe";
+constexpr wchar_t kCopyFolderPrefix[] = L"ovun-";
+
+// Removes the folders of earlier copies. A copy that still runs cannot be
+// deleted, so its folder stays (and is tried again next time).
+void RemoveEarlierCopies(const std::wstring& base) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((base + kCopyFolderPrefix + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    const std::wstring folder = base + found.cFileName;
+    if (DeleteFileW((folder + L"\\" + kCopyName).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+      RemoveDirectoryW(folder.c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+// A folder of an unguessable name that did not exist before (creation
+// fails on an existing one, so nothing planted in advance is used), with
+// the admin-only descriptor when asked. Ends in "\"; empty on failure.
+std::wstring CreateFreshFolder(const std::wstring& base, bool adminOnly) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (adminOnly &&
+      !ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminOnlyFolderSddl, SDDL_REVISION_1, &descriptor, nullptr))
+    return {};
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  std::wstring created;
+  for (int attempt = 0; attempt < 8 && created.empty(); ++attempt) {
+    GUID guid = {};
+    if (FAILED(CoCreateGuid(&guid))) break;
+    wchar_t name[40] = {};
+    swprintf(name, 40, L"%08lx%04x%04x%02x%02x%02x%02x", static_cast<unsigned long>(guid.Data1), guid.Data2,
+             guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3]);
+    const std::wstring folder = base + kCopyFolderPrefix + name;
+    if (CreateDirectoryW(folder.c_str(), adminOnly ? &attributes : nullptr))
+      created = folder + L"\\";
+    else if (GetLastError() != ERROR_ALREADY_EXISTS)
+      break;
+  }
+  if (descriptor) LocalFree(descriptor);
+  return created;
+}
+
+}  // namespace
+
+// SYSTEM and Administrators may do anything, users only read and run;
+// protected, so nothing is inherited from a parent users can write.
+const wchar_t kAdminOnlyFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)";
+
+std::wstring UninstallerCopyBase(bool elevated) {
+  if (!elevated) return Utils::GetTempWorkFolder();
+  // The user's temp folder is the user's: anything could be planted beside
+  // a copy there, or the copy replaced, before it runs elevated. The
+  // system's temp folder lets users create entries but not change ours.
+  wchar_t windows[MAX_PATH] = {};
+  const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH - 8) return {};
+  return std::wstring(windows) + L"\\Temp\\";
 }
 
 std::wstring PreviousInstallFolder(const std::wstring& recordedUninstaller) {
@@ -103,13 +209,40 @@ std::wstring PreviousInstallFolder(const std::wstring& recordedUninstaller) {
   return folder;
 }
 
-UninstallPreparation PrepareUninstallerCopy(const std::wstring& recordedUninstaller) {
-  UninstallPreparation prepared{UninstallerCopyPath(), PreviousInstallFolder(recordedUninstaller)};
-  if (prepared.copyPath.empty()) return prepared;
-  // A copy left by an earlier run must not be run in place of this one when
-  // the copy below fails.
-  DeleteFileW(prepared.copyPath.c_str());
-  if (!CopyFileW(recordedUninstaller.c_str(), prepared.copyPath.c_str(), FALSE))
+bool IsInsideFolder(const std::wstring& path, const std::wstring& folder) {
+  if (path.empty() || folder.empty()) return false;
+  // Full paths: "..", "." and "/" are resolved before comparing.
+  auto full = [](const std::wstring& p) {
+    const DWORD needed = GetFullPathNameW(p.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return std::wstring();
+    std::wstring out(needed, L'\0');
+    const DWORD written = GetFullPathNameW(p.c_str(), needed, out.data(), nullptr);
+    out.resize(written < needed ? written : 0);
+    return out;
+  };
+  std::wstring inside = full(folder);
+  const std::wstring candidate = full(path);
+  while (!inside.empty() && inside.back() == L'\\') inside.pop_back();
+  if (inside.empty() || candidate.size() <= inside.size() + 1 || candidate[inside.size()] != L'\\') return false;
+  return CompareStringOrdinal(candidate.c_str(), static_cast<int>(inside.size()), inside.c_str(),
+                              static_cast<int>(inside.size()), TRUE) == CSTR_EQUAL;
+}
+
+UninstallPreparation PrepareUninstallerCopy(const std::wstring& recordedUninstaller, bool elevated) {
+  UninstallPreparation prepared{{}, PreviousInstallFolder(recordedUninstaller)};
+  const std::wstring base = UninstallerCopyBase(elevated);
+  if (base.empty()) return prepared;
+  RemoveEarlierCopies(base);
+  // A fresh folder per run: a fixed name would have to be deleted first,
+  // which fails (or pulls the file from under it) while an earlier copy
+  // still runs, and could be prepared by someone else.
+  const std::wstring folder = CreateFreshFolder(base, elevated);
+  if (folder.empty()) {
+    OV_LOGS(L"no folder for the uninstaller copy: %d", static_cast<int>(GetLastError()));
+    return prepared;
+  }
+  prepared.copyPath = folder + kCopyName;
+  if (!CopyFileW(recordedUninstaller.c_str(), prepared.copyPath.c_str(), TRUE))
     OV_LOGS(L"copy of the uninstaller failed: %d", static_cast<int>(GetLastError()));
   return prepared;
 }

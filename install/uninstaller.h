@@ -14,8 +14,17 @@
 //   "Error=" / "State=Fail" seen    -> UNIST_CODE_ERROR from the parser, no closing report
 //   "State=Success" seen            -> UNIST_CODE_SUCCESS (0) from the parser
 //   exit without a final line       -> UNIST_CODE_SUCCESS (1)
+//   still running a while after its success
+//                                   -> UNIST_CODE_ERROR (0, kUninstallerStillRunningText)
+// runEnded then says whether the run succeeded: its last final line was
+// "State=Success" (or it had none) and the process has exited. The owner
+// starts the next phase from there, not from the success report: an
+// uninstaller may print its success and go on removing files.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,6 +48,14 @@ class CUnInstaller {
   // Waits for the run, if any, to end. Called on the owner's thread only.
   void Wait();
 
+  // Called on the worker as the last thing of every run. Optional; set
+  // before Start.
+  std::function<void(bool succeeded)> runEnded;
+
+  // How long an uninstaller that reported success may run on (60 s).
+  // Returns the previous limit.
+  static DWORD SetExitWaitForTesting(DWORD ms);
+
   std::wstring MakeCommandLine() const;
   const std::wstring& commandLine() const { return commandLine_; }
 
@@ -48,6 +65,7 @@ class CUnInstaller {
 
  private:
   int Run();
+  void End(bool succeeded);
 
   PhaseCallback report_;
   std::wstring commandLine_;
@@ -58,19 +76,30 @@ class CUnInstaller {
   std::unique_ptr<Utils::ChildProcess> child_;
 };
 
-// Where the recorded uninstaller is copied before it runs: the private
-// temporary folder followed by "\ONVelqor_un_asa.exe"; empty when that folder
-// can be neither found nor created.
-std::wstring UninstallerCopyPath();
+// The folder under which each run's copy of the recorded uninstaller gets a
+// fresh folder of its own: the private temporary folder, or, when the
+// installer runs elevated, the system's temporary folder (the fresh folder
+// there is writable by administrators only). Ends in "\"; empty when it
+// cannot be found or created.
+std::wstring UninstallerCopyBase(bool elevated);
+
+// The security of the elevated copy's fresh folder, in SDDL.
+extern const wchar_t kAdminOnlyFolderSddl[];
 
 // The folder that holds the recorded uninstaller (the value of "_?="): the
 // path cut to 259 characters without its last component.
 std::wstring PreviousInstallFolder(const std::wstring& recordedUninstaller);
 
+// True when path names something inside folder (after resolving "..",
+// "." and the like; letter case ignored).
+bool IsInsideFolder(const std::wstring& path, const std::wstring& folder);
+
 struct UninstallPreparation {
-  std::wstring copyPath;        // what CUnInstaller runs
+  std::wstring copyPath;        // what CUnInstaller runs; empty when there is no copy
   std::wstring previousFolder;  // its "_?=" value
 };
-// Copies the recorded uninstaller over any earlier copy. A failed copy is
-// not reported here: the run then finds no file and says so.
-UninstallPreparation PrepareUninstallerCopy(const std::wstring& recordedUninstaller);
+// Copies the recorded uninstaller into a fresh folder under
+// UninstallerCopyBase, and removes the folders of earlier copies that no
+// longer run. A failed copy is not reported here: the run then finds no
+// file and says so.
+UninstallPreparation PrepareUninstallerCopy(const std::wstring& recordedUninstaller, bool elevated);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
 #include <fstream>
 #include <memory>
 
@@ -41,7 +42,7 @@ class UninstallerTest : public ::testing::Test {
     std::unique_ptr<ScopedScript> scoped;
     if (!script.empty())
       scoped = std::make_unique<ScopedScript>(L"OV_UNINSTALLER_SCRIPT", folder_ / L"script.txt", script);
-    const UninstallPreparation prepared = PrepareUninstallerCopy(recorded);
+    const UninstallPreparation prepared = PrepareUninstallerCopy(recorded, false);
     CUnInstaller runner(recorder_.Callback(), prepared.copyPath, prepared.previousFolder);
     runner.Start();
     commandLine_ = runner.commandLine();
@@ -61,9 +62,9 @@ TEST_F(UninstallerTest, RemovesTheInstalledSampleProduct) {
   EXPECT_EQ(Finished(), (Reports{kLaunched, {5002, 0.3, L""}, {5002, 1, L""}, {5003, 0, L""}}));
   EXPECT_FALSE(Exists(target_ + L"\\OndraVelqor.exe"));
   EXPECT_FALSE(Exists(target_)) << "the folder is removed when empty";
-  const std::wstring copy = UninstallerCopyPath();
-  EXPECT_EQ(copy, Utils::GetTempWorkFolder() + L"\\ONVelqor_un_asa.exe");
-  EXPECT_TRUE(commandLine_.starts_with(L"\"" + copy + L"\" /S -adminact=")) << WideToUtf8(commandLine_);
+  // A fresh folder of its own in the private temporary folder.
+  EXPECT_TRUE(commandLine_.starts_with(L"\"" + Utils::GetTempWorkFolder() + L"ovun-")) << WideToUtf8(commandLine_);
+  EXPECT_NE(commandLine_.find(L"\\ONVelqor_un_asa.exe\" /S -adminact="), std::wstring::npos) << WideToUtf8(commandLine_);
   EXPECT_TRUE(commandLine_.ends_with(L" -console=show _?=" + target_)) << WideToUtf8(commandLine_);
 }
 
@@ -147,7 +148,6 @@ TEST_F(UninstallerTest, MissingOrUnstartableUninstaller) {
   }
   Uninstall(folder_ / L"missing\\uninst.ep");
   EXPECT_EQ(Finished(), (Reports{{5004, 1, L"可执行卸载文件不存在"}, {5004, 1, L"可执行卸载文件不存在"}}));
-  EXPECT_FALSE(Exists(UninstallerCopyPath())) << "a stale copy must not be run in place of the missing one";
 
   recorder_.Clear();
   const std::wstring notAProgram = folder_ / L"uninst.ep";
@@ -165,7 +165,7 @@ TEST_F(UninstallerTest, NoPrivateTempFolderMeansNoCopy) {
   GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH);
   SetEnvironmentVariableW(L"TMP", blocker.c_str());
   SetEnvironmentVariableW(L"TEMP", blocker.c_str());
-  const std::wstring copy = UninstallerCopyPath();
+  const std::wstring copy = UninstallerCopyBase(false);
   const std::wstring recorded = folder_ / L"uninst.ep";
   std::ofstream(recorded.c_str()) << "x";
   Uninstall(recorded);
@@ -173,6 +173,74 @@ TEST_F(UninstallerTest, NoPrivateTempFolderMeansNoCopy) {
   SetEnvironmentVariableW(L"TEMP", savedTemp);
   EXPECT_EQ(copy, L"");
   EXPECT_EQ(Finished(), (Reports{{5004, 1, L"可执行卸载文件不存在"}}));
+}
+
+// A copy that still runs (an earlier installer's, say) is neither deleted
+// nor replaced: each run copies into a fresh folder, and folders of earlier
+// copies go once those have ended.
+TEST_F(UninstallerTest, EarlierCopyStillRunningIsLeftAlone) {
+  const std::wstring recorded = InstallSampleProduct();
+  const UninstallPreparation first = PrepareUninstallerCopy(recorded, false);
+  ASSERT_TRUE(Exists(first.copyPath));
+  STARTUPINFOW startup = {sizeof(startup)};
+  PROCESS_INFORMATION running = {};
+  std::wstring line = L"\"" + first.copyPath + L"\" --hold 60000";
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &running));
+  Uninstall(recorded);
+  EXPECT_EQ(Finished(), (Reports{kLaunched, {5002, 0.3, L""}, {5002, 1, L""}, {5003, 0, L""}}));
+  EXPECT_TRUE(Exists(first.copyPath)) << "the running copy was not touched";
+  // This test started it: end it by its handle.
+  TerminateProcess(running.hProcess, 0);
+  WaitForSingleObject(running.hProcess, 10000);
+  CloseHandle(running.hThread);
+  CloseHandle(running.hProcess);
+  const UninstallPreparation third = PrepareUninstallerCopy(recorded, false);
+  EXPECT_FALSE(Exists(first.copyPath)) << "an ended copy's folder is removed";
+  EXPECT_NE(third.copyPath, first.copyPath);
+}
+
+// Elevated, the copy goes to a fresh folder under the system's temporary
+// folder that users cannot write, so nothing can be planted beside it.
+TEST_F(UninstallerTest, ElevatedCopyLiesInAFreshAdminOnlyFolder) {
+  const std::wstring recorded = InstallSampleProduct();
+  wchar_t windows[MAX_PATH] = {};
+  GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  std::wstring earlier;
+  for (int run = 0; run < 2; ++run) {
+    const UninstallPreparation prepared = PrepareUninstallerCopy(recorded, true);
+    const UninstallPreparation* p = &prepared;  // an earlier run's folder is gone now
+    ASSERT_TRUE(Exists(p->copyPath)) << WideToUtf8(p->copyPath);
+    EXPECT_NE(p->copyPath, earlier) << "a fresh folder each time";
+    earlier = p->copyPath;
+    EXPECT_EQ(p->copyPath.rfind(std::wstring(windows) + L"\\Temp\\ovun-", 0), 0u) << WideToUtf8(p->copyPath);
+  }
+  // Wine keeps only Unix permission bits for a folder (it answers with a
+  // descriptor made up from them), so what is checked here is the
+  // descriptor the folder is created with.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminOnlyFolderSddl, SDDL_REVISION_1, &descriptor,
+                                                                   nullptr));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing inherited from the parent";
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl);
+  constexpr DWORD kWriting = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
+                             FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  int adminAces = 0;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+    ASSERT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    PSID sid = &ace->SidStart;
+    if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) ++adminAces;
+    else EXPECT_EQ(ace->Mask & kWriting, 0u) << "ACE " << i << " lets someone else write";
+  }
+  EXPECT_EQ(adminAces, 2);
+  LocalFree(descriptor);
 }
 
 TEST(UninstallerCommandLine, FlagsAndUnquotedFolderLast) {

@@ -24,6 +24,17 @@ void Pipe::Create() {
   }
 }
 
+void Pipe::CreateSink() {
+  SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const HANDLE sink = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (sink == INVALID_HANDLE_VALUE) {
+    Close();
+    throw Exception();
+  }
+  writeEnd = sink;
+}
+
 void Pipe::Close() {
   CloseAndClear(writeEnd);
   CloseAndClear(readEnd);
@@ -46,7 +57,7 @@ void ChildProcess::Start(const std::wstring& commandLine) {
   // there is harmless, but a copy of the input's write end would keep the
   // child's input open forever.
   MakePrivate(output_.readEnd);
-  MakePrivate(error_.readEnd);
+  if (error_.readEnd) MakePrivate(error_.readEnd);
   MakePrivate(input_.writeEnd);
 
   if (!CreateProcessW(nullptr, commandLine_, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info_)) {

@@ -1,8 +1,10 @@
-// A hidden console child with its standard handles redirected to three
-// anonymous pipes. The parent keeps only its own ends (the read ends of the
-// child's output and error, the write end of its input), so a read on the
-// output pipe breaks once the child and every descendant that inherited the
-// output have closed it.
+// A hidden console child with its standard output and input redirected to
+// anonymous pipes and its standard error to the null device. The parent
+// keeps only its own ends (the read end of the child's output, the write end
+// of its input), so a read on the output pipe breaks once the child and every
+// descendant that inherited the output have closed it. Nothing reads the
+// child's errors: a pipe there would fill up (4 KiB under Wine) and block
+// the child in its next write, so the null device takes them instead.
 //
 // Ownership: one object belongs to one worker thread from creation to
 // release; nothing here is shared. Failures throw Utils::Exception, which
@@ -31,6 +33,8 @@ struct Pipe {
   HANDLE writeEnd = nullptr;  // first: what CreatePipe returns as the write end
   HANDLE readEnd = nullptr;   // second
   void Create();              // throws Utils::Exception
+  // A write end that never fills: the null device, inheritable, no read end.
+  void CreateSink();          // throws Utils::Exception
   void Close();
 };
 
@@ -44,8 +48,9 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Call in this order, then Start. Each throws Utils::Exception.
-  void CreateErrorPipe() { error_.Create(); }
+  // Call in this order, then Start. Each throws Utils::Exception. The
+  // error "pipe" is a sink (see above).
+  void CreateErrorPipe() { error_.CreateSink(); }
   void CreateOutputPipe() { output_.Create(); }
   void CreateInputPipe() { input_.Create(); }
 

@@ -39,7 +39,11 @@ bool GetRegValue(const std::wstring& name, std::wstring& text) {
 
 std::wstring GetTempWorkFolder() {
   wchar_t temp[MAX_PATH] = {};
-  if (!GetTempPathW(MAX_PATH, temp)) return {};
+  // A longer temp path does not fit: the call then returns the size it
+  // needs and leaves the buffer empty, which would make the folder relative
+  // to whatever the current directory is.
+  const DWORD length = GetTempPathW(MAX_PATH, temp);
+  if (length == 0 || length >= MAX_PATH) return {};
   std::wstring folder = std::wstring(temp) + kTempWorkFolderName;
   const DWORD attributes = GetFileAttributesW(folder.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return folder;
@@ -49,13 +53,18 @@ std::wstring GetTempWorkFolder() {
 
 bool CreateDirectories(const std::wstring& path) {
   if (path.size() > MAX_PATH) return false;
+  // The root ("C:\", "\\server\share\") is never created: on a share,
+  // "\\server\" is no folder and creating it fails.
+  wchar_t whole[MAX_PATH + 1] = {};
+  path.copy(whole, MAX_PATH);
+  const wchar_t* afterRoot = PathSkipRootW(whole);
   auto ensure = [](const std::wstring& prefix) {
     wchar_t buffer[MAX_PATH + 1] = {};
     prefix.copy(buffer, MAX_PATH);
     if (PathFileExistsW(buffer)) return true;
     return CreateDirectoryW(buffer, nullptr) != FALSE;
   };
-  size_t pos = 0;
+  size_t pos = afterRoot ? static_cast<size_t>(afterRoot - whole) : 0;
   while (true) {
     const size_t slash = path.find(L'\\', pos);
     if (slash == std::wstring::npos) break;

@@ -80,6 +80,25 @@ TEST(CreateDirectories, CreatesEachMissingLevel) {
   RemoveTree(root);
 }
 
+// A path on a share starts with "\\server\share\", which is no folder to
+// create. Wine's "\\?\unix\" names the host's file system the same way.
+TEST(CreateDirectories, StartsBelowTheRootOfAShare) {
+  const std::wstring root = ScratchRoot();
+  RemoveTree(root);
+  ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+  wchar_t unixPath[MAX_PATH] = {};
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  const auto toUnix = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* host = toUnix ? toUnix(root.c_str()) : nullptr;
+  if (!host) GTEST_SKIP() << "not under Wine";
+  for (int i = 0; host[i] && i < MAX_PATH - 1; ++i) unixPath[i] = host[i] == '/' ? L'\\' : host[i];
+  const std::wstring share = std::wstring(L"\\\\?\\unix") + unixPath;
+  EXPECT_TRUE(Utils::CreateDirectories(share + L"\\s\\t"));
+  EXPECT_TRUE(PathIsDirectoryW((root + L"\\s\\t").c_str()));
+  RemoveTree(root);
+}
+
 TEST(TempWorkFolder, IsTheFixedFolderInTemp) {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
@@ -87,6 +106,22 @@ TEST(TempWorkFolder, IsTheFixedFolderInTemp) {
   EXPECT_EQ(folder, std::wstring(temp) + L"~PeLanTemp.92482B06FB471E17\\");
   EXPECT_TRUE(PathIsDirectoryW(folder.c_str()));
   EXPECT_EQ(Utils::GetTempWorkFolder(), folder);  // existing folder
+}
+
+// Windows then answers GetTempPathW with the size it needs and no path;
+// Wine falls back to the next variable instead. Either way the folder is
+// never a relative one.
+TEST(TempWorkFolder, TooLongATempPathGivesNoRelativeFolder) {
+  wchar_t savedTmp[MAX_PATH] = {}, savedTemp[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH);
+  GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH);
+  const std::wstring longTemp = L"C:\\" + std::wstring(270, L't');
+  SetEnvironmentVariableW(L"TMP", longTemp.c_str());
+  SetEnvironmentVariableW(L"TEMP", longTemp.c_str());
+  const std::wstring folder = Utils::GetTempWorkFolder();
+  SetEnvironmentVariableW(L"TMP", savedTmp);
+  SetEnvironmentVariableW(L"TEMP", savedTemp);
+  EXPECT_TRUE(folder.empty() || !PathIsRelativeW(folder.c_str())) << "relative to the current directory";
 }
 
 int dispatched = 0;

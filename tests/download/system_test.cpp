@@ -69,6 +69,43 @@ TEST(System, UrlIsEscapedBytewise) {
   }
 }
 
+// A server that sends 1000 bytes and then nothing: each attempt ends at the
+// stall limit (2 s here, 60 s in the product) as a failed one, and the
+// third failure is reported.
+TEST(System, StalledServerFailsEachAttempt) {
+  FastTiming timing;
+  AddScenario(R"({"name": "sysstall", "size": 200000, "get": [{"stall": 1000}]})");
+  ScratchDir dir;
+  Recorder recorder;
+  CWinDownloader downloader(recorder.Callback(), Wide(FaultBase() + "/s/sysstall/pkg.exe"), (dir / L"pkg.exe").wstring());
+  downloader.Start();
+  ASSERT_TRUE(recorder.WaitFinal(120000));
+  EXPECT_THAT(recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_FAIL));
+  EXPECT_EQ(recorder.Events().back().number, static_cast<double>(E_ABORT));
+  EXPECT_EQ(FastTiming::Pauses(), std::vector<DWORD>(3, 1000));
+  EXPECT_EQ(CountRequests(Requests("sysstall"), "GET"), 3);
+  EXPECT_TRUE(dir.Files().empty()) << "a stalled attempt leaves no file";
+}
+
+// Closing the window destroys the downloader: a stalled transfer is
+// aborted, and nothing is reported afterwards.
+TEST(System, DestructionAbortsAStalledTransfer) {
+  AddScenario(R"({"name": "sysstall2", "size": 200000, "get": [{"stall": 1000}]})");
+  ScratchDir dir;
+  Recorder recorder;
+  {
+    CWinDownloader downloader(recorder.Callback(), Wide(FaultBase() + "/s/sysstall2/pkg.exe"),
+                              (dir / L"pkg.exe").wstring());
+    downloader.Start();
+    for (int i = 0; i < 1000 && CountRequests(Requests("sysstall2"), "GET") == 0; ++i) Sleep(10);
+    ASSERT_EQ(CountRequests(Requests("sysstall2"), "GET"), 1);
+    Sleep(300);  // into the stall
+  }
+  EXPECT_THAT(recorder.Codes(), ElementsAre(DL_CODE_START));
+  EXPECT_EQ(CountRequests(Requests("sysstall2"), "GET"), 1) << "no further attempt";
+  EXPECT_TRUE(dir.Files().empty());
+}
+
 TEST(System, NeverStartedDoesNothing) {
   Recorder recorder;
   {

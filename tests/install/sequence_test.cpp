@@ -7,17 +7,20 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <regex>
+#include <vector>
 
 #include "analytics/installer_events.h"
 #include "app/settings.h"
 #include "download/verify.h"
 #include "install/installer.h"
+#include "install/uninstaller.h"
 #include "install/report_codes.h"
 #include "install/runner_test_support.h"
 #include "platform/strings.h"
@@ -27,6 +30,7 @@ namespace {
 
 using testing_support::Exists;
 using testing_support::Recorded;
+using testing_support::RemoveTree;
 using testing_support::ScopedScript;
 using testing_support::ScratchFolder;
 using Reports = std::vector<Recorded>;
@@ -61,6 +65,23 @@ Reports Concat(std::initializer_list<Reports> parts) {
 bool Eventually(const std::function<bool()>& condition) {
   for (int i = 0; i < 1000 && !condition(); ++i) Sleep(10);
   return condition();
+}
+
+// Ends the process whose id a child of this test wrote into the file (and
+// removes the file); nothing when there is no file.
+void EndProcessNamedIn(const std::wstring& pidFile) {
+  DWORD pid = 0;
+  if (FILE* f = _wfopen(pidFile.c_str(), L"r")) {
+    if (std::fscanf(f, "%lu", &pid) != 1) pid = 0;
+    std::fclose(f);
+  }
+  DeleteFileW(pidFile.c_str());
+  if (!pid) return;
+  if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+    TerminateProcess(process, 9);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+  }
 }
 
 bool EndsSequence(int32_t code) {
@@ -122,7 +143,8 @@ class SequenceTest : public ::testing::Test {
 
   std::unique_ptr<CDownloadInstaller> Make(const std::string& url, const std::wstring& recordedUninstaller = {}) {
     auto orchestrator = std::make_unique<CDownloadInstaller>(window_.Callback(), L"", L"", L"", true, true, true);
-    orchestrator->Init(Utils::Utf8ToWide(url), L"", recordedUninstaller, target_, true, true, false, false, L"");
+    // The registered install folder is the target, as after an earlier installation there.
+    orchestrator->Init(Utils::Utf8ToWide(url), target_, recordedUninstaller, target_, true, true, false, false, L"");
     return orchestrator;
   }
   // Starts and waits for the sequence's end; an uninstall error is final
@@ -197,6 +219,7 @@ TEST_F(SequenceTest, UninstallOutcomes) {
     bool recordedIsText;     // the copy is no program
     Reports uninstall;       // what the uninstall reports
     bool downloads;
+    const wchar_t* elsewhere = nullptr;  // the recorded uninstaller is a program here, relative to the target
   } cases[] = {
       {"copy fails", "", true, false, {{UNIST_CODE_FAIL, 1, L"可执行卸载文件不存在"}}, false},
       {"launch fails", "", false, true, {kUninstallLaunched, {UNIST_CODE_FAIL, 2, L""}}, false},
@@ -209,13 +232,24 @@ TEST_F(SequenceTest, UninstallOutcomes) {
        false,
        {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"late"}, {UNIST_CODE_SUCCESS, 0, L""}},
        true},
+      // The recorded path comes from the user's registry hive: a program
+      // outside the registered install folder is not run, elevated or not.
+      {"outside the install folder", "", false, false, {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}}, false,
+       L"..\\evil.exe"},
+      {"outside, by a name that only starts alike", "", false, false, {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}},
+       false, L"..\\ONVelqorX\\uninst.ep"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::wstring recorded = InstallSampleProduct();
     if (c.recordedIsText) {
-      recorded = folder_ / L"uninst-text.ep";
+      recorded = target_ + L"\\uninst-text.ep";
       dltest::WriteFile(recorded, "this is not a program\r\n");
+    }
+    if (c.elsewhere) {
+      recorded = target_ + L"\\" + c.elsewhere;
+      std::filesystem::create_directories(std::filesystem::path(recorded).parent_path());
+      ASSERT_TRUE(CopyFileW(testing_support::SubstituteExe().c_str(), recorded.c_str(), FALSE));
     }
     HANDLE lock = c.lockRecorded ? CreateFileW(recorded.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                                  : INVALID_HANDLE_VALUE;
@@ -340,6 +374,147 @@ TEST_F(SequenceTest, InstallFailureDeletesThePackage) {
     EXPECT_FALSE(Exists(Package()));
     EXPECT_EQ(CDownloadInstaller::LastPackagePath(), Package());
   }
+}
+
+// How real children misbehave, each run through the whole sequence: lines
+// written in pieces, exits without a final line, a flood on standard error,
+// an uninstaller that reports success twice or goes on working after it.
+// Every row ends in exactly one download and at most one package run, and
+// the product is there exactly when the sequence says it was installed.
+TEST_F(SequenceTest, ChildBehaviours) {
+  const std::string url = ServePackage();
+  const std::wstring newMarker = target_ + L"\\new-package-ran";
+  const std::string marker = WideToUtf8(newMarker);
+  const std::wstring pidPath = folder_ / L"uninstaller.pid";
+  const std::string pidFile = WideToUtf8(pidPath);
+  const Reports packageStart{{IST_CODE_START, 0, L""}, {IST_CODE_PROGRESS, 0, L""}};
+  struct Case {
+    const char* name;
+    std::string uninstaller;  // its script; empty: nothing is installed before
+    std::string package;      // its script; empty: the built-in one
+    Reports uninstall;        // what the uninstall reports, when it runs
+    Reports package_;         // what the package run reports after 2001, 2002 (0); empty: the built-in run's
+    bool downloads = true;
+  } cases[] = {
+      {"package: final line in two writes", "", "part State=Fa\nsleep 300\nsay il\nexit 1\n", {},
+       {{IST_CODE_FAIL, 0, L"安装包安装失败"}}},
+      {"package: message in two writes", "", "part Error=disk \nsleep 300\nsay full\nexit 1\n", {},
+       {{IST_CODE_FAIL, 1000, L"disk full"}}},
+      {"package: last line without a line feed", "", "part State=Fa\nsleep 300\npart il\nexit 1\n", {},
+       {{IST_CODE_FAIL, 0, L"安装包安装失败"}}},
+      {"package: exit 3 without a final line", "", "say Progress=0.5\nexit 3\n", {},
+       {{IST_CODE_PROGRESS, 0.5, L""}, {IST_CODE_FAIL, 1, L"安装包异常退出，退出码=3"}}},
+      {"package: crash status without a final line", "", "exit 3221225477\n", {},
+       {{IST_CODE_FAIL, 1, L"安装包异常退出，退出码=0xC0000005"}}},
+      {"package: exit 0 without a final line", "", "install\nexit 0\n", {}, {{INSTALL_SUCCESS, 1, L""}}},
+      {"package: 64 KiB on standard error", "", "install\nerrfill 65536 E\nsay State=Success\n", {},
+       {{INSTALL_SUCCESS, 0, L""}}},
+      {"uninstaller: success twice", "say State=Success\nsleep 300\nsay State=Success\n", "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_SUCCESS, 0, L""}}, {}},
+      // It waits (a while) for the new package to run, then removes the
+      // product: the new package must not run before it has exited.
+      {"uninstaller: goes on removing files after its success",
+       "say State=Success\nwait-for 2000 " + marker + "\nuninstall\n",
+       "say Progress=0.1\ninstall\ntouch " + marker + "\nsay State=Success\n",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}, {{IST_CODE_PROGRESS, 0.1, L""}, {INSTALL_SUCCESS, 0, L""}}},
+      {"uninstaller: final line in two writes", "part State=Succ\nsleep 300\nsay ess\n", "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}, {}},
+      {"uninstaller: 64 KiB on standard error", "errfill 65536 E\nsay State=Success\n", "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}, {}},
+      {"uninstaller: success, then failure", "say State=Success\nsleep 300\nsay Error=rollback\n", "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"rollback"}}, {}, false},
+      // Waited for up to the limit (3 s here), then a clear failure.
+      {"uninstaller: runs on after its success", "pidfile " + pidFile + "\nsay State=Success\nhang\n", "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"卸载程序报告成功后仍未退出"}}, {},
+       false},
+  };
+  const DWORD exitWait = CUnInstaller::SetExitWaitForTesting(3000);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(target_);
+    std::wstring recorded;
+    if (!c.uninstaller.empty()) recorded = InstallSampleProduct();
+    std::unique_ptr<ScopedScript> uninstallerScript, packageScript;
+    if (!c.uninstaller.empty())
+      uninstallerScript = std::make_unique<ScopedScript>(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", c.uninstaller);
+    if (!c.package.empty())
+      packageScript = std::make_unique<ScopedScript>(L"OV_PACKAGE_SCRIPT", folder_ / L"pkg.txt", c.package);
+    window_.Clear();
+    auto orchestrator = Make(url, recorded);
+    orchestrator->Start();
+    orchestrator->WaitForUninstallRun();  // its late reports are part of the row
+    Finish(*orchestrator);
+    orchestrator.reset();  // waits for every run: nothing may follow
+    EndProcessNamedIn(pidPath);
+    Reports expected = c.uninstall;
+    if (c.downloads) {
+      const Reports run = c.package_.empty() ? PackageReports(target_) : Concat({packageStart, c.package_});
+      expected = Concat({expected, {kDownloadStart, kDownloaded}, run});
+      EXPECT_TRUE(Eventually([&] { return !Exists(Package()); }));
+      EXPECT_EQ(Exists(target_ + L"\\OndraVelqor.exe"), expected.back().code == INSTALL_SUCCESS);
+    }
+    EXPECT_EQ(window_.Collapsed(), expected);
+  }
+  CUnInstaller::SetExitWaitForTesting(exitWait);
+}
+
+// A local user who may write the install folder keeps replacing the package
+// with its own program while the sequence runs, through the window between
+// the download's check and the launch. Its program must never run in the
+// package's place: the package is held (no writes, no replacing rename)
+// from a check through that hold until its process has started. A replaced
+// package is refused (IST_CODE_FAIL) or downloaded again; it never runs.
+// OV_ATTACK_RUNS sets the number of sequences (10 by default).
+TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
+  const std::string url = ServePackage();
+  const std::wstring payload = folder_ / L"payload.exe";
+  dltest::WriteFile(payload, dltest::ReadFile(testing_support::SubstituteExe()) + "OV-ATTACKER-WON!");
+  const std::wstring marker = folder_ / L"attacker-won";
+  SetEnvironmentVariableW(L"OV_ATTACK_MARKER", marker.c_str());
+  wchar_t runsText[16] = {};
+  const int runs = GetEnvironmentVariableW(L"OV_ATTACK_RUNS", runsText, 16) ? _wtoi(runsText) : 10;
+  unsigned long tries = 0, replaced = 0;
+  int wins = 0, installed = 0, refused = 0;
+  for (int run = 0; run < runs; ++run) {
+    SCOPED_TRACE(run);
+    RemoveTree(target_);
+    std::filesystem::create_directories(std::filesystem::path(target_));
+    const std::wstring stop = folder_ / L"stop", count = folder_ / L"count";
+    DeleteFileW(stop.c_str());
+    DeleteFileW(count.c_str());
+    std::wstring line = L"\"" + testing_support::SubstituteExe() + L"\" --attack \"" + Package() + L"\" \"" + payload +
+                        L"\" \"" + stop + L"\" \"" + count + L"\"";
+    STARTUPINFOW startup = {sizeof(startup)};
+    PROCESS_INFORMATION attacker = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &attacker));
+    window_.Clear();
+    auto orchestrator = Make(url);
+    StartAndFinish(*orchestrator);
+    orchestrator.reset();
+    dltest::WriteFile(stop, "");
+    EXPECT_EQ(WaitForSingleObject(attacker.hProcess, 30000), WAIT_OBJECT_0);
+    CloseHandle(attacker.hThread);
+    CloseHandle(attacker.hProcess);
+    unsigned long t = 0, r = 0;
+    if (FILE* f = _wfopen(count.c_str(), L"r")) {
+      if (std::fscanf(f, "%lu %lu", &t, &r) != 2) t = r = 0;
+      std::fclose(f);
+    }
+    tries += t;
+    replaced += r;
+    if (Exists(marker)) ++wins;
+    DeleteFileW(marker.c_str());
+    const int32_t end = window_.Collapsed().back().code;
+    if (end == INSTALL_SUCCESS) ++installed;
+    else ++refused;
+  }
+  SetEnvironmentVariableW(L"OV_ATTACK_MARKER", nullptr);
+  std::printf("local attacker: %d sequences, %lu replacement tries, %lu replacements, %d wins; %d installed, %d "
+              "refused or failed\n",
+              runs, tries, replaced, wins, installed, refused);
+  EXPECT_EQ(wins, 0);
+  EXPECT_GT(tries, 0u);
 }
 
 // The fault server serves the real package, flipping one byte the first
@@ -467,7 +642,9 @@ struct DriverRun {
   std::string output;
 };
 
-DriverRun RunDriver(const std::wstring& arguments, const std::wstring& outputFile) {
+// With killAfterMs, the driver is ended (TerminateProcess) after that long
+// if it is still running; exitCode is then 9.
+DriverRun RunDriver(const std::wstring& arguments, const std::wstring& outputFile, DWORD killAfterMs = INFINITE) {
   std::wstring driver = Utils::Utf8ToWide(OV_ORCHESTRATE_EXE);
   for (wchar_t& c : driver)
     if (c == L'/') c = L'\\';
@@ -482,6 +659,8 @@ DriverRun RunDriver(const std::wstring& arguments, const std::wstring& outputFil
   DriverRun run;
   if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                      &process)) {
+    if (killAfterMs != INFINITE && WaitForSingleObject(process.hProcess, killAfterMs) == WAIT_TIMEOUT)
+      TerminateProcess(process.hProcess, 9);  // this test started it
     WaitForSingleObject(process.hProcess, 120000);
     GetExitCodeProcess(process.hProcess, &run.exitCode);
     CloseHandle(process.hThread);
@@ -508,6 +687,62 @@ TEST_F(SequenceTest, ConsoleDriverPrintsEveryReport) {
                                      folder_ / L"out2.txt");
   EXPECT_EQ(failed.exitCode, 1u);
   EXPECT_EQ(failed.output, "5002 0 \n5005 0 安装包卸载失败\n");
+}
+
+// The installer killed at any moment: the console driver runs the real
+// sequence (uninstall of the previous version, download, package run) and is
+// ended by TerminateProcess after a random time; its children run on, as
+// they would. Then a run to the end must install, and the folder must hold
+// exactly one product and nothing of a download or a package. OV_KILL_RUNS
+// sets the number of kill rounds (none by default, see below).
+TEST_F(SequenceTest, KilledAtAnyMomentThenCompletes) {
+  const std::wstring url = Utils::Utf8ToWide(ServePackage());
+  wchar_t runsText[16] = {};
+  const int kills = GetEnvironmentVariableW(L"OV_KILL_RUNS", runsText, 16) ? _wtoi(runsText) : 0;
+  // Under Wine a console program killed this way can leave its headless
+  // console host running with the test runner's output pipe, and CTest then
+  // waits for it: the loop runs only when asked for.
+  if (kills <= 0) GTEST_SKIP() << "set OV_KILL_RUNS to run the kill loop";
+  // Orphans of a killed run (package, uninstaller copy) end by themselves;
+  // the next installer would find them gone in the field too.
+  auto waitForOrphans = [] {
+    for (int i = 0; i < 600 && (FindProcessByName(L"__Package_Velqor.exe") || FindProcessByName(L"ONVelqor_un_asa.exe"));
+         ++i)
+      Sleep(50);
+  };
+  std::srand(12);
+  int killed = 0, completions = 0, leftovers = 0, endedBeforeKill = 0;
+  for (int i = 0; i < kills; ++i) {
+    SCOPED_TRACE(i);
+    const std::wstring recorded = target_ + L"\\uninst.ep";
+    std::wstring arguments = L"--url " + url + L" --folder \"" + target_ + L"\"";
+    if (Exists(recorded)) arguments += L" --uninstaller \"" + recorded + L"\"";
+    const DWORD after = static_cast<DWORD>(std::rand() % 900);
+    const DriverRun cut = RunDriver(arguments, folder_ / L"cut.txt", after);
+    if (cut.exitCode == 9) ++killed;
+    else ++endedBeforeKill;
+    waitForOrphans();
+
+    std::wstring again = L"--url " + url + L" --folder \"" + target_ + L"\"";
+    if (Exists(recorded)) again += L" --uninstaller \"" + recorded + L"\"";
+    const DriverRun full = RunDriver(again, folder_ / L"full.txt");
+    waitForOrphans();
+    EXPECT_EQ(full.exitCode, 0u) << full.output;
+    if (full.exitCode == 0) ++completions;
+    // One product, its uninstaller, its settings; no package, part or
+    // segment file, no second copy anywhere below the target.
+    std::vector<std::wstring> extra;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(target_))) {
+      const std::wstring name = entry.path().filename().wstring();
+      if (name != L"OndraVelqor.exe" && name != L"uninst.ep" && name != L"set.ini") extra.push_back(name);
+    }
+    EXPECT_TRUE(Exists(target_ + L"\\OndraVelqor.exe"));
+    EXPECT_TRUE(extra.empty()) << WideToUtf8(extra.front());
+    if (!extra.empty() || !Exists(target_ + L"\\OndraVelqor.exe")) ++leftovers;
+  }
+  std::printf("killed at any moment: %d kills (%d runs ended before their kill), %d completions, %d leftovers\n",
+              killed, endedBeforeKill, completions, leftovers);
+  EXPECT_EQ(leftovers, 0);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // window will, and prints every report as one UTF-8 line
 // "<code> <number> <text>".
 //
-//   ov_orchestrate --url URL --folder F [--uninstaller P] [--type N] [--insnew] [--lang TAG]
+//   ov_orchestrate --url URL --folder F [--uninstaller P [--installed DIR]] [--type N] [--insnew] [--lang TAG]
 //
 // Exit code: 0 when the sequence ended with INSTALL_SUCCESS, 1 when it ended
 // otherwise, 2 for a wrong command line or a failed libcurl start-up.
@@ -29,7 +29,7 @@
 namespace {
 
 struct Options {
-  std::wstring url, folder, uninstaller, language;
+  std::wstring url, folder, uninstaller, installed, language;
   int type = 1;
   bool insNew = false;
 };
@@ -46,10 +46,14 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
     if (name == L"--url") options.url = value;
     else if (name == L"--folder") options.folder = value;
     else if (name == L"--uninstaller") options.uninstaller = value;
+    else if (name == L"--installed") options.installed = value;
     else if (name == L"--lang") options.language = value;
     else if (name == L"--type") options.type = static_cast<int>(std::wcstol(value, nullptr, 10));
     else return false;
   }
+  // The registered install folder, inside which the uninstaller must lie:
+  // by default the target, as for an upgrade in place.
+  if (options.installed.empty()) options.installed = options.folder;
   return !options.url.empty() && !options.folder.empty();
 }
 
@@ -98,7 +102,8 @@ class Console {
 int wmain(int argc, wchar_t** argv) {
   Options options;
   if (!Parse(argc, argv, options)) {
-    std::fputs("usage: ov_orchestrate --url URL --folder F [--uninstaller P] [--type N] [--insnew] [--lang TAG]\n",
+    std::fputs("usage: ov_orchestrate --url URL --folder F [--uninstaller P [--installed DIR]] [--type N] [--insnew] "
+               "[--lang TAG]\n",
                stderr);
     return 2;
   }
@@ -118,7 +123,7 @@ int wmain(int argc, wchar_t** argv) {
   int32_t end = 0;
   {
     CDownloadInstaller orchestrator(console.Callback(), L"", L"", L"", true, true, true);
-    orchestrator.Init(options.url, L"", options.uninstaller, options.folder, true, true, consoleUserIsAdmin,
+    orchestrator.Init(options.url, options.installed, options.uninstaller, options.folder, true, true, consoleUserIsAdmin,
                       Utils::IsAdmin(), options.language);
     orchestrator.Start();
     size_t seen = 0;

@@ -7,6 +7,13 @@
 //   package:      <self> /S -console=show -version=1.0.0 ... [-instdir="F"] [/D=F]
 //   uninstaller:  <self> /S ... -console=show _?=F
 //   holder:       <self> --hold <ms> ["marker"]   (a descendant that keeps the output open)
+//   attacker:     <self> --attack "package" "payload" "stop file" "count file"
+//                 (a local user who keeps replacing the package with the
+//                 payload until the stop file exists, then writes how many
+//                 replacements succeeded)
+//
+// A copy of this program with kPayloadTrailer appended is an attacker's
+// payload: run, it first creates the file named by OV_ATTACK_MARKER.
 //
 // The script is the UTF-8 file named by OV_PACKAGE_SCRIPT or
 // OV_UNINSTALLER_SCRIPT (by mode); without one a well-behaved built-in
@@ -18,6 +25,7 @@
 //   hex <hh hh ...>     one write of raw bytes
 //   repeat <n> <text>   n lines, one write each
 //   fill <n> <text>     n bytes of the text repeated, no line feed, in 4 KiB writes
+//   errfill <n> <text>  the same on the standard error
 //   lines <n> <text>    n lines of the text, whole lines packed into writes of 4 KiB at most
 //   garbage <n> <seed>  n pseudo-random bytes
 //   cmdline             "Message=" and the received command line
@@ -26,6 +34,7 @@
 //                       it <ms>, then creates the marker file (if given) and exits
 //   pidfile <path>      write this process id; touch <path>: create an empty file
 //   close-output        close the standard output and go on without it
+//   wait-for <ms> <path> wait until the file exists, at most <ms>
 //   sleep <ms>, hang, exit <code>
 //
 // Single-threaded; the holder is its own process and ends by itself.
@@ -43,12 +52,16 @@
 
 namespace {
 
+constexpr char kPayloadTrailer[] = "OV-ATTACKER-WON!";  // 16 bytes at the end of a payload
+
 std::wstring g_installDir;
 unsigned g_encoding = CP_UTF8;
 
+HANDLE g_out = GetStdHandle(STD_OUTPUT_HANDLE);
+
 void Write(const std::string& bytes) {
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  WriteFile(g_out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 std::wstring Expand(std::wstring text) {
@@ -166,11 +179,16 @@ void Run(const std::wstring& command, const std::wstring& argument) {
   else if (command == L"encoding")
     g_encoding = argument == L"utf8" ? CP_UTF8 : argument == L"acp" ? CP_ACP : std::wcstoul(argument.c_str(), nullptr, 10);
   else if (command == L"hex") Write(Hex(argument));
-  else if (command == L"repeat" || command == L"fill" || command == L"lines") {
+  else if (command == L"repeat" || command == L"fill" || command == L"errfill" || command == L"lines") {
     args >> number;
     std::wstring text;
     std::getline(args >> std::ws, text);
     if (command == L"fill") Fill(number, Encode(text));
+    else if (command == L"errfill") {
+      g_out = GetStdHandle(STD_ERROR_HANDLE);
+      Fill(number, Encode(text));
+      g_out = GetStdHandle(STD_OUTPUT_HANDLE);
+    }
     else if (command == L"lines") Lines(number, Encode(text));
     else for (unsigned long i = 0; i < number; ++i) Say(text);
   } else if (command == L"garbage") {
@@ -183,8 +201,14 @@ void Run(const std::wstring& command, const std::wstring& argument) {
   else if (command == L"spawn-holder") SpawnHolder(argument);
   else if (command == L"pidfile") std::ofstream(Expand(argument).c_str()) << GetCurrentProcessId();
   else if (command == L"touch") std::ofstream(Expand(argument).c_str()).flush();
-  else if (command == L"close-output") CloseHandle(GetStdHandle(STD_OUTPUT_HANDLE));
-  else if (command == L"sleep") Sleep(std::wcstoul(argument.c_str(), nullptr, 10));
+  else if (command == L"close-output") CloseHandle(g_out);
+  else if (command == L"wait-for") {
+    args >> number;
+    std::wstring path;
+    std::getline(args >> std::ws, path);
+    path = Expand(path);
+    for (unsigned long waited = 0; waited < number && !PathFileExistsW(path.c_str()); waited += 50) Sleep(50);
+  } else if (command == L"sleep") Sleep(std::wcstoul(argument.c_str(), nullptr, 10));
   else if (command == L"hang") Sleep(INFINITE);
   else if (command == L"exit") ExitProcess(std::wcstoul(argument.c_str(), nullptr, 10));
 }
@@ -244,9 +268,44 @@ std::wstring DefaultInstallDir() {
   return std::wstring(folder) + L"\\ONVelqor";
 }
 
+// Marks that the payload ran (what the attacker wants: its code run by the
+// installer in place of the package).
+void MarkIfPayload() {
+  std::ifstream self(SelfPath().c_str(), std::ios::binary | std::ios::ate);
+  const std::streamoff size = self.tellg();
+  if (!self || size < 16) return;
+  char tail[16] = {};
+  self.seekg(size - 16);
+  self.read(tail, 16);
+  if (std::string(tail, 16) != kPayloadTrailer) return;
+  wchar_t marker[MAX_PATH] = {};
+  if (GetEnvironmentVariableW(L"OV_ATTACK_MARKER", marker, MAX_PATH) && marker[0]) std::ofstream(marker).flush();
+}
+
+// Replaces the package with the payload, by copying over it and by renaming
+// a copy onto it, as fast as it can.
+int Attack(int argc, wchar_t** argv) {
+  if (argc < 6) return 2;
+  const std::wstring package = argv[2], payload = argv[3], stop = argv[4], count = argv[5];
+  const std::wstring staged = package + L".staged";
+  unsigned long replaced = 0, tries = 0;
+  while (!PathFileExistsW(stop.c_str())) {
+    ++tries;
+    if (CopyFileW(payload.c_str(), package.c_str(), FALSE)) ++replaced;
+    if (CopyFileW(payload.c_str(), staged.c_str(), FALSE) &&
+        MoveFileExW(staged.c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING))
+      ++replaced;
+  }
+  DeleteFileW(staged.c_str());
+  std::ofstream(count.c_str()) << tries << " " << replaced;
+  return 0;
+}
+
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+  MarkIfPayload();
+  if (argc > 1 && std::wstring(argv[1]) == L"--attack") return Attack(argc, argv);
   const std::wstring line = GetCommandLineW();
   if (const size_t hold = line.find(L" --hold "); hold != std::wstring::npos) {
     wchar_t* rest = nullptr;
