@@ -15,6 +15,7 @@
 #include "install/uninstaller.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/publisher_check.h"
 #include "platform/strings.h"
 #include "platform/system_checks.h"
 
@@ -224,7 +225,9 @@ bool CDownloadInstaller::StartNextPhase(const std::function<void()>& start) {
 }
 
 void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wchar_t* text) {
-  report_(code, number, text);
+  // A package that is not the publisher's is a failed download: its success
+  // is told only once it has been checked.
+  if (code != DL_CODE_SUCCESS) report_(code, number, text);
   switch (code) {
     case DL_CODE_START:
       OV_LOGS(L"DL_CODE_START");
@@ -235,10 +238,21 @@ void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wch
       OV_LOGS(L"DL_CODE_SUCCESS");
       const HANDLE held = HoldCheckedPackage();
       if (held == INVALID_HANDLE_VALUE) {
+        report_(code, number, text);
         report_(IST_CODE_FAIL, kFailLaunch, kPackageChangedText);
         RemovePackageFiles();
         break;
       }
+      const std::wstring refused = Utils::RefusedByPublisherCheck(held, packagePath_);
+      if (!refused.empty()) {
+        CloseHandle(held);
+        RemovePackageFiles();  // never run, never left behind
+        const std::wstring notice = std::wstring(kUntrustedPackageText) + L": " + refused;
+        report_(DL_CODE_NOTICE, 0, notice.c_str());
+        report_(DL_CODE_FAIL, kFailUntrustedPackage, notice.c_str());
+        break;
+      }
+      report_(code, number, text);
       if (!StartNextPhase([this, held] {
             installer_->HoldPackage(held);
             installer_->Start();

@@ -36,6 +36,10 @@ inline constexpr double kFailLaunch = 2;         // pipe or process could not be
 inline constexpr double kFailNoUninstaller = 1;  // UNIST_CODE_FAIL: the copy is missing
 inline constexpr double kFailUninstallerOutside = 3;  // UNIST_CODE_FAIL: not in the registered install folder
 inline constexpr double kFailPackageError = 1000;
+inline constexpr double kFailUntrustedUninstaller = 4;  // UNIST_CODE_FAIL: not the publisher's
+// DL_CODE_FAIL: the downloaded package is not the publisher's (beside
+// libcurl's codes, which stay below 100, and the system's HRESULTs).
+inline constexpr double kFailUntrustedPackage = 9001;
 inline constexpr double kExitedWithoutFinalLine = 1;  // INSTALL_SUCCESS / UNIST_CODE_SUCCESS, and
                                                       // IST_CODE_FAIL for an exit code other than 0
 
@@ -46,4 +50,6 @@ inline constexpr const wchar_t* kNoUninstallerText = L"可执行卸载文件不�
 inline constexpr const wchar_t* kUninstallerStillRunningText = L"卸载程序报告成功后仍未退出";
 inline constexpr const wchar_t* kUninstallerOutsideText = L"卸载文件不在安装目录中";
 inline constexpr const wchar_t* kPackageChangedText = L"安装包校验后被改动";  // IST_CODE_FAIL (2)
+inline constexpr const wchar_t* kUntrustedPackageText = L"安装包签名校验失败";  // DL_CODE_NOTICE, DL_CODE_FAIL
+inline constexpr const wchar_t* kUntrustedUninstallerText = L"卸载程序签名校验失败";  // UNIST_CODE_FAIL (4)
 inline constexpr const wchar_t* kPackageExitText = L"安装包异常退出，退出码=";  // followed by the code

@@ -14,6 +14,7 @@
 #include "install/report_codes.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/publisher_check.h"
 #include "platform/sysinfo.h"
 #include "platform/thread.h"
 
@@ -71,9 +72,22 @@ int CUnInstaller::Run() {
     End(false);
     return 0;
   }
+  // Held (no writes, no deletion) from its check to its launch, as the
+  // package is: it runs with administrator rights.
+  const HANDLE held = CreateFileW(uninstallerPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring refused = held == INVALID_HANDLE_VALUE ? std::wstring(L"cannot be opened")
+                                                            : Utils::RefusedByPublisherCheck(held, uninstallerPath_);
+  if (!refused.empty()) {
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    report_(UNIST_CODE_FAIL, kFailUntrustedUninstaller, (std::wstring(kUntrustedUninstallerText) + L": " + refused).c_str());
+    End(false);
+    return 0;
+  }
   report_(UNIST_CODE_PROGRESS, 0, L"");
   child_.reset();
   child_ = LaunchChild(commandLine_);
+  CloseHandle(held);  // the process has its image now
   if (!child_) {
     report_(UNIST_CODE_FAIL, kFailLaunch, L"");
     End(false);

@@ -153,7 +153,8 @@ TEST_F(UninstallerTest, MissingOrUnstartableUninstaller) {
   const std::wstring notAProgram = folder_ / L"uninst.ep";
   std::ofstream(notAProgram.c_str()) << "not a program";
   Uninstall(notAProgram);
-  EXPECT_EQ(Finished(), (Reports{kLaunched, {5004, 2, L""}}));
+  // Not signed by the publisher: refused before any launch.
+  EXPECT_EQ(Finished(), (Reports{{5004, 4, L"卸载程序签名校验失败: unsigned (0x800B0003)"}}));
 }
 
 TEST_F(UninstallerTest, NoPrivateTempFolderMeansNoCopy) {

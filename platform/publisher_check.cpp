@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/log.h"
+
 #if !defined(OV_PUBLISHER_PIN_LIST) || !defined(OV_PUBLISHER_CHECK_OFF)
 #error "the build names the publisher pins (OV_PUBLISHER_PINS) or turns the check off"
 #endif
@@ -74,6 +76,16 @@ std::vector<std::string> BuiltInPublisherPins() {
 }
 
 bool PublisherCheckDeliberatelyOff() { return OV_PUBLISHER_CHECK_OFF != 0; }
+
+std::wstring RefusedByPublisherCheck(HANDLE file, const std::wstring& path) {
+  if (PublisherCheckDeliberatelyOff()) return L"";
+  const PublisherCheck check = CheckPublisher(file, path, BuiltInPublisherPins());
+  if (check.trusted()) return L"";
+  const std::wstring why = check.Describe();
+  OV_LOGS(L"%s refused: %s, signer key %S", path.c_str(), why.c_str(),
+          check.signerKey.empty() ? "none" : check.signerKey.c_str());
+  return why;
+}
 
 std::wstring PublisherCheck::Describe() const {
   const wchar_t* what = L"check failed";

@@ -44,6 +44,11 @@ PublisherCheck CheckPublisher(HANDLE file, const std::wstring& path, const std::
 std::vector<std::string> BuiltInPublisherPins();
 bool PublisherCheckDeliberatelyOff();
 
+// For the programs the installer starts: empty when the open file may run
+// (signed by a pinned publisher, or the check deliberately built out),
+// otherwise why not. Logs a refusal with the signer's key digest.
+std::wstring RefusedByPublisherCheck(HANDLE file, const std::wstring& path);
+
 // SHA-256 of `data`, lower-case hex.
 std::string Sha256Hex(const void* data, size_t size);
 

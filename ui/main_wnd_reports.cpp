@@ -87,6 +87,7 @@ void CMainWnd::OnReport(ReportRecord* record) {
       CDownloadInstaller::ReportFailureReason(*report, true, Ab());
       break;
     case IST_CODE_START:
+      OV_LOGS(L"package started");
       state_.WriteSetIni();
       break;
     case IST_CODE_PROGRESS:

@@ -28,8 +28,11 @@ calc() { awk "BEGIN { printf \"%.2f\", $* }"; }
 # The substitute package with <MiB> of padding, served under its MD5: URL.
 padded_package() {
   local f="$work/pkg.bin" md5
-  cp "$build/tools/substitute/ov_substitute.exe" "$f"
-  head -c "$1M" /dev/zero >>"$f"
+  # Padded, then signed by the build's test publisher: only a signed package runs.
+  cp "$build/tools/substitute/ov_substitute_unsigned.exe" "$work/pad.exe"
+  head -c "$1M" /dev/zero >>"$work/pad.exe"
+  "$here/tools/signing/sign.sh" "$build/test-publisher" publisher "$work/pad.exe" "$f"
+  rm -f "$work/pad.exe"
   md5=$(md5sum "$f" | cut -d' ' -f1)
   mkdir -p "$OV_NGINX_ROOT/software/$md5"
   mv "$f" "$OV_NGINX_ROOT/software/$md5/OndraVelqor_setup.exe"
@@ -60,13 +63,16 @@ for _ in $(seq 600); do
 done
 t_start=$(log_time 'DL_CODE_START')
 t_dl=$(log_time 'DL_CODE_SUCCESS')
+t_run=$(log_time 'package started')
 t_ok=$(log_time 'INSTALL_SUCCESS')
 t_end=$(log_time 'page 3')
 stop_exe
 if [ -n "$t_end" ] && [ -n "$t_ok" ]; then
   total=$(calc "$t_end - $t_click")
-  overhead=$(calc "($t_end - $t_click) - ($t_dl - $t_start) - ($t_ok - $t_dl)")
-  row "quick install of 64 MiB: installer overhead (s) = click-to-finished $total - download $(calc "$t_dl - $t_start") - package $(calc "$t_ok - $t_dl")" \
+  # The package's run is from its start to its success; the checks of the
+  # downloaded file (MD5 again, signature) before it count as overhead.
+  overhead=$(calc "($t_end - $t_click) - ($t_dl - $t_start) - ($t_ok - $t_run)")
+  row "quick install of 64 MiB: installer overhead (s) = click-to-finished $total - download $(calc "$t_dl - $t_start") - package $(calc "$t_ok - $t_run")" \
     "$overhead" "0.5 (target)" "$(calc "$overhead / 0.5")" "≤ 1.0"
 else
   row "quick install of 64 MiB: installer overhead (s)" "did not finish" "0.5 (target)" "—" "≤ 1.0"

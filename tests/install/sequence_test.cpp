@@ -25,6 +25,7 @@
 #include "install/runner_test_support.h"
 #include "platform/strings.h"
 #include "tests/download/harness.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -162,9 +163,9 @@ class SequenceTest : public ::testing::Test {
     }
   }
   // The substitute served by nginx below its md5, as the package server does.
-  std::string ServePackage() {
+  std::string ServePackage(const std::wstring& file = testing_support::SubstituteExe()) {
     const std::filesystem::path staging = dltest::NginxRoot() / "staging" / "OndraVelqorSetup_pkg.exe";
-    dltest::WriteFile(staging, dltest::ReadFile(testing_support::SubstituteExe()));
+    dltest::WriteFile(staging, dltest::ReadFile(file));
     const std::string md5 = download::FileMd5(staging.wstring());
     std::filesystem::create_directories(dltest::NginxRoot() / md5);
     std::filesystem::rename(staging, dltest::NginxRoot() / md5 / "OndraVelqorSetup_pkg.exe");
@@ -185,6 +186,55 @@ class SequenceTest : public ::testing::Test {
   const std::wstring target_ = folder_ / L"Apps\\ONVelqor";
   Window window_;
 };
+
+// Only the publisher's intact package runs: the substitute signed in every
+// way the trust check must tell apart (tools/signing), through the whole
+// sequence. A refusal is a failed download that says why, and leaves nothing.
+TEST_F(SequenceTest, OnlyThePublishersPackageRuns) {
+  wchar_t signedFolder[MAX_PATH] = {};
+  ASSERT_GT(GetEnvironmentVariableW(L"OV_SIGNED_PACKAGES", signedFolder, MAX_PATH), 0u);
+  const auto signedCopy = [&](const wchar_t* who) { return std::wstring(signedFolder) + L"\\" + who + L".exe"; };
+  struct Case {
+    const char* name;
+    const wchar_t* file;
+    bool redirected;  // the server hands over another file, its MD5 in the final URL
+    const wchar_t* refusal;  // null: installs
+  } cases[] = {
+      {"signed by the publisher", L"publisher", false, nullptr},
+      {"unsigned", L"unsigned", false, L"unsigned (0x800B0100)"},
+      {"signed, then one byte changed", L"flipped", false, L"bad signature (0x80096010)"},
+      {"another key with the publisher's name", L"stranger", false, L"signed by an unknown publisher"},
+      {"the publisher's key, an expired certificate", L"expired", false, L"publisher certificate expired"},
+      {"swapped for a stranger's on the way, MD5 and all", L"stranger", true, L"signed by an unknown publisher"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    window_.Clear();
+    std::string url = ServePackage(signedCopy(c.file));
+    if (c.redirected) url = dltest::NginxBase() + "/redir" + url.substr(dltest::NginxBase().size());
+    auto orchestrator = Make(url);
+    StartAndFinish(*orchestrator);
+    orchestrator.reset();
+    const Reports reports = window_.Collapsed();
+    ASSERT_FALSE(reports.empty());
+    if (!c.refusal) {
+      EXPECT_EQ(reports.back().code, INSTALL_SUCCESS);
+      EXPECT_TRUE(Exists(target_ + L"\\OndraVelqor.exe"));
+    } else {
+      ASSERT_GE(reports.size(), 2u);
+      const Recorded& notice = reports[reports.size() - 2];
+      EXPECT_EQ(notice.code, DL_CODE_NOTICE);
+      EXPECT_EQ(notice.text.rfind(L"安装包签名校验失败: ", 0), 0u) << notice;
+      EXPECT_NE(notice.text.find(c.refusal), std::wstring::npos) << notice;
+      EXPECT_EQ(reports.back().code, DL_CODE_FAIL);
+      EXPECT_EQ(reports.back().number, kFailUntrustedPackage);
+      for (const Recorded& r : reports) EXPECT_NE(r.code, DL_CODE_SUCCESS) << "a refused package is no success";
+      EXPECT_FALSE(Exists(target_ + L"\\OndraVelqor.exe")) << "it never ran";
+    }
+    EXPECT_FALSE(Exists(Package())) << "nothing is left behind";
+    test_support::RemoveTree(target_);
+  }
+}
 
 TEST_F(SequenceTest, CleanInstallStartsWithTheDownload) {
   // A recorded uninstaller that is gone is not run.
@@ -222,7 +272,9 @@ TEST_F(SequenceTest, UninstallOutcomes) {
     const wchar_t* elsewhere = nullptr;  // the recorded uninstaller is a program here, relative to the target
   } cases[] = {
       {"copy fails", "", true, false, {{UNIST_CODE_FAIL, 1, L"可执行卸载文件不存在"}}, false},
-      {"launch fails", "", false, true, {kUninstallLaunched, {UNIST_CODE_FAIL, 2, L""}}, false},
+      // Not a program, so not the publisher's: refused before any launch.
+      {"not the publisher's", "", false, true,
+       {{UNIST_CODE_FAIL, 4, L"卸载程序签名校验失败: unsigned (0x800B0003)"}}, false},
       {"error", "say Error=boom\n", false, false, {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"boom"}}, false},
       {"fail", "say State=Fail\n", false, false, {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"安装包卸载失败"}}, false},
       // The orchestrator follows the reports: a success from the same run still downloads.
