@@ -40,6 +40,9 @@ set +e +o pipefail  # from here each step says itself what went wrong
 t0=$(date +%s%3N)
 drv_init "$build" "$out/screens-install"
 echo "download server: $URL"
+echo "   the package is signed: $(osslsigncode verify -in "$build/tools/substitute/ov_substitute.exe" \
+  -CAfile "$build/test-publisher/ca.crt" 2>/dev/null | sed -n 's/^[[:space:]]*Subject: //p' | head -1)"
+echo "   (the installer runs only packages signed with a pinned key: docs/trust.md)"
 echo "collector: http://127.0.0.1:$OV_COLLECTOR_PORT (set through the machine-wide test override)"
 lap() { local t; t=$(date +%s%3N); printf '   (%.1f s)\n' "$(awk -v a="$t" -v b="$t0" 'BEGIN { print (a - b) / 1000 }')"; t0=$t; }
 lap
