@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "platform/log.h"
 
@@ -38,6 +39,39 @@ std::string KeyDigest(PCCERT_CONTEXT cert) {
   const std::string digest = Sha256Hex(der, size);
   LocalFree(der);
   return digest;
+}
+
+// wintrust.dll is not one of the system's known DLLs: a static import would
+// be looked up beside the exe first (a Downloads folder), before start-up
+// can restrict the search. It is loaded from the system folder when needed.
+struct TrustApi {
+  decltype(&WinVerifyTrust) verify = nullptr;
+  decltype(&WTHelperProvDataFromStateData) providerData = nullptr;
+  decltype(&WTHelperGetProvSignerFromChain) signer = nullptr;
+  decltype(&WTHelperGetProvCertFromChain) cert = nullptr;
+  bool ok() const { return verify && providerData && signer && cert; }
+};
+
+template <class F>
+void Load(HMODULE module, const char* name, F* out) {
+  *out = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+const TrustApi& Trust() {
+  static const TrustApi api = [] {
+    TrustApi a;
+    wchar_t path[MAX_PATH] = {};
+    const UINT n = GetSystemDirectoryW(path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH - 16) return a;
+    HMODULE module = LoadLibraryW((std::wstring(path, n) + L"\\wintrust.dll").c_str());  // stays loaded
+    if (!module) return a;
+    Load(module, "WinVerifyTrust", &a.verify);
+    Load(module, "WTHelperProvDataFromStateData", &a.providerData);
+    Load(module, "WTHelperGetProvSignerFromChain", &a.signer);
+    Load(module, "WTHelperGetProvCertFromChain", &a.cert);
+    return a;
+  }();
+  return api;
 }
 
 bool RevocationUnknown(LONG status) {
@@ -105,6 +139,8 @@ std::wstring PublisherCheck::Describe() const {
 
 PublisherCheck CheckPublisher(HANDLE file, const std::wstring& path, const std::vector<std::string>& pins) {
   PublisherCheck check;
+  const TrustApi& api = Trust();
+  if (!api.ok()) return check;  // kCheckFailed: nothing runs unchecked
   WINTRUST_FILE_INFO fileInfo = {};
   fileInfo.cbStruct = sizeof fileInfo;
   fileInfo.pcwszFilePath = path.c_str();
@@ -118,7 +154,7 @@ PublisherCheck CheckPublisher(HANDLE file, const std::wstring& path, const std::
   data.dwStateAction = WTD_STATEACTION_VERIFY;
   data.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  check.trustStatus = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  check.trustStatus = api.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   const LONG status = check.trustStatus;
 
   if (status == static_cast<LONG>(TRUST_E_NOSIGNATURE) || status == static_cast<LONG>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
@@ -129,9 +165,9 @@ PublisherCheck CheckPublisher(HANDLE file, const std::wstring& path, const std::
   } else if (status != 0 && !RevocationUnknown(status)) {
     check.result = PublisherCheck::kBadSignature;  // a changed file, an untrusted chain, a revoked certificate
   } else {
-    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signer = provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-    CRYPT_PROVIDER_CERT* cert = signer ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+    CRYPT_PROVIDER_DATA* provider = api.providerData(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer = provider ? api.signer(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_CERT* cert = signer ? api.cert(signer, 0) : nullptr;
     if (!cert || !cert->pCert) {
       check.result = PublisherCheck::kCheckFailed;
     } else {
@@ -148,7 +184,7 @@ PublisherCheck CheckPublisher(HANDLE file, const std::wstring& path, const std::
     }
   }
   data.dwStateAction = WTD_STATEACTION_CLOSE;
-  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  api.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   return check;
 }
 
