@@ -20,25 +20,24 @@ elapsed_ms() {
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-ours=() ref=()
+# first_paint_row <label> <target> <skinview args...>: ours against the
+# minimal window, alternating, medians.
+first_paint_row() {
+  local label=$1 target=$2 o r
+  shift 2
+  local ours=() ref=()
+  for _ in $(seq "$runs"); do
+    ours+=("$(elapsed_ms "$build/tools/skinview/skinview.exe" "$@" --first-paint)")
+    ref+=("$(elapsed_ms "$build/tools/skinview/minimal_window.exe")")
+  done
+  o=$(printf '%s\n' "${ours[@]}" | median)
+  r=$(printf '%s\n' "${ref[@]}" | median)
+  echo "| first painted $label frame from process start (ms, median of $runs) | $o | $r (minimal Win32 window) | $(awk -v a="$o" -v b="$r" 'BEGIN { printf "%.2f", a / b }') | $target |"
+}
 elapsed_ms "$build/tools/skinview/minimal_window.exe" >/dev/null  # warm the file cache
-for _ in $(seq "$runs"); do
-  ours+=("$(elapsed_ms "$build/tools/skinview/skinview.exe" --dialog exitTipWnd.xml --first-paint)")
-  ref+=("$(elapsed_ms "$build/tools/skinview/minimal_window.exe")")
-done
-o=$(printf '%s\n' "${ours[@]}" | median)
-r=$(printf '%s\n' "${ref[@]}" | median)
-echo "| first painted dialog frame from process start (ms, median of $runs) | $o | $r (minimal Win32 window) | $(awk -v a="$o" -v b="$r" 'BEGIN { printf "%.2f", a / b }') | ≤ 1.5 |"
-
+first_paint_row dialog "≤ 1.5" --dialog exitTipWnd.xml
 # The real main window controller (its installed-state checks included).
-ours=() ref=()
-for _ in $(seq "$runs"); do
-  ours+=("$(elapsed_ms "$build/tools/skinview/skinview.exe" --main-window --first-paint)")
-  ref+=("$(elapsed_ms "$build/tools/skinview/minimal_window.exe")")
-done
-o=$(printf '%s\n' "${ours[@]}" | median)
-r=$(printf '%s\n' "${ref[@]}" | median)
-echo "| first painted main-window frame from process start (ms, median of $runs) | $o | $r (minimal Win32 window) | $(awk -v a="$o" -v b="$r" 'BEGIN { printf "%.2f", a / b }') | ≤ 1.3 |"
+first_paint_row main-window "≤ 1.3" --main-window
 
 size=$(stat -c %s "${OV_SHIPPED_EXE:-$build/app/OndraVelqorSetup.exe}")
 budget=1572864

@@ -4,20 +4,6 @@
 
 namespace test_support {
 
-DWORD RunProcess(std::wstring commandLine, DWORD* pid, DWORD timeoutMs) {
-  STARTUPINFOW si = {sizeof(si)};
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return 12345;
-  if (pid) *pid = pi.dwProcessId;
-  WaitForSingleObject(pi.hProcess, timeoutMs);
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return code;
-}
-
 namespace {
 
 BOOL CALLBACK CloseWindowOf(HWND window, LPARAM pid) {
@@ -27,22 +13,33 @@ BOOL CALLBACK CloseWindowOf(HWND window, LPARAM pid) {
   return TRUE;
 }
 
-}  // namespace
-
-DWORD RunInstaller(std::wstring commandLine, DWORD* pid, DWORD timeoutMs) {
+// Runs the command line to its end (at most timeoutMs), closing its windows
+// meanwhile when asked; its exit code, or 12345 when it could not start.
+DWORD Run(std::wstring commandLine, DWORD* pid, DWORD timeoutMs, bool closeWindows) {
   STARTUPINFOW si = {sizeof(si)};
   PROCESS_INFORMATION pi = {};
   if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
     return 12345;
   if (pid) *pid = pi.dwProcessId;
   const DWORD start = GetTickCount();
-  while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs)
-    EnumWindows(CloseWindowOf, static_cast<LPARAM>(pi.dwProcessId));
+  const DWORD step = closeWindows ? 100 : timeoutMs;
+  while (WaitForSingleObject(pi.hProcess, step) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs)
+    if (closeWindows) EnumWindows(CloseWindowOf, static_cast<LPARAM>(pi.dwProcessId));
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return code;
+}
+
+}  // namespace
+
+DWORD RunProcess(std::wstring commandLine, DWORD* pid, DWORD timeoutMs) {
+  return Run(std::move(commandLine), pid, timeoutMs, false);
+}
+
+DWORD RunInstaller(std::wstring commandLine, DWORD* pid, DWORD timeoutMs) {
+  return Run(std::move(commandLine), pid, timeoutMs, true);
 }
 
 void RemoveTree(const std::wstring& path) {
