@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "platform/strings.h"
+
 namespace download {
 
 std::string UrlMd5(const std::string& realUrl) {
@@ -39,13 +41,8 @@ std::string FileMd5(const std::wstring& path) {
     }
     BYTE digest[16];
     DWORD size = sizeof(digest);
-    if (ok && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == sizeof(digest)) {
-      static const char kHex[] = "0123456789abcdef";
-      for (BYTE b : digest) {
-        hex += kHex[b >> 4];
-        hex += kHex[b & 15];
-      }
-    }
+    if (ok && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == sizeof(digest))
+      hex = Utils::LowerHex(digest, sizeof(digest));
   }
   if (hash) CryptDestroyHash(hash);
   if (provider) CryptReleaseContext(provider, 0);

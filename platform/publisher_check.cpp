@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/log.h"
+#include "platform/strings.h"
 
 #if !defined(OV_PUBLISHER_PIN_LIST) || !defined(OV_PUBLISHER_CHECK_OFF)
 #error "the build names the publisher pins (OV_PUBLISHER_PINS) or turns the check off"
@@ -18,16 +19,6 @@
 namespace Utils {
 
 namespace {
-
-std::string Hex(const unsigned char* bytes, size_t size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < size; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 15];
-  }
-  return out;
-}
 
 // The digest of the certificate's public key as the pins name it.
 std::string KeyDigest(PCCERT_CONTEXT cert) {
@@ -94,7 +85,7 @@ std::string Sha256Hex(const void* data, size_t size) {
             BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
   if (hash) BCryptDestroyHash(hash);
   if (algorithm) BCryptCloseAlgorithmProvider(algorithm, 0);
-  return ok ? Hex(digest, sizeof digest) : "";
+  return ok ? LowerHex(digest, sizeof digest) : "";
 }
 
 std::vector<std::string> BuiltInPublisherPins() {

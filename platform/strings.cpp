@@ -22,4 +22,15 @@ std::wstring MultiByteToWide(std::string_view text, unsigned codePage) {
   return out;
 }
 
+std::string LowerHex(const unsigned char* bytes, size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(size * 2);
+  for (size_t i = 0; i < size; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out;
+}
+
 }  // namespace Utils

@@ -17,4 +17,7 @@ inline std::wstring Utf8ToWide(std::string_view text) { return MultiByteToWide(t
 inline std::string WideToAnsi(std::wstring_view text) { return WideToMultiByte(text, 0); }
 inline std::wstring AnsiToWide(std::string_view text) { return MultiByteToWide(text, 0); }
 
+// Bytes as lower-case hexadecimal digits (digests).
+std::string LowerHex(const unsigned char* bytes, size_t size);
+
 }  // namespace Utils

@@ -17,6 +17,7 @@
 #include "toolkit/controls.h"
 #include "toolkit/resources.h"
 #include "ui/install_progress.h"
+#include "ui/main_wnd_parts.h"
 #include "ui/message_box.h"
 #include "ui/sequence_controls.h"
 
@@ -24,8 +25,6 @@ namespace {
 
 constexpr const wchar_t* kProductExe = L"OndraVelqor.exe";
 constexpr const wchar_t* kUninstallerCopyExe = L"ONVelqor_un_asa.exe";
-constexpr const wchar_t* kRunningText = L"安装程序检测到OndraVelqor\r\n正在运行，请退出程序后再安装";
-constexpr const wchar_t* kTipCaption = L"温馨提示";
 constexpr int kNoSpaceTextId = 104;
 // The skins carry no text 104: without one the user still learns why.
 constexpr const wchar_t* kNoSpaceText = L"安装目录所在磁盘的可用空间不足1GB，请清理磁盘或选择其他安装路径";
@@ -33,7 +32,8 @@ constexpr DWORD kLanguageFileLimit = 4194304;
 
 std::wstring StatsPage(const wchar_t* path) { return L"http://" + StatsHost() + path; }
 
-skin::Option* AsOption(skin::Control* c) { return c ? static_cast<skin::Option*>(c->GetInterface(L"Option")) : nullptr; }
+using namespace main_wnd;
+
 skin::TabLayout* AsTab(skin::Control* c) {
   return c ? static_cast<skin::TabLayout*>(c->GetInterface(L"TabLayout")) : nullptr;
 }
@@ -41,20 +41,11 @@ skin::Combo* AsCombo(skin::Control* c) { return c ? static_cast<skin::Combo*>(c-
 CSequenceLabelUI* AsSequenceLabel(skin::Control* c) {
   return c && c->GetClass() == L"SequenceLabel" ? static_cast<CSequenceLabelUI*>(c) : nullptr;
 }
-bool IsSelected(skin::Control* c) {
-  skin::Option* o = AsOption(c);
-  return o && o->IsSelected();
-}
 void SetEnabled(skin::Control* c, bool on) {
   if (c) c->SetEnabled(on);
 }
 void SetVisible(skin::Control* c, bool on) {
   if (c) c->SetVisible(on);
-}
-
-bool FileExists(const std::wstring& path) {
-  const DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 CMainWnd::FreeSpaceQuery& FreeSpaceOverride() {
@@ -352,10 +343,6 @@ LRESULT CMainWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return CSkinFrame::HandleMessage(message, wParam, lParam);
 }
 
-LRESULT CMainWnd::HandleCustomMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
-  return CSkinFrame::HandleCustomMessage(message, wParam, lParam, handled);
-}
-
 bool CMainWnd::FreeBytesOf(const std::wstring& folder, uint64_t* freeBytes) {
   if (FreeSpaceOverride()) return FreeSpaceOverride()(folder, freeBytes);
   // The folder's own volume root: "C:\", a mounted folder, or "\\server\share\"
@@ -408,8 +395,7 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool desktopShortcut, bo
     // taken for a full one: the package reports a real shortage itself.
     OV_LOGS(L"free space of %s unknown; installing anyway", folder.c_str());
   }
-  installFolder_ = folder;
-  state_.reportedInstallFolder = folder;
+  state_.reportedInstallFolder = folder;  // the install folder, until the package names its own
   const std::wstring uninstaller = state_.SkipsUninstall(folder) ? L"" : state_.registeredUninstallerPath;
   orchestrator_->Init(settings.DownloadUrl, state_.registeredInstallPath, uninstaller, folder, desktopShortcut,
                       quickLaunch, state_.consoleUserIsAdmin, state_.processIsElevated, LanguageTag());

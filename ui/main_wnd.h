@@ -52,7 +52,6 @@ class CMainWnd : public CSkinFrame {
   void InitWindow() override;
   void OnClick(skin::Notify& msg) override;
   void Notify(skin::Notify& msg) override;
-  LRESULT HandleCustomMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
   skin::Control* CreateControl(const wchar_t* className) override;
   virtual LRESULT OnTimerMessage(UINT message, WPARAM wParam, LPARAM lParam) { return 0; }
   // The report handler: one WM_INSTALLER_REPORT; deletes the record.
@@ -110,7 +109,6 @@ class CMainWnd : public CSkinFrame {
 
   InstallState state_;
   std::wstring productExePath_;
-  std::wstring installFolder_;
   std::wstring startUrl_;
   int startupStyle_ = 0;
   DWORD topShowDelay_ = 3000;

@@ -16,28 +16,10 @@
 #include "toolkit/resources.h"
 #include "ui/install_progress.h"
 #include "ui/main_wnd.h"
+#include "ui/main_wnd_parts.h"
 #include "ui/message_box.h"
 
-namespace {
-
-constexpr const wchar_t* kRunningText = L"安装程序检测到OndraVelqor\r\n正在运行，请退出程序后再安装";
-constexpr const wchar_t* kTipCaption = L"温馨提示";
-
-skin::Progress* AsProgress(skin::Control* c) {
-  return c ? static_cast<skin::Progress*>(c->GetInterface(L"Progress")) : nullptr;
-}
-
-bool Selected(skin::Control* c) {
-  auto* o = c ? static_cast<skin::Option*>(c->GetInterface(L"Option")) : nullptr;
-  return o && o->IsSelected();
-}
-
-bool FileExists(const std::wstring& path) {
-  const DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-}  // namespace
+using namespace main_wnd;
 
 void CMainWnd::ShowProgress(int percent) {
   const DWORD elapsed = stopwatchRunning_ ? GetTickCount() - stopwatchStart_ : 0;
@@ -123,7 +105,6 @@ void CMainWnd::OnReport(ReportRecord* record) {
       break;
     }
     case IST_INFO_INST_PATH:
-      installFolder_ = report->text;
       state_.reportedInstallFolder = report->text;
       break;
     case IST_INFO_EXE_PATH:
@@ -161,7 +142,7 @@ void CMainWnd::OnReport(ReportRecord* record) {
 void CMainWnd::RetryInstall() {
   if (installMode_ == 1) {
     const std::wstring folder = state_.ChosenFolder(installDirEdit_ ? installDirEdit_->GetText() : L"");
-    StartInstall(folder, Selected(createDSCb_), Selected(createQSCb_));
+    StartInstall(folder, IsSelected(createDSCb_), IsSelected(createQSCb_));
   } else {
     StartInstall(state_.DefaultFolder(), true, true);
   }
