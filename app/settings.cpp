@@ -69,16 +69,6 @@ std::wstring SubstituteRoute(std::wstring url, const std::wstring& versionLabel)
   return url;
 }
 
-int ParseLeadingInt(const std::wstring& text) {
-  // wcstol rather than _wtoi: an out-of-range value saturates instead of being undefined.
-  const long v = std::wcstol(text.c_str(), nullptr, 10);
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
-}
-
-double ParseLeadingDouble(const std::wstring& text) { return std::wcstod(text.c_str(), nullptr); }
-
 InstallerSettings::InstallerSettings() { DownloadUrl = BuiltInDownloadUrl(); }
 
 void InstallerSettings::SetDownloadUrl(const std::wstring& url) {
@@ -109,7 +99,7 @@ void InstallerSettings::Load(const std::wstring& exePath) {
     IsEnableAppAnalytics = ReadText(file, L"IsEnableAppAnalytics", L"true") == L"true";
     DlAppNameSuffix = ReadText(file, L"DlAppNameSuffix", L".downloader");
     m_DlAppVersion = ReadText(file, L"m_DlAppVersion", L"");
-    DownloadScale = ParseLeadingDouble(ReadText(file, L"DownloadScale", L"0.7"));
+    DownloadScale = Utils::ParseLeadingDouble(ReadText(file, L"DownloadScale", L"0.7"));
     InstCmd = ReadText(file, L"InstCmd", L"");
   }
   ProductCode = L"Velqor";
@@ -154,7 +144,7 @@ std::optional<std::wstring> CommandLineOptions::Text(const std::wstring& name) c
 
 int CommandLineOptions::Integer(const std::wstring& name) const {
   const auto v = Text(name);
-  return v ? ParseLeadingInt(*v) : 0;
+  return v ? Utils::ParseLeadingInt(*v) : 0;
 }
 
 bool CommandLineOptions::Bool(const std::wstring& name) const {
@@ -164,7 +154,7 @@ bool CommandLineOptions::Bool(const std::wstring& name) const {
 
 double CommandLineOptions::Double(const std::wstring& name, double fallback) const {
   const auto v = Text(name);
-  return v ? ParseLeadingDouble(*v) : fallback;
+  return v ? Utils::ParseLeadingDouble(*v) : fallback;
 }
 
 InstallerSettings& Settings() {

@@ -66,10 +66,6 @@ class CommandLineOptions {
   std::map<std::wstring, std::wstring> options_;
 };
 
-// Leading-number reads as the C runtime does them (0 when there is none).
-int ParseLeadingInt(const std::wstring& text);
-double ParseLeadingDouble(const std::wstring& text);
-
 // The one record, loaded from the running exe's folder on first use (during
 // static initialisation, before the entry function runs).
 InstallerSettings& Settings();

@@ -125,20 +125,6 @@ TEST(CommandLine, OptionRules) {
   EXPECT_DOUBLE_EQ(o.Double(L"-missing", 0.25), 0.25);
 }
 
-TEST(CommandLine, NumberReads) {
-  struct Case {
-    const wchar_t* text;
-    int integer;
-    double real;
-  } cases[] = {
-      {L"42", 42, 42.0}, {L"  -7x", -7, -7.0}, {L"abc", 0, 0.0}, {L"", 0, 0.0},
-      {L"0.35", 0, 0.35}, {L"+5", 5, 5.0},   {L"99999999999", INT_MAX, 99999999999.0},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ParseLeadingInt(c.text), c.integer) << c.text;
-    EXPECT_DOUBLE_EQ(ParseLeadingDouble(c.text), c.real) << c.text;
-  }
-}
 
 TEST(CommandLine, AppliedOverTheSettings) {
   InstallerSettings s;

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "analytics/installer_events.h"
 #include "download/curl_common.h"
 #include "download/timing.h"
 #include "download/url_text.h"
@@ -20,13 +19,6 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* file) {
   return fwrite(data, size, count, static_cast<FILE*>(file));
 }
 
-void ReportLengthStatus(long status) {
-  wchar_t reason[200];
-  _snwprintf(reason, 200, L"1.获取文件大小的状态码为=%ld；", status);
-  reason[199] = 0;
-  ReportTask(L"下载失败原因", reason, 0, {{L"AB", L"IN"}});
-}
-
 double ContentLength(CURL* handle, CURLcode* query) {
   curl_off_t length = -1;
   *query = curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
@@ -35,8 +27,21 @@ double ContentLength(CURL* handle, CURLcode* query) {
 
 }  // namespace
 
-CurlClient::CurlClient(const std::wstring& url, const std::wstring& path, void* owner, ProgressFn progress)
-    : url_(url), path_(path), owner_(owner), progress_(progress) {}
+CurlClient::CurlClient(const std::wstring& url, const std::wstring& path, void* owner, ProgressFn progress,
+                       ReasonFn reportFailureReason)
+    : url_(url),
+      path_(path),
+      owner_(owner),
+      progress_(progress),
+      reportFailureReason_(std::move(reportFailureReason)) {}
+
+void CurlClient::ReportLengthStatus(long status) const {
+  if (!reportFailureReason_) return;
+  wchar_t reason[200];
+  _snwprintf(reason, 200, L"1.获取文件大小的状态码为=%ld；", status);
+  reason[199] = 0;
+  reportFailureReason_(reason);
+}
 
 CurlClient::~CurlClient() {
   stop_ = true;

@@ -13,19 +13,23 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class CurlClient {
  public:
   // (owner, speed in bytes/s, percent 0..100)
   using ProgressFn = void (*)(void* owner, double speed, double percent);
+  // Takes a "下载失败原因" text on the calling thread (see DownloadOptions).
+  using ReasonFn = std::function<void(const std::wstring& reason)>;
 
   static constexpr double kMinLength = 1048576.0;
   static constexpr int kLengthTooSmall = -998;
   static constexpr int kNoHandle = -997;
   static constexpr int kSideFileFailed = -996;
 
-  CurlClient(const std::wstring& url, const std::wstring& path, void* owner, ProgressFn progress);
+  CurlClient(const std::wstring& url, const std::wstring& path, void* owner, ProgressFn progress,
+             ReasonFn reportFailureReason = {});
   ~CurlClient();  // stops and removes the side file
   CurlClient(const CurlClient&) = delete;
   CurlClient& operator=(const CurlClient&) = delete;
@@ -40,7 +44,7 @@ class CurlClient {
 
   CURL* Head(const std::string& url);  // the caller cleans the handle up
   static std::string GetRealUrl(CURL* handle);
-  static double GetDownloadFileLength(CURL* handle);
+  double GetDownloadFileLength(CURL* handle);
   std::string GetRealUrl_Str(const std::string& url);
   double GetDownloadFileLength_Str(const std::string& url);
   std::wstring GetFilePath(bool part) const { return part ? path_ + L".part" : path_; }
@@ -54,6 +58,7 @@ class CurlClient {
 
  private:
   CURL* NewHeadHandle(const std::string& url, int& optionResult);
+  void ReportLengthStatus(long status) const;
   int Transfer(const std::wstring& partPath);
   int MoveIntoPlace(const std::wstring& partPath, const std::wstring& targetPath);
 
@@ -62,6 +67,7 @@ class CurlClient {
   void* owner_;
   CURL* handle_ = nullptr;
   ProgressFn progress_;
+  ReasonFn reportFailureReason_;
   double length_ = -1.0;
   int64_t resumeOffset_ = -1;
   int64_t lastProgressSecond_ = 0;

@@ -11,8 +11,12 @@ int AttemptCost(int code) { return code == CURLE_PARTIAL_FILE ? 1 : 2; }
 
 }  // namespace
 
-CCurlDownloader::CCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path)
-    : callback_(std::move(callback)), path_(path), url_(url), client_(url, path, this, &CCurlDownloader::Relay) {
+CCurlDownloader::CCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path,
+                                 CurlClient::ReasonFn reportFailureReason)
+    : callback_(std::move(callback)),
+      path_(path),
+      url_(url),
+      client_(url, path, this, &CCurlDownloader::Relay, std::move(reportFailureReason)) {
   DeleteFileW(client_.GetFilePath(true).c_str());  // the first attempt starts from zero
 }
 

@@ -15,7 +15,9 @@
 
 class CCurlDownloader : public CDownloader {
  public:
-  CCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path);
+  // reportFailureReason: see DownloadOptions (may be empty).
+  CCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path,
+                  CurlClient::ReasonFn reportFailureReason = {});
   ~CCurlDownloader() override;
 
   void Start() override;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,7 +38,19 @@ class CDownloader {
   virtual ~CDownloader() = default;
 };
 
+// What the owner decides for the downloaders it makes; they read nothing
+// of the application's settings themselves.
+struct DownloadOptions {
+  // libcurl's global initialisation succeeded; without it the segmented
+  // downloader asks nothing of the server.
+  bool httpReady = true;
+  // Takes the "下载失败原因" texts a transfer finds (the file-size query's
+  // status) on the downloader's thread; the owner reports them. May be empty.
+  std::function<void(const std::wstring& reason)> reportFailureReason;
+};
+
 // Download type 2: the system download service; 3: segmented; any other
 // value (the default 1 included): single stream.
 std::unique_ptr<CDownloader> CreateDownloader(int32_t downloadType, PhaseCallback callback,
-                                              const std::wstring& url, const std::wstring& path);
+                                              const std::wstring& url, const std::wstring& path,
+                                              const DownloadOptions& options = {});

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/settings.h"
 #include "download/curl_common.h"
 #include "download/plan.h"
 #include "download/url_text.h"
@@ -33,8 +32,9 @@ int64_t ParseContentRangeStart(const char* line, size_t n) {
 
 }  // namespace
 
-CMTCurlDownloader::CMTCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path)
-    : callback_(std::move(callback)), path_(path), url_(url) {
+CMTCurlDownloader::CMTCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path,
+                                     bool httpReady)
+    : callback_(std::move(callback)), path_(path), url_(url), httpReady_(httpReady) {
   DeleteFileW(path_.c_str());
   DeletePartFiles();
 }
@@ -67,7 +67,7 @@ bool CMTCurlDownloader::getRealDownloadUrl(const std::string& url) {
   realUrl_.clear();
   urlMd5_.clear();
   length_ = 0;
-  if (!Settings().HttpReady) return false;
+  if (!httpReady_) return false;
   CURL* handle = curl_easy_init();
   if (!handle) return false;
   curl_slist* headers = curl_slist_append(nullptr, "Connection: keep-alive");

@@ -33,7 +33,10 @@
 
 class CMTCurlDownloader : public CDownloader {
  public:
-  CMTCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path);
+  // Without httpReady (libcurl not initialised) every attempt fails
+  // before a request.
+  CMTCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path,
+                    bool httpReady = true);
   ~CMTCurlDownloader() override;
 
   void Start() override;
@@ -80,6 +83,7 @@ class CMTCurlDownloader : public CDownloader {
   PhaseCallback callback_;
   std::wstring path_;
   std::wstring url_;
+  bool httpReady_;
   std::string realUrl_;
   int64_t length_ = -1;
   std::string urlMd5_;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cwchar>
 
-#include "app/settings.h"
 #include "install/report_codes.h"
 #include "platform/strings.h"
 
@@ -63,11 +62,11 @@ std::wstring FreeText(std::wstring_view value) {
 // "%lf": the leading number, 0 without one. A number that does not fit a
 // double ("1e999") is no fraction either, so it reads as 0 too.
 double LeadingDouble(std::wstring_view value) {
-  const double v = ParseLeadingDouble(std::wstring(value));
+  const double v = Utils::ParseLeadingDouble(std::wstring(value));
   return std::isfinite(v) ? v : 0.0;
 }
 
-int LeadingInt(std::wstring_view value) { return ParseLeadingInt(std::wstring(value)); }
+int LeadingInt(std::wstring_view value) { return Utils::ParseLeadingInt(std::wstring(value)); }
 
 // "%d.%d.%d": numbers after the first one that is missing read as 0.
 Version ReadVersion(std::wstring_view value) {

@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "app/settings.h"
+#include "analytics/installer_events.h"
 #include "download/verify.h"
 #include "install/failure_reasons.h"
 #include "install/installer.h"
@@ -68,6 +68,11 @@ uint32_t NetworkStatusCode() {
   return code;
 }
 
+// What the single-stream downloader finds wrong with the file-size query.
+void ReportTransferFailureReason(const std::wstring& reason) {
+  ReportTask(L"下载失败原因", reason.c_str(), 0, {{L"AB", L"IN"}});
+}
+
 }  // namespace
 
 bool CDownloadInstaller::PhaseGate::Enter() {
@@ -88,16 +93,8 @@ void CDownloadInstaller::PhaseGate::Close() {
   idle_.wait(lock, [this] { return inside_ == 0; });
 }
 
-CDownloadInstaller::CDownloadInstaller(PhaseCallback report, std::wstring downloadUrl, std::wstring recordedUninstaller,
-                                       std::wstring installFolder, bool desktopShortcut, bool quickLaunch,
-                                       bool consoleUserIsAdmin)
-    : downloadUrl_(std::move(downloadUrl)),
-      recordedUninstaller_(std::move(recordedUninstaller)),
-      installFolder_(std::move(installFolder)),
-      desktopShortcut_(desktopShortcut),
-      quickLaunch_(quickLaunch),
-      consoleUserIsAdmin_(consoleUserIsAdmin),
-      report_(std::move(report)) {}
+CDownloadInstaller::CDownloadInstaller(PhaseCallback report, SequenceOptions options)
+    : options_(std::move(options)), report_(std::move(report)) {}
 
 CDownloadInstaller::~CDownloadInstaller() {
   gate_.Close();
@@ -106,27 +103,14 @@ CDownloadInstaller::~CDownloadInstaller() {
   uninstaller_.reset();
 }
 
-void CDownloadInstaller::Init(std::wstring downloadUrl, std::wstring previousInstallPath,
-                              std::wstring recordedUninstaller, std::wstring installFolder, bool desktopShortcut,
-                              bool quickLaunch, bool consoleUserIsAdmin, bool processIsElevated,
-                              std::wstring languageTag) {
-  downloadUrl_ = std::move(downloadUrl);
-  previousInstallPath_ = std::move(previousInstallPath);
-  recordedUninstaller_ = std::move(recordedUninstaller);
-  installFolder_ = std::move(installFolder);
-  desktopShortcut_ = desktopShortcut;
-  quickLaunch_ = quickLaunch;
-  consoleUserIsAdmin_ = consoleUserIsAdmin;
-  processIsElevated_ = processIsElevated;
-  languageTag_ = std::move(languageTag);
-}
+void CDownloadInstaller::Init(InstallChoices choices) { choices_ = std::move(choices); }
 
 void CDownloadInstaller::Start() {
   downloadRequested_ = false;
   // Without a folder there is no package path; the downloader then fails at
   // once (its empty-target report) instead of writing to a drive's root.
-  packagePath_ = installFolder_.empty() ? std::wstring() : installFolder_ + L"\\__Package_" L"Velqor" L".exe";
-  OV_LOG(L"DL_TYPE=%d\r\n", Settings().DownloadType);
+  packagePath_ = choices_.installFolder.empty() ? std::wstring() : choices_.installFolder + L"\\__Package_" L"Velqor" L".exe";
+  OV_LOG(L"DL_TYPE=%d\r\n", options_.downloadType);
   // The downloader and the runner keep the package path they were made
   // with; a repeated Start for another folder must not download to one path
   // and run another.
@@ -136,7 +120,7 @@ void CDownloadInstaller::Start() {
   if (!installer_ || pathChanged) {
     installer_ = std::make_unique<CInstaller>(
         [this](int32_t code, double number, const wchar_t* text) { OnInstallReport(code, number, text); },
-        L"\"" + packagePath_ + L"\"", installFolder_, quickLaunch_, desktopShortcut_, consoleUserIsAdmin_);
+        L"\"" + packagePath_ + L"\"", choices_, options_.extraPackageArguments);
     installer_->runEnded = [this] {
       // The package printed its final line and ran on, so its file could not
       // be deleted at the report; now the process is gone.
@@ -144,19 +128,14 @@ void CDownloadInstaller::Start() {
       packageInUse_.clear();
     };
   }
-  installer_->installFolder = installFolder_;
-  installer_->desktopShortcut = desktopShortcut_;
-  installer_->quickLaunch = quickLaunch_;
-  installer_->consoleUserIsAdmin = consoleUserIsAdmin_;
-  installer_->processIsElevated = processIsElevated_;
-  installer_->languageTag = languageTag_;
-  if (!IsFile(recordedUninstaller_)) {
+  installer_->choices = choices_;
+  if (!IsFile(choices_.recordedUninstaller)) {
     StartDownload();
-  } else if (!IsInsideFolder(recordedUninstaller_, previousInstallPath_)) {
+  } else if (!IsInsideFolder(choices_.recordedUninstaller, choices_.previousInstallPath)) {
     // The recorded path comes from the user's own registry hive; running
     // whatever it names, elevated, would hand any program administrator
     // rights. Only an uninstaller of the registered installation is run.
-    OV_LOGS(L"uninstaller outside the install folder: %s", recordedUninstaller_.c_str());
+    OV_LOGS(L"uninstaller outside the install folder: %s", choices_.recordedUninstaller.c_str());
     report_(UNIST_CODE_FAIL, kFailUninstallerOutside, kUninstallerOutsideText);
   } else {
     StartUninstall();
@@ -167,17 +146,17 @@ void CDownloadInstaller::PrepareDownloader(bool pathChanged) {
   // The second Start after a failed download reuses the downloader, unless
   // its URL or target would differ or it is the system downloader, which
   // runs only once (the old one has ended with its final report).
-  const bool reusable = downloader_ && !pathChanged && downloaderUrl_ == downloadUrl_ &&
+  const bool reusable = downloader_ && !pathChanged && downloaderUrl_ == choices_.downloadUrl &&
                         !(downloaderStartsOnce_ && downloaderStarted_);
   if (reusable) return;
   downloader_.reset();
   downloader_ = CreateDownloader(
-      Settings().DownloadType,
+      options_.downloadType,
       [this](int32_t code, double number, const wchar_t* text) { OnDownloadReport(code, number, text); },
-      downloadUrl_, packagePath_);
-  downloaderUrl_ = downloadUrl_;
+      choices_.downloadUrl, packagePath_, DownloadOptions{options_.httpReady, &ReportTransferFailureReason});
+  downloaderUrl_ = choices_.downloadUrl;
   downloaderStarted_ = false;
-  downloaderStartsOnce_ = Settings().DownloadType == 2;
+  downloaderStartsOnce_ = options_.downloadType == 2;
 }
 
 void CDownloadInstaller::StartDownload() {
@@ -192,7 +171,7 @@ void CDownloadInstaller::StartDownload() {
 }
 
 void CDownloadInstaller::StartUninstall() {
-  const UninstallPreparation prepared = PrepareUninstallerCopy(recordedUninstaller_, processIsElevated_);
+  const UninstallPreparation prepared = PrepareUninstallerCopy(choices_.recordedUninstaller, choices_.processIsElevated);
   uninstaller_.reset();  // waits for an earlier run
   uninstaller_ = std::make_unique<CUnInstaller>(
       [this](int32_t code, double number, const wchar_t* text) { OnUninstallReport(code, number, text); },
@@ -206,7 +185,7 @@ void CDownloadInstaller::StartUninstall() {
       if (installer_ && downloader_) StartDownload();
     });
   };
-  if (Settings().InsNew) {
+  if (options_.insNew) {
     // The old uninstaller cannot remove a product that still runs.
     while (FindProcessByName(kProductExe) != 0) g_productWaitPause.load()();
   }
@@ -232,7 +211,7 @@ void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wch
     case DL_CODE_START:
       OV_LOGS(L"DL_CODE_START");
       // A failure shows later: the download or the package run fails.
-      if (!installFolder_.empty()) Utils::CreateDirectories(installFolder_);
+      if (!choices_.installFolder.empty()) Utils::CreateDirectories(choices_.installFolder);
       break;
     case DL_CODE_SUCCESS: {
       OV_LOGS(L"DL_CODE_SUCCESS");
@@ -316,7 +295,7 @@ HANDLE CDownloadInstaller::HoldCheckedPackage() const {
     OV_LOGS(L"package cannot be held: %lu", static_cast<unsigned long>(GetLastError()));
     return INVALID_HANDLE_VALUE;
   }
-  const std::string expected = download::UrlMd5(Utils::WideToUtf8(downloadUrl_));
+  const std::string expected = download::UrlMd5(Utils::WideToUtf8(choices_.downloadUrl));
   if (download::HasUrlMd5(expected) && download::FileMd5(packagePath_) != expected) {
     OV_LOGS(L"package changed after its check");
     CloseHandle(file);

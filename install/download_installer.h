@@ -45,6 +45,7 @@
 
 #include "analytics/installer_events.h"
 #include "download/downloader.h"
+#include "install/install_choices.h"
 #include "platform/phase_callback.h"
 
 class CInstaller;
@@ -59,17 +60,13 @@ struct ReportRecord {
 
 class CDownloadInstaller {
  public:
-  CDownloadInstaller(PhaseCallback report, std::wstring downloadUrl, std::wstring recordedUninstaller,
-                     std::wstring installFolder, bool desktopShortcut, bool quickLaunch, bool consoleUserIsAdmin);
+  CDownloadInstaller(PhaseCallback report, SequenceOptions options);
   ~CDownloadInstaller();
   CDownloadInstaller(const CDownloadInstaller&) = delete;
   CDownloadInstaller& operator=(const CDownloadInstaller&) = delete;
 
-  // Stores the user's choices; called right before each Start. An empty
-  // recordedUninstaller means nothing is to be uninstalled.
-  void Init(std::wstring downloadUrl, std::wstring previousInstallPath, std::wstring recordedUninstaller,
-            std::wstring installFolder, bool desktopShortcut, bool quickLaunch, bool consoleUserIsAdmin,
-            bool processIsElevated, std::wstring languageTag);
+  // Stores the user's choices; called right before each Start.
+  void Init(InstallChoices choices);
 
   // Starts the sequence and returns; with InsNew and a recorded uninstaller
   // it first waits (on this thread) until "OndraVelqor.exe" has ended.
@@ -81,7 +78,7 @@ class CDownloadInstaller {
 
   // "<install folder>\__Package_Velqor.exe" as of the last Start.
   const std::wstring& packagePath() const { return packagePath_; }
-  const std::wstring& previousInstallPath() const { return previousInstallPath_; }
+  const std::wstring& previousInstallPath() const { return choices_.previousInstallPath; }
 
   // "下载失败原因" for a DL_CODE_FAIL report: the report with the free space
   // of the package's drive, a write test at the package path and the
@@ -132,16 +129,9 @@ class CDownloadInstaller {
   std::unique_ptr<CUnInstaller> uninstaller_;
   std::unique_ptr<CDownloader> downloader_;
   std::unique_ptr<CInstaller> installer_;
-  std::wstring downloadUrl_;
-  std::wstring previousInstallPath_;
-  std::wstring recordedUninstaller_;
-  std::wstring installFolder_;
+  const SequenceOptions options_;
+  InstallChoices choices_;
   std::wstring packagePath_;
-  std::wstring languageTag_;
-  bool desktopShortcut_;
-  bool quickLaunch_;
-  bool consoleUserIsAdmin_;
-  bool processIsElevated_ = false;
   PhaseCallback report_;
 
   // What the downloader and the runner were made with.

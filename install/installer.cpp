@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "app/settings.h"
 #include "install/child_output.h"
 #include "install/report_codes.h"
 #include "platform/child_process.h"
@@ -18,14 +17,12 @@ const wchar_t* Flag(bool value) { return value ? L"true" : L"false"; }
 
 }  // namespace
 
-CInstaller::CInstaller(PhaseCallback report, std::wstring packageCommand, std::wstring installFolder_,
-                       bool quickLaunch_, bool desktopShortcut_, bool consoleUserIsAdmin_)
-    : installFolder(std::move(installFolder_)),
-      quickLaunch(quickLaunch_),
-      desktopShortcut(desktopShortcut_),
-      consoleUserIsAdmin(consoleUserIsAdmin_),
+CInstaller::CInstaller(PhaseCallback report, std::wstring packageCommand, InstallChoices choices_,
+                       std::wstring extraArguments)
+    : choices(std::move(choices_)),
       report_(std::move(report)),
-      packageCommand_(std::move(packageCommand)) {}
+      packageCommand_(std::move(packageCommand)),
+      extraArguments_(std::move(extraArguments)) {}
 
 CInstaller::~CInstaller() {
   thread_.reset();
@@ -46,16 +43,16 @@ std::wstring CInstaller::MakeCommandLine() const {
   std::wstring line = packageCommand_;
   line += L" /S -console=show -version=1.0.0";
   line += L" -adminact=";
-  line += Flag(consoleUserIsAdmin);
+  line += Flag(choices.consoleUserIsAdmin);
   line += L" -authorizationact=";
-  line += Flag(processIsElevated);
+  line += Flag(choices.processIsElevated);
   line += L" -dsc=";
-  line += Flag(desktopShortcut);
+  line += Flag(choices.desktopShortcut);
   line += L" -ssc=";
-  line += Flag(quickLaunch);
-  if (!languageTag.empty()) line += L" -inslang=\"" + languageTag + L"\"";
-  const std::wstring& extra = Settings().InstCmd;
-  if (!extra.empty()) line += L" " + extra;  // verbatim: the settings file's author quotes
+  line += Flag(choices.quickLaunch);
+  if (!choices.languageTag.empty()) line += L" -inslang=\"" + choices.languageTag + L"\"";
+  if (!extraArguments_.empty()) line += L" " + extraArguments_;  // verbatim: the settings file's author quotes
+  const std::wstring& installFolder = choices.installFolder;
   if (!installFolder.empty()) {
     // Backslashes before a closing quote escape it when the package splits
     // its command line ("D:\" would swallow the quote and the rest of the

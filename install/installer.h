@@ -27,6 +27,7 @@
 #include <string>
 
 #include "install/console_protocol.h"
+#include "install/install_choices.h"
 #include "platform/phase_callback.h"
 
 namespace Utils {
@@ -36,20 +37,18 @@ class Thread;
 
 class CInstaller {
  public:
-  // packageCommand is the package's full path already inside double quotes.
-  CInstaller(PhaseCallback report, std::wstring packageCommand, std::wstring installFolder, bool quickLaunch,
-             bool desktopShortcut, bool consoleUserIsAdmin);
+  // packageCommand is the package's full path already inside double quotes;
+  // extraArguments are appended to every command line verbatim.
+  CInstaller(PhaseCallback report, std::wstring packageCommand, InstallChoices choices,
+             std::wstring extraArguments = {});
   ~CInstaller();
   CInstaller(const CInstaller&) = delete;
   CInstaller& operator=(const CInstaller&) = delete;
 
   // Set by the owner before each Start; the run reads them without a lock.
-  std::wstring installFolder;
-  bool quickLaunch;
-  bool desktopShortcut;
-  bool consoleUserIsAdmin;
-  bool processIsElevated = true;
-  std::wstring languageTag;
+  // The command line takes the folder, the shortcut and account flags and
+  // the language from them.
+  InstallChoices choices;
   // Called on the worker as the last thing of every run, once the package
   // process is gone (the owner deletes the package file only then if it was
   // still in use at the final report). Optional.
@@ -81,6 +80,7 @@ class CInstaller {
 
   PhaseCallback report_;
   std::wstring packageCommand_;
+  std::wstring extraArguments_;
   std::wstring commandLine_;
   int codePage_ = 0;  // survives from one run to the next
   protocol::Version version_;

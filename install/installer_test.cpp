@@ -6,7 +6,6 @@
 
 #include <memory>
 
-#include "app/settings.h"
 #include "install/report_codes.h"
 #include "install/runner_test_support.h"
 #include "platform/strings.h"
@@ -25,10 +24,18 @@ using Utils::WideToUtf8;
 
 const Recorded kStart{2001, 0, L""}, kLaunched{2002, 0, L""}, kExitedWithoutFinalLine{2003, 1, L""};
 
+// A quick install into folder by an elevated process of a standard account.
+InstallChoices Choices(const std::wstring& folder) {
+  InstallChoices choices;
+  choices.installFolder = folder;
+  choices.processIsElevated = true;
+  return choices;
+}
+
 class InstallerTest : public ::testing::Test {
  protected:
   std::unique_ptr<CInstaller> MakeRunner(PhaseCallback report, const std::wstring& package) {
-    return std::make_unique<CInstaller>(std::move(report), L"\"" + package + L"\"", target_, true, true, false);
+    return std::make_unique<CInstaller>(std::move(report), L"\"" + package + L"\"", Choices(target_));
   }
   std::unique_ptr<CInstaller> MakeRunner() { return MakeRunner(recorder_.Callback(), testing_support::SubstituteExe()); }
   // Runs the substitute with this script to its end and returns the reports.
@@ -79,7 +86,6 @@ TEST_F(InstallerTest, SecondStartWaitsForTheFirstRun) {
 }
 
 TEST_F(InstallerTest, CommandLineSegments) {
-  const std::wstring savedExtra = Settings().InstCmd;
   struct Case {
     const wchar_t* folder;
     bool quick, desktop, admin, elevated;
@@ -101,10 +107,14 @@ TEST_F(InstallerTest, CommandLineSegments) {
        L"-instdir=\"D:\\\\\" /D=D:\\"},
   };
   for (const Case& c : cases) {
-    Settings().InstCmd = c.extra;
-    CInstaller runner(recorder_.Callback(), L"\"C:\\p.exe\"", c.folder, c.quick, c.desktop, c.admin);
-    runner.processIsElevated = c.elevated;
-    runner.languageTag = c.language;
+    InstallChoices choices;
+    choices.installFolder = c.folder;
+    choices.quickLaunch = c.quick;
+    choices.desktopShortcut = c.desktop;
+    choices.consoleUserIsAdmin = c.admin;
+    choices.processIsElevated = c.elevated;
+    choices.languageTag = c.language;
+    CInstaller runner(recorder_.Callback(), L"\"C:\\p.exe\"", choices, c.extra);
     EXPECT_EQ(runner.MakeCommandLine(), c.expected);
     // As the package splits it: "-instdir=" carries the folder exactly.
     if (*c.folder) {
@@ -118,16 +128,12 @@ TEST_F(InstallerTest, CommandLineSegments) {
       EXPECT_EQ(instdir, c.folder);
     }
   }
-  Settings().InstCmd = savedExtra;
-  CInstaller fresh(recorder_.Callback(), L"\"C:\\p.exe\"", L"", false, false, false);
-  EXPECT_TRUE(fresh.processIsElevated);
-  EXPECT_TRUE(fresh.languageTag.empty());
 }
 
 TEST_F(InstallerTest, PackageReceivesExactlyTheComposedCommandLine) {
   ScopedScript scoped(L"OV_PACKAGE_SCRIPT", folder_ / L"script.txt", "say Encode=UTF8\nsleep 200\ncmdline\n");
   auto runner = MakeRunner();
-  runner->languageTag = L"ja-JP";
+  runner->choices.languageTag = L"ja-JP";
   runner->Start();
   runner->Wait();
   EXPECT_EQ(recorder_.Reports(),
@@ -184,7 +190,7 @@ TEST_F(InstallerTest, LaunchFailures) {
   missing->Start();
   missing->Wait();
   auto tooLong = MakeRunner();
-  tooLong->installFolder = std::wstring(600, L'x');  // appears twice: over 1023 characters
+  tooLong->choices.installFolder = std::wstring(600, L'x');  // appears twice: over 1023 characters
   tooLong->Start();
   tooLong->Wait();
   EXPECT_EQ(recorder_.Reports(), (Reports{kStart, kLaunched, {2004, 2, L""}, kStart, kLaunched, {2004, 2, L""}}));

@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "install/child_output.h"
+#include "install/installer.h"
 #include "platform/strings.h"
 
 namespace testing_support {
@@ -74,12 +75,16 @@ void CountingPause() {
 }
 }  // namespace
 
-PauseCounter::PauseCounter() {
-  g_pauses = 0;
-  ChildOutputReader::SetPause(&CountingPause);
-}
-PauseCounter::~PauseCounter() { ChildOutputReader::SetPause(nullptr); }
+PauseCounter::PauseCounter() : pause_(&ChildOutputReader::SetPause, &CountingPause) { g_pauses = 0; }
 int PauseCounter::count() { return g_pauses; }
+
+std::wstring InstallSampleProduct(const std::wstring& folder) {
+  Recorder ignored;
+  InstallChoices choices;
+  choices.installFolder = folder;
+  CInstaller(ignored.Callback(), L"\"" + SubstituteExe() + L"\"", choices).Start();  // destruction waits
+  return folder + L"\\uninst.ep";
+}
 
 HANDLE StartSampleProduct(const std::wstring& folder, DWORD* processId) {
   STARTUPINFOW startup = {sizeof(startup)};

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "install/child_output.h"
 #include "platform/phase_callback.h"
+#include "platform/scoped_hook.h"
 
 namespace testing_support {
 
@@ -68,9 +70,15 @@ class ScopedScript {
 class PauseCounter {
  public:
   PauseCounter();
-  ~PauseCounter();
   static int count();
+
+ private:
+  Utils::ScopedHook<ChildOutputReader::PauseFunction> pause_;
 };
+
+// Installs the sample product into folder with the substitute package run
+// by CInstaller; returns the uninstaller path its installed state records.
+std::wstring InstallSampleProduct(const std::wstring& folder);
 
 // Starts the installed sample product ("OndraVelqor.exe" in folder) with
 // its window hidden. The caller ends it by this handle and closes it; null

@@ -31,12 +31,7 @@ class UninstallerTest : public ::testing::Test {
  protected:
   // Installs the sample product with the substitute package; returns the
   // recorded uninstaller, as the installed state would name it.
-  std::wstring InstallSampleProduct() {
-    Recorder ignored;
-    CInstaller(ignored.Callback(), L"\"" + testing_support::SubstituteExe() + L"\"", target_, true, true, false)
-        .Start();
-    return target_ + L"\\uninst.ep";
-  }
+  std::wstring InstallSampleProduct() { return testing_support::InstallSampleProduct(target_); }
   // Runs the copy of the recorded uninstaller to its end.
   void Uninstall(const std::wstring& recorded, const std::string& script = {}) {
     std::unique_ptr<ScopedScript> scoped;

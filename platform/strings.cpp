@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <climits>
+#include <cwchar>
+
 namespace Utils {
 
 std::string WideToMultiByte(std::wstring_view text, unsigned codePage) {
@@ -32,5 +35,15 @@ std::string LowerHex(const unsigned char* bytes, size_t size) {
   }
   return out;
 }
+
+int ParseLeadingInt(const std::wstring& text) {
+  // wcstol rather than _wtoi: an out-of-range value saturates instead of being undefined.
+  const long v = std::wcstol(text.c_str(), nullptr, 10);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+double ParseLeadingDouble(const std::wstring& text) { return std::wcstod(text.c_str(), nullptr); }
 
 }  // namespace Utils

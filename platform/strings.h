@@ -20,4 +20,10 @@ inline std::wstring AnsiToWide(std::string_view text) { return MultiByteToWide(t
 // Bytes as lower-case hexadecimal digits (digests).
 std::string LowerHex(const unsigned char* bytes, size_t size);
 
+// Leading-number reads as the C runtime does them: blanks skipped, the
+// longest numeric prefix used, 0 when there is none. Integers outside the
+// int range saturate.
+int ParseLeadingInt(const std::wstring& text);
+double ParseLeadingDouble(const std::wstring& text);
+
 }  // namespace Utils

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <utility>
 
 #include "analytics/installer_events.h"
 #include "app/settings.h"
@@ -70,9 +71,13 @@ CMainWnd::~CMainWnd() {
   netCheck_.reset();
 }
 
-void CMainWnd::SetFreeSpaceQuery(FreeSpaceQuery query) { FreeSpaceOverride() = std::move(query); }
+CMainWnd::FreeSpaceQuery CMainWnd::SetFreeSpaceQuery(FreeSpaceQuery query) {
+  return std::exchange(FreeSpaceOverride(), std::move(query));
+}
 
-void CMainWnd::SetNetworkCheck(NetworkCheck check) { NetworkCheckOverride() = std::move(check); }
+CMainWnd::NetworkCheck CMainWnd::SetNetworkCheck(NetworkCheck check) {
+  return std::exchange(NetworkCheckOverride(), std::move(check));
+}
 
 PhaseCallback CMainWnd::ReportFunction() {
   HWND window = GetHWND();
@@ -136,7 +141,10 @@ void CMainWnd::InitWindow() {
   }
   ReleaseDC(window, dc);
 
-  orchestrator_ = std::make_unique<CDownloadInstaller>(ReportFunction(), L"", L"", L"", true, true, true);
+  const InstallerSettings& settings = Settings();
+  orchestrator_ = std::make_unique<CDownloadInstaller>(
+      ReportFunction(),
+      SequenceOptions{settings.DownloadType, settings.HttpReady, settings.InsNew, settings.InstCmd});
   state_.Read();
   installedBefore_ = !state_.registeredInstallPath.empty();
   const std::wstring defaultFolder = state_.DefaultFolder();
@@ -397,8 +405,8 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool desktopShortcut, bo
   }
   state_.reportedInstallFolder = folder;  // the install folder, until the package names its own
   const std::wstring uninstaller = state_.SkipsUninstall(folder) ? L"" : state_.registeredUninstallerPath;
-  orchestrator_->Init(settings.DownloadUrl, state_.registeredInstallPath, uninstaller, folder, desktopShortcut,
-                      quickLaunch, state_.consoleUserIsAdmin, state_.processIsElevated, LanguageTag());
+  orchestrator_->Init({settings.DownloadUrl, state_.registeredInstallPath, uninstaller, folder, desktopShortcut,
+                       quickLaunch, state_.consoleUserIsAdmin, state_.processIsElevated, LanguageTag()});
   if (settings.IsCheckNet) {
     if (netCheck_) netCheck_->Release();
     skin::PaintManager* manager = &manager_;

@@ -41,11 +41,12 @@ class CMainWnd : public CSkinFrame {
 
   // Test seams: the free bytes of a folder's volume (null: the system's).
   using FreeSpaceQuery = std::function<bool(const std::wstring& folder, uint64_t* freeBytes)>;
-  static void SetFreeSpaceQuery(FreeSpaceQuery query);
+  static FreeSpaceQuery SetFreeSpaceQuery(FreeSpaceQuery query);  // returns the previous one
   // The network check run on the "ABDEF" worker (null: the system's). Set
-  // it before an installation starts, never while a check runs.
+  // it before an installation starts, never while a check runs. Returns the
+  // previous one.
   using NetworkCheck = std::function<uint32_t()>;
-  static void SetNetworkCheck(NetworkCheck check);
+  static NetworkCheck SetNetworkCheck(NetworkCheck check);
 
  protected:
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

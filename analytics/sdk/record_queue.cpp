@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace analytics_core {
 
@@ -143,7 +144,7 @@ size_t AppendCapped(char* data, size_t size, size_t count, void* out) {
 
 }  // namespace
 
-void SetStagingWriteHookForTesting(StagingWriteHook hook) { g_writeHook = hook; }
+StagingWriteHook SetStagingWriteHookForTesting(StagingWriteHook hook) { return std::exchange(g_writeHook, hook); }
 
 bool IsValidRecordText(std::string_view text) {
   if (text.size() < 2 || text.size() > kMaxStagingLine || text.front() != '{' || text.back() != '}') return false;

@@ -35,9 +35,10 @@ long CurlPost(const std::string& url, const std::string& body, std::string& resp
 // Tests only: called inside every rewrite of a staging file, once with the
 // temporary file half written and once just before it replaces the staging
 // file, so a test process can end itself at those moments. Null: no hook.
+// Returns the previous hook.
 enum class StagingWritePoint { HalfWritten, BeforeReplace };
 using StagingWriteHook = void (*)(StagingWritePoint);
-void SetStagingWriteHookForTesting(StagingWriteHook hook);
+StagingWriteHook SetStagingWriteHookForTesting(StagingWriteHook hook);
 
 // Whether the last post of any queue in this process got status 200.
 bool LastSendSucceeded();

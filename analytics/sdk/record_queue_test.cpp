@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "analytics/sdk/test_support.h"
+#include "platform/scoped_hook.h"
 
 namespace analytics_core {
 namespace {
@@ -252,7 +253,7 @@ TEST(RecordQueue, StagingFileHoldsEveryUndeliveredRecordEvenWhileItIsRewritten) 
   RecordQueue q("http://x", path, server.Function());
   g_hookPath = path;
   g_seenDuringRewrite.clear();
-  SetStagingWriteHookForTesting(RecordFileDuringRewrite);
+  const Utils::ScopedHook hook(&SetStagingWriteHookForTesting, &RecordFileDuringRewrite);
   q.AddText(R(2));  // on disk as soon as it is queued: a process killed now keeps it
   EXPECT_EQ(Lines(path), (std::vector<std::string>{R(1), R(2)}));
   StderrCapture err;
@@ -261,7 +262,6 @@ TEST(RecordQueue, StagingFileHoldsEveryUndeliveredRecordEvenWhileItIsRewritten) 
   EXPECT_TRUE(q.Flush());
   EXPECT_TRUE(Lines(path).empty());
   q.Shutdown();
-  SetStagingWriteHookForTesting(nullptr);
   // Every rewrite left the old file whole until the rename replaced it.
   ASSERT_FALSE(g_seenDuringRewrite.empty());
   for (const auto& seen : g_seenDuringRewrite)

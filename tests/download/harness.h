@@ -52,8 +52,9 @@ template <class T>
 struct Download {
   Recorder recorder;
   std::unique_ptr<T> downloader;
-  Download(const std::string& url, const std::filesystem::path& target) {
-    downloader = std::make_unique<T>(recorder.Callback(), Wide(url), target.wstring());
+  template <typename... Extra>
+  Download(const std::string& url, const std::filesystem::path& target, Extra&&... extra) {
+    downloader = std::make_unique<T>(recorder.Callback(), Wide(url), target.wstring(), std::forward<Extra>(extra)...);
     recorder.downloader = downloader.get();
     downloader->Start();
   }

@@ -40,6 +40,14 @@ TEST(Segmented, NginxRedirectChainFifteenMiBInOnePart) {
   EXPECT_EQ(ReadFile(dir / L"pkg.exe"), bytes);
   EXPECT_THAT(dir.Files(), ElementsAre(L"pkg.exe"));
   EXPECT_FALSE(run.recorder.overlapped());
+
+  // The same download where libcurl could not be initialised: nothing is asked.
+  ScratchDir other;
+  Download<CMTCurlDownloader> refused(NginxBase() + "/" + md5 + "/pkg.exe", other / L"pkg.exe", false);
+  ASSERT_TRUE(refused.Finish());
+  EXPECT_THAT(refused.recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_FAIL));
+  EXPECT_EQ(refused.recorder.Events().back().text, L"LibCurl");
+  EXPECT_TRUE(other.Files().empty());
 }
 
 TEST(Segmented, PlansRangesAndJoins) {

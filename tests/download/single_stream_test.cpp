@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "analytics/installer_events.h"
 #include "download/curl_client.h"
 #include "download/curl_common.h"
 #include "download/curl_downloader.h"
@@ -74,33 +73,24 @@ TEST(SingleStream, LengthFloorAndUnknownLength) {
   }
 }
 
-class RecordingSink : public InstallerEventSink {
- public:
-  void Task(const std::wstring& name, const std::wstring& reason, float, const std::wstring& ab) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    tasks.push_back(name + L"|" + reason + L"|" + ab);
-  }
-  void Click(const std::wstring&, const std::wstring&) override {}
-  void View(const std::wstring&, const std::wstring&) override {}
-  void Crash(const std::wstring&) override {}
-  std::mutex mutex;
-  std::vector<std::wstring> tasks;
-};
-
 TEST(SingleStream, MissingPackageReportsItsStatusAndFailsAfterSixAttempts) {
   FastTiming timing;
-  RecordingSink sink;
-  InstallerEventSink* previous = SetInstallerEventSink(&sink);
+  std::mutex mutex;
+  std::vector<std::wstring> reasons;
   ScratchDir dir;
-  Download<CCurlDownloader> run(NginxBase() + "/0123456789abcdef0123456789abcdef/missing.exe", dir / L"pkg.exe");
+  Download<CCurlDownloader> run(NginxBase() + "/0123456789abcdef0123456789abcdef/missing.exe", dir / L"pkg.exe",
+                                [&](const std::wstring& reason) {
+                                  std::lock_guard<std::mutex> lock(mutex);
+                                  reasons.push_back(reason);
+                                });
   ASSERT_TRUE(run.Finish());
-  SetInstallerEventSink(previous);
   EXPECT_THAT(run.recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_FAIL));
   EXPECT_EQ(run.recorder.Events().back().number, -998.0);
   EXPECT_EQ(FastTiming::Pauses(), std::vector<DWORD>(5, 500));
   // Both HEAD passes of each of the six attempts see the 404.
-  ASSERT_EQ(sink.tasks.size(), 12u);
-  EXPECT_EQ(sink.tasks[0], L"下载失败原因|1.获取文件大小的状态码为=404；|IN");
+  std::lock_guard<std::mutex> lock(mutex);
+  ASSERT_EQ(reasons.size(), 12u);
+  EXPECT_EQ(reasons[0], L"1.获取文件大小的状态码为=404；");
 }
 
 // Twelve points: a broken stream costs one, anything else two.

@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "analytics/installer_events.h"
-#include "app/settings.h"
 #include "download/verify.h"
 #include "install/installer.h"
 #include "install/uninstaller.h"
 #include "install/report_codes.h"
 #include "install/runner_test_support.h"
 #include "platform/strings.h"
+#include "platform/scoped_hook.h"
 #include "tests/download/harness.h"
 #include "tests/support/test_support.h"
 
@@ -139,13 +139,10 @@ class Window {
 
 class SequenceTest : public ::testing::Test {
  protected:
-  void SetUp() override { saved_ = Settings(); }
-  void TearDown() override { Settings() = saved_; }
-
   std::unique_ptr<CDownloadInstaller> Make(const std::string& url, const std::wstring& recordedUninstaller = {}) {
-    auto orchestrator = std::make_unique<CDownloadInstaller>(window_.Callback(), L"", L"", L"", true, true, true);
+    auto orchestrator = std::make_unique<CDownloadInstaller>(window_.Callback(), options_);
     // The registered install folder is the target, as after an earlier installation there.
-    orchestrator->Init(Utils::Utf8ToWide(url), target_, recordedUninstaller, target_, true, true, false, false, L"");
+    orchestrator->Init({Utils::Utf8ToWide(url), target_, recordedUninstaller, target_, true, true, false, false, L""});
     return orchestrator;
   }
   // Starts and waits for the sequence's end; an uninstall error is final
@@ -172,14 +169,10 @@ class SequenceTest : public ::testing::Test {
     return dltest::NginxBase() + "/" + md5 + "/OndraVelqorSetup_pkg.exe";
   }
   // Installs the sample product with the substitute package directly.
-  std::wstring InstallSampleProduct() {
-    testing_support::Recorder ignored;
-    CInstaller(ignored.Callback(), L"\"" + testing_support::SubstituteExe() + L"\"", target_, true, true, false).Start();
-    return target_ + L"\\uninst.ep";
-  }
+  std::wstring InstallSampleProduct() { return testing_support::InstallSampleProduct(target_); }
   std::wstring Package() const { return target_ + L"\\__Package_Velqor.exe"; }
 
-  InstallerSettings saved_;
+  SequenceOptions options_;  // what the settings would decide
   dltest::FastTiming timing_;
   ScratchFolder folder_;
   // Two levels that do not exist yet: the download's start creates them.
@@ -330,8 +323,8 @@ TEST_F(SequenceTest, DownloadFailureThenSecondStart) {
   const std::wstring earlierPackage = earlierFolder / L"__Package_Velqor.exe";
   {
     Window earlierWindow;
-    CDownloadInstaller earlier(earlierWindow.Callback(), L"", L"", L"", true, true, true);
-    earlier.Init(Utils::Utf8ToWide(url), L"", L"", earlierFolder.path(), true, true, false, false, L"");
+    CDownloadInstaller earlier(earlierWindow.Callback(), SequenceOptions{});
+    earlier.Init({Utils::Utf8ToWide(url), L"", L"", earlierFolder.path(), true, true, false, false, L""});
     earlier.Start();
     ASSERT_NE(earlierWindow.WaitForEnd(0), SIZE_MAX);
     ASSERT_EQ(earlierWindow.Collapsed().back().code, DL_CODE_FAIL);
@@ -363,7 +356,7 @@ TEST_F(SequenceTest, DownloadFailureThenSecondStart) {
     void Crash(const std::wstring&) override {}
     std::vector<std::array<std::wstring, 3>> tasks;
   } sink;
-  InstallerEventSink* previous = SetInstallerEventSink(&sink);
+  const Utils::ScopedHook sinkInPlace(&SetInstallerEventSink, &sink);
   const ReportRecord report{failed.back().code, failed.back().number, failed.back().text};
   orchestrator->ReportDownloadFailure(report, {{L"AB", L"IN"}});
   std::filesystem::create_directories(std::filesystem::path(Package()));  // nothing can be written there now
@@ -371,7 +364,6 @@ TEST_F(SequenceTest, DownloadFailureThenSecondStart) {
   std::filesystem::remove(std::filesystem::path(Package()));
   CDownloadInstaller::ReportFailureReason({DL_CODE_NOTICE, 0, L"curl文件md5校验失败"}, true, {{L"AB", L"IN"}});
   CDownloadInstaller::ReportFailureReason({IST_CODE_FAIL, 1000, L"x"}, false, {{L"AB", L"IN"}});
-  SetInstallerEventSink(previous);
   ASSERT_EQ(sink.tasks.size(), 4u);
   EXPECT_EQ(sink.tasks[2], (std::array<std::wstring, 3>{L"下载失败原因", L":1.code=0；2.msg=curl文件md5校验失败", L"IN"}));
   EXPECT_EQ(sink.tasks[3], (std::array<std::wstring, 3>{L"安装失败原因", L":1.code=1000；2.msg=x", L"IN"}));
@@ -480,7 +472,7 @@ TEST_F(SequenceTest, ChildBehaviours) {
        {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"卸载程序报告成功后仍未退出"}}, {},
        false},
   };
-  const DWORD exitWait = CUnInstaller::SetExitWaitForTesting(3000);
+  const Utils::ScopedHook exitWait(&CUnInstaller::SetExitWaitForTesting, 3000);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RemoveTree(target_);
@@ -507,7 +499,6 @@ TEST_F(SequenceTest, ChildBehaviours) {
     }
     EXPECT_EQ(window_.Collapsed(), expected);
   }
-  CUnInstaller::SetExitWaitForTesting(exitWait);
 }
 
 // A local user who may write the install folder keeps replacing the package
@@ -584,7 +575,7 @@ TEST_F(SequenceTest, RetryAfterMd5Mismatch) {
   } cases[] = {{1, "md5retry", L"curl文件md5校验失败"}, {3, "mtmd5retry", L"mtcurl文件md5校验失败"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
-    Settings().DownloadType = c.type;
+    options_.downloadType = c.type;
     const std::string md5 = dltest::AddScenario(std::string(R"({"name": ")") + c.name + R"(", "file": ")" + hostPath +
                                                 R"(", "get": [{"corrupt": 4096}, {}]})");
     window_.Clear();
@@ -637,11 +628,10 @@ TEST_F(SequenceTest, InsNewWaitsForTheRunningProduct) {
   EXPECT_EQ(FindProcessByName(L"ondravelqor.exe"), 0u) << "the name is compared exactly";
   EXPECT_EQ(FindProcessByName(L"OndraVelqor"), 0u);
 
-  Settings().InsNew = true;
-  const auto previous = CDownloadInstaller::SetProductWaitPause(&EndProductOnThirdLook);
+  options_.insNew = true;
+  const Utils::ScopedHook pause(&CDownloadInstaller::SetProductWaitPause, &EndProductOnThirdLook);
   auto orchestrator = Make(ServePackage(), recorded);
   StartAndFinish(*orchestrator);
-  CDownloadInstaller::SetProductWaitPause(previous);
   orchestrator.reset();
   CloseHandle(g_product);
   EXPECT_GE(g_looks, 3);
@@ -668,7 +658,7 @@ TEST_F(SequenceTest, DownloadTypeSelectsTheDownloader) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
-    Settings().DownloadType = c.type;
+    options_.downloadType = c.type;
     auto orchestrator = Make(plain);
     // A second Start serves again (the system downloader runs only once,
     // so it is replaced; the libcurl ones are reused).

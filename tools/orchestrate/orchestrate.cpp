@@ -20,7 +20,6 @@
 #include <mutex>
 #include <string>
 
-#include "app/settings.h"
 #include "install/download_installer.h"
 #include "install/report_codes.h"
 #include "platform/strings.h"
@@ -112,19 +111,21 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   _setmode(_fileno(stdout), _O_BINARY);  // the lines end in "\n" alone, as UTF-8 text does elsewhere
-  InstallerSettings& settings = Settings();
-  settings.IsEnableAppAnalytics = false;
-  settings.DownloadType = options.type;
-  settings.InsNew = options.insNew;
+  InstallerAnalytics analytics;
+  analytics.enabled = [] { return false; };  // a driver reports nothing
+  ConfigureInstallerAnalytics(std::move(analytics));
 
   std::wstring user;
   const bool consoleUserIsAdmin = Utils::GetConsoleUserName(user) && Utils::IsUserAdmin(user);
   Console console;
   int32_t end = 0;
   {
-    CDownloadInstaller orchestrator(console.Callback(), L"", L"", L"", true, true, true);
-    orchestrator.Init(options.url, options.installed, options.uninstaller, options.folder, true, true, consoleUserIsAdmin,
-                      Utils::IsAdmin(), options.language);
+    SequenceOptions sequence;
+    sequence.downloadType = options.type;
+    sequence.insNew = options.insNew;
+    CDownloadInstaller orchestrator(console.Callback(), sequence);
+    orchestrator.Init({options.url, options.installed, options.uninstaller, options.folder, true, true,
+                       consoleUserIsAdmin, Utils::IsAdmin(), options.language});
     orchestrator.Start();
     size_t seen = 0;
     end = console.WaitForEnd(seen);
