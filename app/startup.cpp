@@ -4,6 +4,7 @@
 
 #include "analytics/installer_events.h"
 #include "app/settings.h"
+#include "delay_loaded_dlls.h"
 #include "platform/log.h"
 #include "platform/strings.h"
 #include "ui/main_wnd.h"
@@ -18,6 +19,11 @@ const wchar_t* const kPreloadedLibraries[] = {
     L"\\version.dll", L"\\ws2_32.dll",   L"\\sxs.dll",     L"\\dwmapi.dll",         L"\\msimg32.dll",
     L"\\d3d8.dll",    L"\\ieframe.dll", L"\\ws2help.dll", L"\\WindowsCodecs.dll",
 };
+
+// The exe imports these lazily (cmake/DelayLoad.cmake). Loading them here
+// by full path means their first call finds the system's copy, never a file
+// of that name beside the exe, also where SetDefaultDllDirectories is missing.
+const wchar_t* const kDelayLoadedLibraries[] = {OV_DELAY_LOADED_DLLS};
 
 EventExtras AbIn() { return {{L"AB", L"IN"}}; }
 
@@ -35,6 +41,7 @@ void PreloadSystemLibraries() {
     const std::wstring path = std::wstring(system) + name;
     LoadLibraryW(path.c_str());  // a missing one is fine; loaded ones stay until exit
   }
+  for (const wchar_t* name : kDelayLoadedLibraries) LoadLibraryW((std::wstring(system) + name).c_str());
 }
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS*) {

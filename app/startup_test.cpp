@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
 #include "app/startup.h"
+#include "platform/strings.h"
 #include "tests/support/test_support.h"
 #include "tools/dbwin/dbwin_listener.h"
 
@@ -53,6 +55,34 @@ TEST_F(InstallerProcess, SecondInstanceExitsWithMinusOneSilently) {
   for (const auto& l : listener.Lines()) EXPECT_NE(l.pid, pid) << "a second instance logs nothing: " << l.text;
   ReleaseMutex(held);
   CloseHandle(held);
+}
+
+// The installer is usually started from a downloads folder, where a web
+// page can drop files. A DLL named like a system DLL beside it is never
+// loaded, whether the exe imports that DLL, start-up preloads it or a
+// library loads it later. Wine, unlike Windows, prefers its own built-in
+// DLLs; this test's environment (WINEDLLOVERRIDES, app/CMakeLists.txt) makes
+// it look beside the exe first for these names, as Windows does. Not
+// "version": Wine's own advapi32 imports it before any code of ours runs,
+// where Windows' advapi32, a known DLL, does not.
+TEST_F(InstallerProcess, DllsDroppedBesideTheExeAreNeverLoaded) {
+  const std::vector<std::wstring> names = {L"bcrypt", L"crypt32", L"msimg32", L"netapi32", L"urlmon",  L"winmm",
+                                           L"wtsapi32", L"dwmapi", L"uxtheme", L"secur32",  L"iphlpapi"};
+  std::wstring planted = L"Z:" + Utils::Utf8ToWide(OV_PLANTED_DLL);  // a host path
+  std::replace(planted.begin(), planted.end(), L'/', L'\\');
+  for (const std::wstring& name : names)
+    ASSERT_TRUE(CopyFileW(planted.c_str(), (dir_ + L"\\" + name + L".dll").c_str(), FALSE));
+  // Up to the single-instance check: start-up's preloading has run then.
+  HANDLE held = CreateMutexW(nullptr, TRUE, SingleInstanceGuard::MutexName());
+  const DWORD exitCode = Run(L"");
+  CloseHandle(held);
+  EXPECT_EQ(exitCode, static_cast<DWORD>(-1));
+  for (const std::wstring& name : names) {
+    const std::wstring dll = dir_ + L"\\" + name + L".dll";
+    EXPECT_EQ(GetFileAttributesW((dll + L".loaded").c_str()), INVALID_FILE_ATTRIBUTES) << Utils::WideToUtf8(name);
+    DeleteFileW((dll + L".loaded").c_str());
+    DeleteFileW(dll.c_str());
+  }
 }
 
 TEST_F(InstallerProcess, AppliesFileThenCommandLineAndReleasesTheMutex) {
