@@ -7,6 +7,8 @@
 
 #include <cwchar>
 
+#include "platform/handles.h"
+
 namespace Utils {
 
 std::wstring WindowsVersionLabel(unsigned major, unsigned minor, unsigned build, bool serverR2) {
@@ -34,7 +36,7 @@ std::wstring WindowsVersionLabel(unsigned major, unsigned minor, unsigned build,
 void GetWindowsVersion(std::wstring& systemName, std::wstring& label) {
   systemName = L"Windows";
   label.clear();
-  HMODULE ntdll = LoadLibraryA("ntdll.dll");
+  const UniqueLibrary ntdll(LoadLibraryA("ntdll.dll"));
   if (!ntdll) {
     label = L"XP-";
     return;
@@ -42,9 +44,8 @@ void GetWindowsVersion(std::wstring& systemName, std::wstring& label) {
   DWORD major = 0, minor = 0, build = 0;
   using RtlGetNtVersionNumbersFn = void(WINAPI*)(DWORD*, DWORD*, DWORD*);
   auto fn = reinterpret_cast<RtlGetNtVersionNumbersFn>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetNtVersionNumbers")));
+      reinterpret_cast<void*>(GetProcAddress(ntdll.get(), "RtlGetNtVersionNumbers")));
   if (fn) fn(&major, &minor, &build);
-  FreeLibrary(ntdll);
   build &= 0xFFFF;
   label = WindowsVersionLabel(major, minor, build, major == 5 && minor == 2 && GetSystemMetrics(SM_SERVERR2) != 0);
 }
