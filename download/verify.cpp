@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "platform/crypt_handles.h"
 #include "platform/strings.h"
 
 namespace download {
@@ -20,14 +21,14 @@ std::string UrlMd5(const std::string& realUrl) {
 
 std::string FileMd5(const std::wstring& path) {
   if (path.empty()) return {};
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  HCRYPTPROV provider = 0;
-  HCRYPTHASH hash = 0;
+  const Utils::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return {};
+  Utils::UniqueCryptProvider provider;
+  Utils::UniqueCryptHash hash;
   std::string hex;
-  if (CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-      CryptCreateHash(provider, CALG_MD5, 0, 0, &hash)) {
+  if (CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+      CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.put())) {
     // Large reads: the package is hundreds of MiB and each call costs a
     // trip through the system.
     constexpr DWORD kBlock = 1 << 20;
@@ -35,18 +36,21 @@ std::string FileMd5(const std::wstring& path) {
     bool ok = true;
     for (;;) {
       DWORD got = 0;
-      if (!ReadFile(file, buffer.get(), kBlock, &got, nullptr)) { ok = false; break; }
+      if (!ReadFile(file.get(), buffer.get(), kBlock, &got, nullptr)) {
+        ok = false;
+        break;
+      }
       if (got == 0) break;
-      if (!CryptHashData(hash, buffer.get(), got, 0)) { ok = false; break; }
+      if (!CryptHashData(hash.get(), buffer.get(), got, 0)) {
+        ok = false;
+        break;
+      }
     }
     BYTE digest[16];
     DWORD size = sizeof(digest);
-    if (ok && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == sizeof(digest))
+    if (ok && CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0) && size == sizeof(digest))
       hex = Utils::LowerHex(digest, sizeof(digest));
   }
-  if (hash) CryptDestroyHash(hash);
-  if (provider) CryptReleaseContext(provider, 0);
-  CloseHandle(file);
   return hex;
 }
 
