@@ -106,7 +106,8 @@ struct LocalMemoryTraits {
   static bool IsEmpty(T* value) { return value == nullptr; }
   static bool Release(T* value) { return LocalFree(value) == nullptr; }
 };
-// A pointer whose release function reports nothing (COM's, libcurl's).
+// A pointer whose release function tells nothing worth checking (COM's,
+// libcurl's, FreeSid, the WTS and NetApi buffers).
 template <typename T, auto Free>
 struct SilentReleaseTraits {
   using Type = T*;

@@ -71,33 +71,28 @@ bool IsWow64() {
 
 bool IsAdmin() {
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID admins = nullptr;
+  Owned<SilentReleaseTraits<void, &FreeSid>> admins;
   if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                &admins))
+                                admins.put()))
     return false;
   BOOL member = FALSE;
-  const bool ok = CheckTokenMembership(nullptr, admins, &member) != FALSE;
-  FreeSid(admins);
-  return ok && member != FALSE;
+  return CheckTokenMembership(nullptr, admins.get(), &member) && member != FALSE;
 }
 
 bool GetConsoleUserName(std::wstring& name) {
-  LPWSTR buffer = nullptr;
+  Owned<SilentReleaseTraits<wchar_t, &WTSFreeMemory>> buffer;
   DWORD bytes = 0;
-  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(), WTSUserName,
-                                   &buffer, &bytes))
+  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(), WTSUserName, buffer.put(),
+                                   &bytes))
     return false;
-  if (buffer) name += buffer;
-  WTSFreeMemory(buffer);
+  if (buffer) name += buffer.get();
   return true;
 }
 
 bool IsUserAdmin(const std::wstring& userName) {
-  LPBYTE buffer = nullptr;
-  if (NetUserGetInfo(nullptr, userName.c_str(), 1, &buffer) != NERR_Success) return false;
-  const bool admin = buffer && reinterpret_cast<USER_INFO_1*>(buffer)->usri1_priv == USER_PRIV_ADMIN;
-  NetApiBufferFree(buffer);
-  return admin;
+  Owned<SilentReleaseTraits<BYTE, &NetApiBufferFree>> buffer;
+  if (NetUserGetInfo(nullptr, userName.c_str(), 1, buffer.put()) != NERR_Success) return false;
+  return buffer && reinterpret_cast<USER_INFO_1*>(buffer.get())->usri1_priv == USER_PRIV_ADMIN;
 }
 
 std::wstring FormatGuidString(const GUID& g) {
