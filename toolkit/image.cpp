@@ -99,6 +99,7 @@ const Image* GetImage(std::wstring_view path) {
   } else {
     const Utils::UniqueHandle file(CreateFileW((ResourcePath() + std::wstring(path)).c_str(), GENERIC_READ,
                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) OV_LOGS(L"cannot open %s:%lu", std::wstring(path).c_str(), GetLastError());
     if (file) {
       LARGE_INTEGER size = {};
       GetFileSizeEx(file.get(), &size);
