@@ -65,23 +65,21 @@ std::string DefaultServerUrl() { return std::string("https://") + OV_ANALYTICS_H
 
 bool NativeTrackLogger::open(const std::string& path) {
   std::lock_guard<std::mutex> hold(lock_);
-  if (file_) std::fclose(file_);
-  file_ = std::fopen(path.c_str(), "a");  // text mode, as the log has always been written
-  return file_ != nullptr;
+  file_.reset(std::fopen(path.c_str(), "a"));  // text mode, as the log has always been written
+  return static_cast<bool>(file_);
 }
 
 void NativeTrackLogger::write(const std::string& line) {
   std::lock_guard<std::mutex> hold(lock_);
   if (!file_) return;
-  std::fwrite(line.data(), 1, line.size(), file_);
-  std::fputc('\n', file_);
-  std::fflush(file_);
+  std::fwrite(line.data(), 1, line.size(), file_.get());
+  std::fputc('\n', file_.get());
+  std::fflush(file_.get());
 }
 
 void NativeTrackLogger::close() {
   std::lock_guard<std::mutex> hold(lock_);
-  if (file_) std::fclose(file_);
-  file_ = nullptr;
+  file_.reset();
 }
 
 PropertiesNode LocaleProperties(const std::string& locale) {

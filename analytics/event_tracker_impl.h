@@ -19,6 +19,7 @@
 #include "analytics/event_tracker.h"
 #include "analytics/identity.h"
 #include "analytics/sdk/property_node.h"
+#include "platform/handles.h"
 
 namespace pelan::tracking {
 
@@ -51,7 +52,7 @@ class NativeTrackLogger : public TrackLogger {
 
  private:
   std::mutex lock_;
-  FILE* file_ = nullptr;  // owned; closed by close()
+  Utils::UniqueStdioFile file_;
 };
 
 class EventTrackerImpl : public EventTracker {

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "analytics/sdk/property_node.h"
+#include "platform/handles.h"
 
 namespace pelan::tracking {
 
@@ -44,11 +45,8 @@ std::string ReadId(const std::string& file, const char* key) {
 
 std::string ShellFolder(int csidl) {
   char path[MAX_PATH] = {};
-  PIDLIST_ABSOLUTE pidl = nullptr;
-  if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, csidl, &pidl)) && pidl) {
-    SHGetPathFromIDListA(pidl, path);
-    CoTaskMemFree(pidl);
-  }
+  Utils::UniqueCoTaskMemory<ITEMIDLIST> pidl;
+  if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, csidl, pidl.put())) && pidl) SHGetPathFromIDListA(pidl.get(), path);
   return path;
 }
 
@@ -98,13 +96,12 @@ struct VersionNumbers {
 
 VersionNumbers ReadVersionNumbers() {
   VersionNumbers v;
-  HMODULE ntdll = LoadLibraryA("ntdll.dll");
+  const Utils::UniqueLibrary ntdll(LoadLibraryA("ntdll.dll"));
   if (!ntdll) return v;
   v.available = true;
   using Fn = void(WINAPI*)(DWORD*, DWORD*, DWORD*);
-  if (auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetNtVersionNumbers"))))
+  if (auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ntdll.get(), "RtlGetNtVersionNumbers"))))
     fn(&v.major, &v.minor, &v.build);
-  FreeLibrary(ntdll);
   v.build &= 0xFFFF;
   return v;
 }
@@ -133,14 +130,12 @@ bool CreateFolderLevels(std::string path) {
 }
 
 bool IsProcessElevated() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  Utils::UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
   TOKEN_ELEVATION elevation = {};
   DWORD size = 0;
-  const bool elevated =
-      GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) && elevation.TokenIsElevated;
-  CloseHandle(token);
-  return elevated;
+  return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+         elevation.TokenIsElevated;
 }
 
 bool LocateDataFolder(const std::string& exePath, const std::string& appName, std::string& dataDir,

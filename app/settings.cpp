@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <cstdlib>
 
+#include "platform/handles.h"
 #include "platform/strings.h"
 #include "platform/sysinfo.h"
 
@@ -37,14 +38,13 @@ namespace {
 
 // One value of the test override; empty when absent or not a short text.
 std::wstring TestHostOverride(const wchar_t* name) {
-  HKEY key = nullptr;
+  Utils::UniqueRegistryKey key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\PeLanSoft\\Velqor\\TestHosts", 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                    &key) != ERROR_SUCCESS)
+                    key.put()) != ERROR_SUCCESS)
     return L"";
   wchar_t value[512] = {};
   DWORD size = sizeof(value) - sizeof(wchar_t);
-  const LSTATUS status = RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, value, &size);
-  RegCloseKey(key);
+  const LSTATUS status = RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, value, &size);
   return status == ERROR_SUCCESS ? value : L"";
 }
 
@@ -123,17 +123,16 @@ void InstallerSettings::ApplyCommandLine(const wchar_t* commandLine) {
 CommandLineOptions::CommandLineOptions(const wchar_t* commandLine) {
   if (!commandLine) return;
   int count = 0;
-  LPWSTR* elements = CommandLineToArgvW(commandLine, &count);
+  const Utils::UniqueLocalMemory<LPWSTR> elements(CommandLineToArgvW(commandLine, &count));
   if (!elements) return;
   for (int i = 0; i < count; ++i) {
-    const std::wstring element = elements[i];
+    const std::wstring element = elements.get()[i];
     const size_t eq = element.find(L'=');
     if (!element.empty() && element[0] == L'-' && eq != std::wstring::npos)
       options_.emplace(element.substr(0, eq), element.substr(eq + 1));  // emplace keeps the first
     else
       options_.emplace(element, std::wstring());
   }
-  LocalFree(elements);
 }
 
 std::optional<std::wstring> CommandLineOptions::Text(const std::wstring& name) const {

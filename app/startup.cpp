@@ -56,18 +56,15 @@ SingleInstanceGuard::~SingleInstanceGuard() { Release(); }
 
 void SingleInstanceGuard::Acquire() {
   if (handle_) return;
-  handle_ = CreateMutexW(nullptr, TRUE, MutexName());
-  if (handle_ && GetLastError() == ERROR_ALREADY_EXISTS) {
-    CloseHandle(handle_);
-    handle_ = nullptr;
-  }
+  Utils::UniqueHandle mutex(CreateMutexW(nullptr, TRUE, MutexName()));
+  // Another instance owns it: this copy is no guard.
+  if (mutex && GetLastError() != ERROR_ALREADY_EXISTS) handle_ = std::move(mutex);
 }
 
 void SingleInstanceGuard::Release() {
   if (!handle_) return;
-  ReleaseMutex(handle_);
-  CloseHandle(handle_);
-  handle_ = nullptr;
+  ReleaseMutex(handle_.get());
+  handle_.reset();
 }
 
 int RunInstaller(HINSTANCE instance) {

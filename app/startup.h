@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/handles.h"
+
 // Restricts the DLL search path and preloads the system DLLs the program
 // and its libraries use, by full path, so none is taken from the exe's folder.
 void PreloadSystemLibraries();
@@ -20,11 +22,11 @@ class SingleInstanceGuard {
 
   void Acquire();  // leaves handle() null when another process holds it
   void Release();
-  HANDLE handle() const { return handle_; }
+  HANDLE handle() const { return handle_.get(); }
   static const wchar_t* MutexName();
 
  private:
-  HANDLE handle_ = nullptr;
+  Utils::UniqueHandle handle_;
 };
 
 // The whole run: returns the process exit code (0, or -1 for a second instance).

@@ -45,16 +45,15 @@ class InstallerProcess : public ::testing::Test {
 };
 
 TEST_F(InstallerProcess, SecondInstanceExitsWithMinusOneSilently) {
-  HANDLE held = CreateMutexW(nullptr, TRUE, SingleInstanceGuard::MutexName());
-  ASSERT_NE(held, nullptr);
+  const Utils::UniqueHandle held(CreateMutexW(nullptr, TRUE, SingleInstanceGuard::MutexName()));
+  ASSERT_TRUE(held);
   ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   DebugOutputListener listener;
   ASSERT_TRUE(listener.Start());
   DWORD pid = 0;
   EXPECT_EQ(Run(L"-downloadtype=2", &pid), 0xFFFFFFFFu);
   for (const auto& l : listener.Lines()) EXPECT_NE(l.pid, pid) << "a second instance logs nothing: " << l.text;
-  ReleaseMutex(held);
-  CloseHandle(held);
+  ReleaseMutex(held.get());
 }
 
 // The installer is usually started from a downloads folder, where a web
@@ -106,9 +105,10 @@ TEST_F(InstallerProcess, AppliesFileThenCommandLineAndReleasesTheMutex) {
   EXPECT_NE(line.find("(RunInstaller)"), std::string::npos) << line;
 
   // The exited installer no longer holds the guard: a new one may start.
-  HANDLE after = CreateMutexW(nullptr, TRUE, SingleInstanceGuard::MutexName());
-  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  CloseHandle(after);
+  {
+    const Utils::UniqueHandle after(CreateMutexW(nullptr, TRUE, SingleInstanceGuard::MutexName()));
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  }
   EXPECT_EQ(Run(L""), 0u);
 }
 
@@ -147,7 +147,9 @@ std::wstring ShippedExe() {
 
 TEST(ExeResources, ManifestVersionIconStringsAndSkins) {
   const std::wstring exe = ShippedExe();
-  HMODULE m = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  const Utils::UniqueLibrary module(
+      LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  const HMODULE m = module.get();
   ASSERT_NE(m, nullptr);
   EXPECT_NE(FindResourceW(m, MAKEINTRESOURCEW(145), MAKEINTRESOURCEW(14)), nullptr) << "icon group 145";
   wchar_t text[64] = {};
@@ -168,7 +170,6 @@ TEST(ExeResources, ManifestVersionIconStringsAndSkins) {
   ASSERT_NE(skins, nullptr);
   const std::string archive(static_cast<const char*>(LockResource(LoadResource(m, skins))), SizeofResource(m, skins));
   EXPECT_EQ(archive.substr(0, 6), std::string("7z\xBC\xAF\x27\x1C", 6));
-  FreeLibrary(m);
 
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);

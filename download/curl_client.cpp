@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "download/curl_common.h"
+#include "download/curl_handles.h"
 #include "download/timing.h"
 #include "download/url_text.h"
 #include "platform/log.h"
@@ -48,18 +49,17 @@ CurlClient::~CurlClient() {
   DeleteFileW(GetFilePath(true).c_str());
 }
 
-CURL* CurlClient::NewHeadHandle(const std::string& url, int& optionResult) {
-  CURL* handle = curl_easy_init();
-  if (!handle) return nullptr;
-  optionResult = download::SetHeadRequestOptions(handle, url, &CurlClient::ProgressCallback, this);
+download::UniqueCurl CurlClient::NewHeadHandle(const std::string& url, int& optionResult) {
+  download::UniqueCurl handle(curl_easy_init());
+  if (handle) optionResult = download::SetHeadRequestOptions(handle.get(), url, &CurlClient::ProgressCallback, this);
   return handle;
 }
 
-CURL* CurlClient::Head(const std::string& url) {
+download::UniqueCurl CurlClient::Head(const std::string& url) {
   int code = 0;
-  CURL* handle = NewHeadHandle(url, code);
+  download::UniqueCurl handle = NewHeadHandle(url, code);
   if (handle && code == 0) {
-    code = curl_easy_perform(handle);
+    code = curl_easy_perform(handle.get());
     if (code != 0) OV_LOG(L"error:%d:%s", code, CurlErrorText(code).c_str());
   }
   OV_LOGS(L"error:%d:%s", code, CurlErrorText(code).c_str());
@@ -87,15 +87,14 @@ double CurlClient::GetDownloadFileLength(CURL* handle) {
 std::string CurlClient::GetRealUrl_Str(const std::string& url) {
   int code = 0;
   std::string real;
-  if (CURL* handle = NewHeadHandle(url, code)) {
+  if (const download::UniqueCurl handle = NewHeadHandle(url, code)) {
     if (code == 0) {
-      code = curl_easy_perform(handle);
+      code = curl_easy_perform(handle.get());
       if (code != 0)
         OV_LOG(L"error:%d:%s", code, CurlErrorText(code).c_str());
       else
-        real = GetRealUrl(handle);
+        real = GetRealUrl(handle.get());
     }
-    curl_easy_cleanup(handle);
   }
   return real.empty() ? url : real;
 }
@@ -103,19 +102,18 @@ std::string CurlClient::GetRealUrl_Str(const std::string& url) {
 double CurlClient::GetDownloadFileLength_Str(const std::string& url) {
   int code = 0;
   double length = -1.0;
-  CURL* handle = NewHeadHandle(url, code);
+  const download::UniqueCurl handle = NewHeadHandle(url, code);
   if (!handle) return length;
-  code |= curl_easy_setopt(handle, CURLOPT_HEADER, 1L);
+  if (code == 0) code = curl_easy_setopt(handle.get(), CURLOPT_HEADER, 1L);
   if (code == 0) {
-    curl_easy_perform(handle);
+    curl_easy_perform(handle.get());
     CURLcode query;
-    length = ContentLength(handle, &query);
+    length = ContentLength(handle.get(), &query);
     long status = 0;
-    code = curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    code = curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
     if (code != 0 || status < 200 || status > 400) ReportLengthStatus(status);
   }
   OV_LOGS(L"error:%d:%s", code, CurlErrorText(code).c_str());
-  curl_easy_cleanup(handle);
   return length;
 }
 
@@ -124,10 +122,9 @@ int CurlClient::Start() {
   const std::wstring partPath = GetFilePath(true);
   const std::string url = download::NarrowUrl(url_);
   if (realUrl_.empty() || length_ < kMinLength) {
-    CURL* handle = Head(url);
-    realUrl_ = GetRealUrl(handle);
-    length_ = GetDownloadFileLength(handle);
-    curl_easy_cleanup(handle);
+    const download::UniqueCurl handle = Head(url);
+    realUrl_ = GetRealUrl(handle.get());
+    length_ = GetDownloadFileLength(handle.get());
   }
   if (realUrl_.empty() || length_ < kMinLength) {
     realUrl_ = GetRealUrl_Str(url);
@@ -145,52 +142,46 @@ int CurlClient::Transfer(const std::wstring& partPath) {
   // A side file longer than the package is not a prefix of it: start over.
   if (download::FileSize(partPath) > length) DeleteFileW(partPath.c_str());
 
-  handle_ = curl_easy_init();
+  handle_.reset(curl_easy_init());
   if (!handle_) return kNoHandle;
-  FILE* file = nullptr;
-  if (_wfopen_s(&file, partPath.c_str(), L"ab+") != 0 || !file) {
-    curl_easy_cleanup(handle_);
-    handle_ = nullptr;
+  Utils::UniqueStdioFile file;
+  if (_wfopen_s(file.put(), partPath.c_str(), L"ab+") != 0 || !file) {
+    OV_LOGS(L"side file failed:%lu:%s", GetLastError(), partPath.c_str());
+    handle_.reset();
     return kSideFileFailed;
   }
   // Fewer, larger writes: each one is a system call (through Wine in tests).
-  setvbuf(file, nullptr, _IOFBF, download::kFileBuffer);
+  setvbuf(file.get(), nullptr, _IOFBF, download::kFileBuffer);
 
   // Only the identity encoding: the body is stored as received, so a
   // compressed body would corrupt the package and its resume offsets.
-  curl_slist* headers = curl_slist_append(nullptr, "Connection: keep-alive");
-  headers = curl_slist_append(headers, "Accept-Encoding: identity");
-  curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(handle_, CURLOPT_TCP_KEEPALIVE, 1L);
-  curl_easy_setopt(handle_, CURLOPT_TCP_KEEPIDLE, 10L);
-  curl_easy_setopt(handle_, CURLOPT_TCP_KEEPINTVL, 10L);
-  curl_easy_setopt(handle_, CURLOPT_TIMEOUT, 0L);
-  int result = curl_easy_setopt(handle_, CURLOPT_URL, realUrl_.c_str());
-  result |= curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 1L);
-  result |= curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, WriteToFile);
-  result |= curl_easy_setopt(handle_, CURLOPT_WRITEDATA, file);
-  result |= curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
-  result |= curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &CurlClient::ProgressCallback);
-  result |= curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
-  result |= curl_easy_setopt(handle_, CURLOPT_FAILONERROR, 1L);
-  result |= curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT, download::kConnectTimeoutSeconds);
-  // No overall limit, but a stalled server becomes an ordinary failed
-  // attempt instead of a download that never ends.
-  result |= download::SetSafetyLimits(handle_, download::CurrentTiming().singleStreamStallSeconds);
-  result |= curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, download::kReceiveBuffer);
+  download::UniqueCurlList headers;
+  download::AppendHeader(headers, "Connection: keep-alive");
+  download::AppendHeader(headers, "Accept-Encoding: identity");
+  CURL* const handle = handle_.get();
+  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(handle, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(handle, CURLOPT_TCP_KEEPIDLE, 10L);
+  curl_easy_setopt(handle, CURLOPT_TCP_KEEPINTVL, 10L);
+  int result =
+      download::SetBodyRequestOptions(handle, {realUrl_.c_str(), WriteToFile, file.get(), &CurlClient::ProgressCallback,
+                                               this, download::CurrentTiming().singleStreamStallSeconds});
 
   const int64_t existing = download::FileSize(partPath);
   resumeOffset_ = existing;
-  if (existing > 0) result |= curl_easy_setopt(handle_, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(existing));
+  if (result == 0 && existing > 0)
+    result = curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(existing));
   // A side file already as long as the package (its move failed last time,
   // or the connection broke after the last byte) needs no request: asking
   // for the bytes after its end would only draw a 416.
-  if (result == 0 && existing != length) result = curl_easy_perform(handle_);
+  if (result == 0 && existing != length) result = curl_easy_perform(handle);
 
-  curl_easy_cleanup(handle_);
-  handle_ = nullptr;
-  curl_slist_free_all(headers);
-  if (fclose(file) != 0 && result == 0) result = CURLE_WRITE_ERROR;
+  handle_.reset();
+  headers.reset();
+  if (!file.close() && result == 0) {
+    OV_LOGS(L"side file write failed:%lu:%s", GetLastError(), partPath.c_str());
+    result = CURLE_WRITE_ERROR;
+  }
   if (result == CURLE_RANGE_ERROR) {
     // The server ignores ranges: the next attempt starts from zero instead
     // of failing the same way until the budget is spent.
@@ -224,8 +215,9 @@ int CurlClient::ProgressCallback(void* data, curl_off_t dltotal, curl_off_t dlno
   self->lastProgressSecond_ = now;
 
   curl_off_t speedBytes = 0;
-  const double speed =
-      curl_easy_getinfo(self->handle_, CURLINFO_SPEED_DOWNLOAD_T, &speedBytes) == CURLE_OK ? double(speedBytes) : 0.0;
+  const double speed = curl_easy_getinfo(self->handle_.get(), CURLINFO_SPEED_DOWNLOAD_T, &speedBytes) == CURLE_OK
+                           ? double(speedBytes)
+                           : 0.0;
   double percent;
   if (self->length_ > kMinLength) {
     percent = static_cast<double>(dlnow + self->resumeOffset_) / self->length_ * 100.0;

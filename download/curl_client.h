@@ -16,6 +16,8 @@
 #include <functional>
 #include <string>
 
+#include "download/curl_handles.h"
+
 class CurlClient {
  public:
   // (owner, speed in bytes/s, percent 0..100)
@@ -36,13 +38,13 @@ class CurlClient {
 
   // One attempt, blocking. 0 when the whole file is at the path; -998 when
   // the length is below 1 MiB or unknown; -997 no easy handle; -996 the side
-  // file cannot be opened; otherwise a libcurl code (or the OR of refused
-  // option results). The real URL and length are kept for the next call.
+  // file cannot be opened; otherwise a libcurl code (the first refused
+  // option's result). The real URL and length are kept for the next call.
   int Start();
   // Makes the running transfer (or HEAD request) end at its next progress call.
   void Stop() { stop_ = true; }
 
-  CURL* Head(const std::string& url);  // the caller cleans the handle up
+  download::UniqueCurl Head(const std::string& url);
   static std::string GetRealUrl(CURL* handle);
   double GetDownloadFileLength(CURL* handle);
   std::string GetRealUrl_Str(const std::string& url);
@@ -57,7 +59,7 @@ class CurlClient {
                               curl_off_t ulnow);
 
  private:
-  CURL* NewHeadHandle(const std::string& url, int& optionResult);
+  download::UniqueCurl NewHeadHandle(const std::string& url, int& optionResult);
   void ReportLengthStatus(long status) const;
   int Transfer(const std::wstring& partPath);
   int MoveIntoPlace(const std::wstring& partPath, const std::wstring& targetPath);
@@ -65,7 +67,7 @@ class CurlClient {
   std::wstring url_;
   std::wstring path_;
   void* owner_;
-  CURL* handle_ = nullptr;
+  download::UniqueCurl handle_;  // only while a transfer runs
   ProgressFn progress_;
   ReasonFn reportFailureReason_;
   double length_ = -1.0;

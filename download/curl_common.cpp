@@ -9,26 +9,51 @@ namespace download {
 
 size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
 
-int SetSafetyLimits(CURL* handle, long stallSeconds) {
-  int result = curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
-  result |= curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  result |= curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stallSeconds);
-  return result;
+CURLcode FirstFailure(std::initializer_list<CURLcode> results) {
+  for (const CURLcode result : results)
+    if (result != CURLE_OK) return result;
+  return CURLE_OK;
 }
 
-int SetHeadRequestOptions(CURL* handle, const std::string& url, curl_xferinfo_callback progress, void* data) {
-  int result = curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  result |= curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  result |= curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
-  result |= curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, DiscardBody);
-  result |= curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-  // A server that accepts the connection and never answers must not hold
-  // the worker for ever, nor keep the owner from being destroyed.
-  result |= SetSafetyLimits(handle, CurrentTiming().singleStreamStallSeconds);
-  result |= curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-  result |= curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, progress);
-  result |= curl_easy_setopt(handle, CURLOPT_XFERINFODATA, data);
-  return result;
+CURLcode SetSafetyLimits(CURL* handle, long stallSeconds) {
+  return FirstFailure({curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects),
+                       curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L),
+                       curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stallSeconds)});
+}
+
+CURLcode SetHeadRequestOptions(CURL* handle, const std::string& url, curl_xferinfo_callback progress, void* data) {
+  return FirstFailure({
+      curl_easy_setopt(handle, CURLOPT_URL, url.c_str()),
+      curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L),
+      curl_easy_setopt(handle, CURLOPT_NOBODY, 1L),
+      curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, DiscardBody),
+      curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds),
+      // A server that accepts the connection and never answers must not hold
+      // the worker for ever, nor keep the owner from being destroyed.
+      SetSafetyLimits(handle, CurrentTiming().singleStreamStallSeconds),
+      curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L),
+      curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, progress),
+      curl_easy_setopt(handle, CURLOPT_XFERINFODATA, data),
+  });
+}
+
+CURLcode SetBodyRequestOptions(CURL* handle, const BodyRequest& request) {
+  return FirstFailure({
+      curl_easy_setopt(handle, CURLOPT_URL, request.url),
+      curl_easy_setopt(handle, CURLOPT_TIMEOUT, 0L),
+      curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L),
+      curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, request.write),
+      curl_easy_setopt(handle, CURLOPT_WRITEDATA, request.writeData),
+      curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L),
+      curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, request.progress),
+      curl_easy_setopt(handle, CURLOPT_XFERINFODATA, request.progressData),
+      curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L),
+      curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds),
+      // No overall limit, but a stalled server becomes an ordinary failed
+      // attempt instead of a download that never ends.
+      SetSafetyLimits(handle, request.stallSeconds),
+      curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBuffer),
+  });
 }
 
 std::wstring CurlErrorText(int code) {

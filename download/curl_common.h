@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace download {
@@ -18,18 +19,40 @@ inline constexpr long kMaxRedirects = 20;
 inline constexpr long kReceiveBuffer = 1 << 20;
 inline constexpr size_t kFileBuffer = 1 << 20;
 
+// The first failing result of libcurl calls made in this order, or
+// CURLE_OK. An OR of the results would name an error that never happened
+// (43 | 48 = 59). A braced list evaluates its calls in order.
+CURLcode FirstFailure(std::initializer_list<CURLcode> results);
+
 // Write function that discards the body (HEAD requests).
 size_t DiscardBody(char* data, size_t size, size_t count, void* user);
 
 // Options every request of ours gets besides its own: a redirect limit and
-// a stall limit (under 1 byte/s for stallSeconds). Returns the OR of the
-// option results.
-int SetSafetyLimits(CURL* handle, long stallSeconds);
+// a stall limit (under 1 byte/s for stallSeconds). Returns the first
+// failing option's result.
+CURLcode SetSafetyLimits(CURL* handle, long stallSeconds);
 
 // The options of the HEAD request that resolves a package's real URL and
 // length, in their order, with the caller's progress function. Returns the
-// OR of the option results.
-int SetHeadRequestOptions(CURL* handle, const std::string& url, curl_xferinfo_callback progress, void* data);
+// first failing option's result.
+CURLcode SetHeadRequestOptions(CURL* handle, const std::string& url, curl_xferinfo_callback progress, void* data);
+
+// What a request with a body (a transfer into a file) is given besides
+// its own options.
+struct BodyRequest {
+  const char* url;
+  curl_write_callback write;
+  void* writeData;
+  curl_xferinfo_callback progress;
+  void* progressData;
+  long stallSeconds;
+};
+
+// The options both downloaders' transfers share: no overall time limit,
+// redirects, the write and progress functions, failure on HTTP errors, the
+// connect and safety limits, the receive buffer. Returns the first failing
+// option's result.
+CURLcode SetBodyRequestOptions(CURL* handle, const BodyRequest& request);
 
 // libcurl's text for a result, as a wide string; "Unknown error" for our
 // own negative results.

@@ -68,12 +68,15 @@ bool CMTCurlDownloader::getRealDownloadUrl(const std::string& url) {
   urlMd5_.clear();
   length_ = 0;
   if (!httpReady_) return false;
-  CURL* handle = curl_easy_init();
+  const download::UniqueCurl owned(curl_easy_init());
+  CURL* const handle = owned.get();
   if (!handle) return false;
-  curl_slist* headers = curl_slist_append(nullptr, "Connection: keep-alive");
-  int options = curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
-  options |= download::SetHeadRequestOptions(handle, url, &CMTCurlDownloader::Progress, this);
-  if (options == 0 && curl_easy_perform(handle) == CURLE_OK) {
+  download::UniqueCurlList headers;
+  download::AppendHeader(headers, "Connection: keep-alive");
+  const CURLcode options =
+      download::FirstFailure({curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get()),
+                              download::SetHeadRequestOptions(handle, url, &CMTCurlDownloader::Progress, this)});
+  if (options == CURLE_OK && curl_easy_perform(handle) == CURLE_OK) {
     const char* effective = nullptr;
     if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective && *effective) {
       realUrl_ = effective;
@@ -88,8 +91,6 @@ bool CMTCurlDownloader::getRealDownloadUrl(const std::string& url) {
       OV_LOGS(L"Download File Length %lld", static_cast<long long>(length_));
     }
   }
-  curl_easy_cleanup(handle);
-  curl_slist_free_all(headers);
   return !realUrl_.empty() && length_ >= kMinResolvedLength;
 }
 
@@ -138,18 +139,18 @@ void CMTCurlDownloader::PlanAttempt() {
     node->downloaded = existing;
     node->start = range.first + existing;
     node->end = range.last;
-    node->handle = curl_easy_init();
+    node->handle.reset(curl_easy_init());
     node->url = realUrl_;
     if (node->end < node->start) {
       node->status = 0;
     } else if (!node->handle) {
       node->status = CURLE_FAILED_INIT;
-    } else if (_wfopen_s(&node->file, node->partPath.c_str(), L"ab+") != 0 || !node->file) {
-      node->file = nullptr;
+    } else if (_wfopen_s(node->file.put(), node->partPath.c_str(), L"ab+") != 0 || !node->file) {
+      OV_LOGS(L"part file failed:%lu:%s", GetLastError(), node->partPath.c_str());
       node->status = -2;
     } else {
       node->status = -1;
-      setvbuf(node->file, nullptr, _IOFBF, download::kFileBuffer);
+      setvbuf(node->file.get(), nullptr, _IOFBF, download::kFileBuffer);
     }
     parts_.push_back(std::move(node));
   }
@@ -163,24 +164,17 @@ int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* no
   node->contentRangeStart = -1;
   node->bodyAccepted = false;
   node->rangeFilled = false;
-  CURL* h = node->handle;
-  int result = curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  result |= curl_easy_setopt(h, CURLOPT_URL, node->url.c_str());
-  result |= curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L);
-  result |= curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-  result |= curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CMTCurlDownloader::PartWrite);
-  result |= curl_easy_setopt(h, CURLOPT_WRITEDATA, node);
-  result |= curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-  result |= curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CMTCurlDownloader::Progress);
-  result |= curl_easy_setopt(h, CURLOPT_XFERINFODATA, self);
-  result |= curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-  result |= curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, download::kConnectTimeoutSeconds);
+  CURL* h = node->handle.get();
   // Peer and host verification keep libcurl's defaults (on).
-  result |= download::SetSafetyLimits(h, download::CurrentTiming().partStallSeconds);
-  result |= curl_easy_setopt(h, CURLOPT_RANGE, range);
-  result |= curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CMTCurlDownloader::PartHeader);
-  result |= curl_easy_setopt(h, CURLOPT_HEADERDATA, node);
-  result |= curl_easy_setopt(h, CURLOPT_BUFFERSIZE, download::kReceiveBuffer);
+  int result = download::FirstFailure({
+      curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L),
+      download::SetBodyRequestOptions(
+          h, {node->url.c_str(), &CMTCurlDownloader::PartWrite, node, &CMTCurlDownloader::Progress, self,
+              download::CurrentTiming().partStallSeconds}),
+      curl_easy_setopt(h, CURLOPT_RANGE, range),
+      curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CMTCurlDownloader::PartHeader),
+      curl_easy_setopt(h, CURLOPT_HEADERDATA, node),
+  });
   if (result != 0) return result;
 
   result = curl_easy_perform(h);
@@ -193,9 +187,9 @@ int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* no
   else
     OV_LOGS(L"curl_easy_cleanup");
   curl_easy_reset(h);
-  if (result == CURLE_OK && node->file) {
-    if (fclose(node->file) != 0) result = CURLE_WRITE_ERROR;
-    node->file = nullptr;
+  if (result == CURLE_OK && node->file && !node->file.close()) {
+    OV_LOGS(L"part file write failed:%lu:%s", GetLastError(), node->partPath.c_str());
+    result = CURLE_WRITE_ERROR;
   }
   node->status = result;
   return result;
@@ -218,7 +212,7 @@ size_t CMTCurlDownloader::PartWrite(char* data, size_t size, size_t count, void*
     // start, or a whole-file 200 when the part begins at byte 0. A server
     // that ignores ranges would otherwise fill part 1 with the file's head.
     long status = 0;
-    curl_easy_getinfo(node->handle, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(node->handle.get(), CURLINFO_RESPONSE_CODE, &status);
     const bool wanted = (status == 206 && node->contentRangeStart == node->start) || (status == 200 && node->start == 0);
     if (!wanted) return 0;
     node->bodyAccepted = true;
@@ -226,7 +220,7 @@ size_t CMTCurlDownloader::PartWrite(char* data, size_t size, size_t count, void*
   const int64_t n = static_cast<int64_t>(size * count);
   const int64_t room = node->end - node->start + 1;
   const size_t toWrite = static_cast<size_t>(std::min(n, room));
-  const size_t written = fwrite(data, 1, toWrite, node->file);
+  const size_t written = fwrite(data, 1, toWrite, node->file.get());
   node->start += written;
   node->downloaded += written;
   if (written == toWrite && static_cast<int64_t>(toWrite) < n) node->rangeFilled = true;
@@ -261,19 +255,10 @@ void CMTCurlDownloader::downloadThreadFun(CMTCurlDownloader* self, DownloadPartN
     budget -= code == CURLE_PARTIAL_FILE ? 1 : 2;
     code = downloadExe(self, node);
   }
-  if (node->file) {
-    fclose(node->file);
-    node->file = nullptr;
-  }
+  node->file.reset();
 }
 
-void CMTCurlDownloader::FreeNodes() {
-  for (auto& node : parts_) {
-    if (node->handle) curl_easy_cleanup(node->handle);
-    if (node->file) fclose(node->file);
-  }
-  parts_.clear();
-}
+void CMTCurlDownloader::FreeNodes() { parts_.clear(); }
 
 void CMTCurlDownloader::EndWithFailure(int status) {
   if (!retried_) {
@@ -288,35 +273,49 @@ void CMTCurlDownloader::EndWithFailure(int status) {
 int CMTCurlDownloader::JoinParts() {
   const size_t count = parts_.size();
   FreeNodes();  // every part file is closed from here on
-  FILE* joined = nullptr;
-  bool ok = _wfopen_s(&joined, PartPath(0).c_str(), L"ab") == 0 && joined;
-  if (ok) {
-    constexpr size_t kBlock = 1 << 20;
-    auto buffer = std::make_unique<char[]>(kBlock);
-    for (size_t i = 1; i < count && ok; ++i) {
-      const std::wstring part = PartPath(static_cast<int>(i));
-      FILE* in = nullptr;
-      if (_wfopen_s(&in, part.c_str(), L"rb") == 0 && in) {
-        size_t got;
-        while (ok && (got = fread(buffer.get(), 1, kBlock, in)) > 0) ok = fwrite(buffer.get(), 1, got, joined) == got;
-        ok = ok && !ferror(in);
-        fclose(in);
-      } else {
-        ok = false;  // a complete part that cannot be read would leave a hole
-      }
-      OV_LOGS(L"partPath::%s", part.c_str());
-    }
-    ok = (fclose(joined) == 0) && ok;
-  }
-  if (ok) {
-    DeleteFileW(path_.c_str());
-    ok = MoveFileExW(PartPath(0).c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) &&
-         download::FileSize(path_) == length_;
+  const Utils::SystemResult joined = JoinPartFiles(count);
+  bool ok = static_cast<bool>(joined);
+  if (!ok) {
+    OV_LOGS(L"join failed:%lu:%s", joined.error, path_.c_str());
+  } else if (download::FileSize(path_) != length_) {
+    OV_LOGS(L"joined file is not %lld bytes:%s", static_cast<long long>(length_), path_.c_str());
+    ok = false;
   }
   DeletePartFiles();
   if (ok) return 0;
   DeleteFileW(path_.c_str());
   return CURLE_WRITE_ERROR;
+}
+
+// Appends the later parts to the first and moves it onto the target. The
+// error is read at the failing call: closing and deleting files after it
+// would overwrite it.
+Utils::SystemResult CMTCurlDownloader::JoinPartFiles(size_t count) const {
+  Utils::UniqueStdioFile joined;
+  if (_wfopen_s(joined.put(), PartPath(0).c_str(), L"ab") != 0 || !joined) return Utils::SystemResult::LastError();
+  Utils::SystemResult result;
+  constexpr size_t kBlock = 1 << 20;
+  auto buffer = std::make_unique<char[]>(kBlock);
+  for (size_t i = 1; i < count && result; ++i) {
+    const std::wstring part = PartPath(static_cast<int>(i));
+    Utils::UniqueStdioFile in;
+    if (_wfopen_s(in.put(), part.c_str(), L"rb") == 0 && in) {
+      size_t got;
+      while (result && (got = fread(buffer.get(), 1, kBlock, in.get())) > 0) {
+        if (fwrite(buffer.get(), 1, got, joined.get()) != got) result = Utils::SystemResult::LastError();
+      }
+      if (result && ferror(in.get())) result = Utils::SystemResult::LastError();
+    } else {
+      result = Utils::SystemResult::LastError();  // a complete part that cannot be read would leave a hole
+    }
+    OV_LOGS(L"partPath::%s", part.c_str());
+  }
+  if (!joined.close() && result) result = Utils::SystemResult::LastError();
+  if (!result) return result;
+  DeleteFileW(path_.c_str());
+  if (!MoveFileExW(PartPath(0).c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+    return Utils::SystemResult::LastError();
+  return result;
 }
 
 void CMTCurlDownloader::waitForFinishThreadFun(CMTCurlDownloader* self) {

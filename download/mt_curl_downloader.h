@@ -27,9 +27,11 @@
 #include <thread>
 #include <vector>
 
+#include "download/curl_handles.h"
 #include "download/downloader.h"
 #include "download/timing.h"
 #include "download/worker_slot.h"
+#include "platform/system_error.h"
 
 class CMTCurlDownloader : public CDownloader {
  public:
@@ -50,10 +52,10 @@ class CMTCurlDownloader : public CDownloader {
 
  private:
   struct DownloadPartNode {
-    FILE* file = nullptr;
+    Utils::UniqueStdioFile file;
     int64_t start = 0;  // next byte of the whole file to write
     int64_t end = 0;    // last byte of this part, inclusive
-    CURL* handle = nullptr;
+    download::UniqueCurl handle;
     std::string url;
     std::wstring partPath;
     int status = -1;  // 0 complete, -1 pending, -2 part file not opened, else the libcurl code
@@ -74,6 +76,7 @@ class CMTCurlDownloader : public CDownloader {
 
   void PlanAttempt();
   int JoinParts();  // 0, or CURLE_WRITE_ERROR when the parts could not become the target
+  Utils::SystemResult JoinPartFiles(size_t count) const;
   void EndWithFailure(int status);
   void FreeNodes();
   std::wstring PartPath(int index) const;

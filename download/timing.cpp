@@ -15,7 +15,7 @@ Timing SetTimingForTesting(const Timing& timing) {
 
 bool StopSignal::Pause(DWORD wantedMs) const {
   const DWORD ms = g_timing.pause ? g_timing.pause(wantedMs) : wantedMs;
-  return WaitForSingleObject(event_, ms) != WAIT_OBJECT_0;
+  return WaitForSingleObject(event_.get(), ms) != WAIT_OBJECT_0;
 }
 
 }  // namespace download

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "platform/handles.h"
+
 namespace download {
 
 struct Timing {
@@ -24,17 +26,17 @@ Timing SetTimingForTesting(const Timing& timing);
 class StopSignal {
  public:
   StopSignal() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  ~StopSignal() { CloseHandle(event_); }
+
   StopSignal(const StopSignal&) = delete;
   StopSignal& operator=(const StopSignal&) = delete;
 
-  void Set() { SetEvent(event_); }
-  bool IsSet() const { return WaitForSingleObject(event_, 0) == WAIT_OBJECT_0; }
+  void Set() { SetEvent(event_.get()); }
+  bool IsSet() const { return WaitForSingleObject(event_.get(), 0) == WAIT_OBJECT_0; }
   // Takes the (possibly replaced) pause; false when stopped meanwhile.
   bool Pause(DWORD wantedMs) const;
 
  private:
-  HANDLE event_;
+  Utils::UniqueHandle event_;
 };
 
 }  // namespace download

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "platform/crypt_handles.h"
+#include "platform/log.h"
 #include "platform/strings.h"
 
 namespace download {
@@ -20,33 +22,44 @@ std::string UrlMd5(const std::string& realUrl) {
 
 std::string FileMd5(const std::wstring& path) {
   if (path.empty()) return {};
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  HCRYPTPROV provider = 0;
-  HCRYPTHASH hash = 0;
+  const Utils::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  // A file that cannot be read is as unverified as one that differs; the
+  // log keeps the reason.
+  if (!file) {
+    OV_LOGS(L"md5: cannot open %s:%lu", path.c_str(), GetLastError());
+    return {};
+  }
+  Utils::UniqueCryptProvider provider;
+  Utils::UniqueCryptHash hash;
   std::string hex;
-  if (CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-      CryptCreateHash(provider, CALG_MD5, 0, 0, &hash)) {
+  DWORD error = ERROR_SUCCESS;
+  if (CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+      CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.put())) {
     // Large reads: the package is hundreds of MiB and each call costs a
     // trip through the system.
     constexpr DWORD kBlock = 1 << 20;
     auto buffer = std::make_unique<BYTE[]>(kBlock);
-    bool ok = true;
-    for (;;) {
-      DWORD got = 0;
-      if (!ReadFile(file, buffer.get(), kBlock, &got, nullptr)) { ok = false; break; }
-      if (got == 0) break;
-      if (!CryptHashData(hash, buffer.get(), got, 0)) { ok = false; break; }
+    for (DWORD got = 0; error == ERROR_SUCCESS;) {
+      if (!ReadFile(file.get(), buffer.get(), kBlock, &got, nullptr))
+        error = GetLastError();
+      else if (got == 0)
+        break;
+      else if (!CryptHashData(hash.get(), buffer.get(), got, 0))
+        error = GetLastError();
     }
     BYTE digest[16];
     DWORD size = sizeof(digest);
-    if (ok && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == sizeof(digest))
-      hex = Utils::LowerHex(digest, sizeof(digest));
+    if (error == ERROR_SUCCESS) {
+      if (CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0) && size == sizeof(digest))
+        hex = Utils::LowerHex(digest, sizeof(digest));
+      else
+        error = GetLastError();
+    }
+  } else {
+    error = GetLastError();
   }
-  if (hash) CryptDestroyHash(hash);
-  if (provider) CryptReleaseContext(provider, 0);
-  CloseHandle(file);
+  if (hex.empty()) OV_LOGS(L"md5 failed:%lu:%s", error, path.c_str());
   return hex;
 }
 

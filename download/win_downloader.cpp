@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "download/url_text.h"
+#include "platform/handles.h"
 #include "platform/log.h"
 
 HRESULT CWinDownloader::CBindCallback::OnStartBinding(DWORD, IBinding* b) {
@@ -72,12 +73,12 @@ void CWinDownloader::Start() {
 HRESULT CWinDownloader::Attempt(const std::wstring& url, bool& stalled) {
   bind_.BeginAttempt();
   const ULONGLONG stallMs = static_cast<ULONGLONG>(download::CurrentTiming().singleStreamStallSeconds) * 1000;
-  const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const Utils::UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   std::atomic<bool> stalledFlag{false};
   // Aborting from another thread is what IBinding::Abort is for; the
   // binding stays referenced until OnStopBinding, under the callback's lock.
   std::thread watchdog([&] {
-    while (WaitForSingleObject(done, 100) == WAIT_TIMEOUT) {
+    while (WaitForSingleObject(done.get(), 100) == WAIT_TIMEOUT) {
       if (stop_.IsSet()) {
         bind_.abort = true;
       } else if (bind_.QuietMs() > stallMs) {
@@ -90,9 +91,8 @@ HRESULT CWinDownloader::Attempt(const std::wstring& url, bool& stalled) {
     }
   });
   const HRESULT result = URLDownloadToFileW(nullptr, url.c_str(), path_.c_str(), 0, &bind_);
-  SetEvent(done);
+  SetEvent(done.get());
   watchdog.join();
-  CloseHandle(done);
   stalled = stalledFlag;
   return result;
 }

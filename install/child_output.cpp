@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "install/console_protocol.h"
+#include "platform/log.h"
 
 void RestartWorker(std::unique_ptr<Utils::Thread>& worker, const wchar_t* name, std::function<void()> body) {
   worker.reset();
@@ -17,8 +18,12 @@ std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine
     child->CreateOutputPipe();
     child->CreateInputPipe();
     child->Start(commandLine);
-  } catch (const std::exception&) {
+  } catch (const Utils::Exception& e) {
+    // The runners report a bare launch failure; its cause stays in the log.
+    OV_LOGS(L"launch failed:%S error %lu", e.what(), e.error());
     return nullptr;  // the destructor closes whatever was opened
+  } catch (const std::exception&) {
+    return nullptr;
   }
   return child;
 }

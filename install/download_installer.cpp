@@ -41,11 +41,17 @@ bool IsFile(const std::wstring& path) {
 // Delete any file at the path, then create and delete one: can the package
 // be written there at all?
 bool PassesWriteTest(const std::wstring& path) {
-  if (PathFileExistsW(path.c_str()) && !DeleteFileW(path.c_str())) return false;
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
+  if (PathFileExistsW(path.c_str()) && !DeleteFileW(path.c_str())) {
+    OV_LOGS(L"write test: delete failed:%lu:%s", GetLastError(), path.c_str());
+    return false;
+  }
+  Utils::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    OV_LOGS(L"write test: create failed:%lu:%s", GetLastError(), path.c_str());
+    return false;
+  }
+  file.reset();
   DeleteFileW(path.c_str());
   return true;
 }
@@ -211,20 +217,23 @@ void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wch
     case DL_CODE_START:
       OV_LOGS(L"DL_CODE_START");
       // A failure shows later: the download or the package run fails.
-      if (!choices_.installFolder.empty()) Utils::CreateDirectories(choices_.installFolder);
+      if (!choices_.installFolder.empty()) {
+        if (const Utils::SystemResult made = Utils::CreateDirectories(choices_.installFolder); !made)
+          OV_LOGS(L"cannot create %s:%lu", choices_.installFolder.c_str(), made.error);
+      }
       break;
     case DL_CODE_SUCCESS: {
       OV_LOGS(L"DL_CODE_SUCCESS");
-      const HANDLE held = HoldCheckedPackage();
-      if (held == INVALID_HANDLE_VALUE) {
+      Utils::UniqueHandle held = HoldCheckedPackage();
+      if (!held) {
         report_(code, number, text);
         report_(IST_CODE_FAIL, kFailLaunch, kPackageChangedText);
         RemovePackageFiles();
         break;
       }
-      const std::wstring refused = Utils::RefusedByPublisherCheck(held, packagePath_);
+      const std::wstring refused = Utils::RefusedByPublisherCheck(held.get(), packagePath_);
       if (!refused.empty()) {
-        CloseHandle(held);
+        held.reset();
         RemovePackageFiles();  // never run, never left behind
         const std::wstring notice = std::wstring(kUntrustedPackageText) + L": " + refused;
         report_(DL_CODE_NOTICE, 0, notice.c_str());
@@ -232,11 +241,12 @@ void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wch
         break;
       }
       report_(code, number, text);
-      if (!StartNextPhase([this, held] {
-            installer_->HoldPackage(held);
+      // The phase runs here and now, if at all: the reference outlives it.
+      if (!StartNextPhase([this, &held] {
+            installer_->HoldPackage(std::move(held));
             installer_->Start();
           })) {
-        CloseHandle(held);
+        held.reset();
         RemovePackageFiles();  // closing: it will not run
       }
       break;
@@ -283,23 +293,22 @@ void CDownloadInstaller::OnInstallReport(int32_t code, double number, const wcha
   if (IsFile(packagePath_)) packageInUse_ = packagePath_;
 }
 
-HANDLE CDownloadInstaller::HoldCheckedPackage() const {
+Utils::UniqueHandle CDownloadInstaller::HoldCheckedPackage() const {
   // The package runs with administrator rights from the install folder,
   // which the user may be able to write. Between the downloader's check and
   // the launch another process could replace it; open it now, denying
   // writes and deletion (a replacing rename needs deletion), and check what
   // was opened. The runner keeps the handle until the process has started.
-  const HANDLE file = CreateFileW(packagePath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  Utils::UniqueHandle file(CreateFileW(packagePath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     OV_LOGS(L"package cannot be held: %lu", static_cast<unsigned long>(GetLastError()));
-    return INVALID_HANDLE_VALUE;
+    return file;
   }
   const std::string expected = download::UrlMd5(Utils::WideToUtf8(choices_.downloadUrl));
   if (download::HasUrlMd5(expected) && download::FileMd5(packagePath_) != expected) {
     OV_LOGS(L"package changed after its check");
-    CloseHandle(file);
-    return INVALID_HANDLE_VALUE;
+    return {};
   }
   return file;
 }
@@ -337,17 +346,16 @@ void CDownloadInstaller::ReportFailureReason(const ReportRecord& report, bool is
 }
 
 DWORD FindProcessByName(const wchar_t* name) {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  const Utils::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) {
+    // Counts as "not running": the caller goes on, the log keeps the cause.
+    OV_LOGS(L"process snapshot failed:%lu", GetLastError());
+    return 0;
+  }
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
-  DWORD found = 0;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-    if (wcscmp(entry.szExeFile, name) == 0) {
-      found = entry.th32ProcessID;
-      break;
-    }
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    if (wcscmp(entry.szExeFile, name) == 0) return entry.th32ProcessID;
   }
-  CloseHandle(snapshot);
-  return found;
+  return 0;
 }

@@ -46,6 +46,7 @@
 #include "analytics/installer_events.h"
 #include "download/downloader.h"
 #include "install/install_choices.h"
+#include "platform/handles.h"
 #include "platform/phase_callback.h"
 
 class CInstaller;
@@ -122,7 +123,7 @@ class CDownloadInstaller {
   // The package opened for reading only and, when the URL carries its MD5,
   // checked again through that hold; INVALID_HANDLE_VALUE when it cannot be
   // opened or is no longer what was downloaded.
-  HANDLE HoldCheckedPackage() const;
+  Utils::UniqueHandle HoldCheckedPackage() const;
   // Deletes the package file and the last one, and remembers this one.
   void RemovePackageFiles();
 

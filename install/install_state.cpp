@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cwchar>
 
+#include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/sysinfo.h"
 
@@ -33,8 +34,15 @@ std::wstring ExeFileName() {
   return PathFindFileNameW(path);
 }
 
+// Failures are logged and otherwise ignored: the installation itself is done.
 void WriteIni(const std::wstring& file, const wchar_t* section, const wchar_t* key, const std::wstring& value) {
-  WritePrivateProfileStringW(section, key, value.c_str(), file.c_str());  // failures are ignored
+  if (!WritePrivateProfileStringW(section, key, value.c_str(), file.c_str()))
+    OV_LOGS(L"ini write failed:%lu:%s %s", GetLastError(), file.c_str(), key);
+}
+
+void StoreRegValue(const wchar_t* name, const std::wstring& value) {
+  if (const Utils::SystemResult stored = Utils::SetRegValue(name, value); !stored)
+    OV_LOGS(L"registry write failed:%lu:%s", stored.error, name);
 }
 
 }  // namespace
@@ -68,9 +76,9 @@ void InstallState::Write() {
   // An empty folder (a package that reported "InstPath=" with nothing) must
   // not replace the record of a real installation.
   if (reportedInstallFolder.empty()) return;
-  Utils::SetRegValue(L"InstallPath", reportedInstallFolder);
+  StoreRegValue(L"InstallPath", reportedInstallFolder);
   if (reportedUninstallerPath.empty()) reportedUninstallerPath = reportedInstallFolder + L"\\uninst.ep";
-  if (FileExists(reportedUninstallerPath)) Utils::SetRegValue(L"UnInstallEp", reportedUninstallerPath);
+  if (FileExists(reportedUninstallerPath)) StoreRegValue(L"UnInstallEp", reportedUninstallerPath);
 }
 
 void InstallState::WriteSetIni() const {
@@ -82,7 +90,10 @@ void InstallState::WriteSetIni() const {
   WriteIni(setIni, L"Install", L"AppName", L"Velqor");
   WriteIni(setIni, L"Install", L"DeviceID", Utils::CreateGuidString());
   const std::wstring data = DataFolder();
-  if (!Utils::CreateDirectories(data)) return;
+  if (const Utils::SystemResult made = Utils::CreateDirectories(data); !made) {
+    OV_LOGS(L"cannot create %s:%lu", data.c_str(), made.error);
+    return;
+  }
   const std::wstring analyticsIni = data + L"\\PLAnalytics.ini";
   WriteIni(setIni, L"Install", L"PLAnalyticsIni", analyticsIni);
   SYSTEMTIME now;

@@ -44,18 +44,16 @@ class InstallStateTest : public ::testing::Test {
     RemoveTree(root_);
   }
   static void ClearRecord() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, Utils::kProductRegKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueW(key, L"InstallPath");
-    RegDeleteValueW(key, L"UnInstallEp");
-    RegCloseKey(key);
+    Utils::UniqueRegistryKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Utils::kProductRegKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key.get(), L"InstallPath");
+    RegDeleteValueW(key.get(), L"UnInstallEp");
   }
   static DWORD StoredBytes(const wchar_t* name) {
-    HKEY key = nullptr;
+    Utils::UniqueRegistryKey key;
     DWORD bytes = 0;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, Utils::kProductRegKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-    RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &bytes);
-    RegCloseKey(key);
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Utils::kProductRegKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
+    RegQueryValueExW(key.get(), name, nullptr, nullptr, nullptr, &bytes);
     return bytes;
   }
   std::wstring MakeFolder(const std::wstring& name) {

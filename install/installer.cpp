@@ -26,18 +26,10 @@ CInstaller::CInstaller(PhaseCallback report, std::wstring packageCommand, Instal
 
 CInstaller::~CInstaller() {
   thread_.reset();
-  ReleasePackage();  // held for a run that never started
+  heldPackage_.reset();  // held for a run that never started
 }
 
-void CInstaller::HoldPackage(HANDLE file) {
-  ReleasePackage();
-  heldPackage_ = file;
-}
-
-void CInstaller::ReleasePackage() {
-  if (heldPackage_ && heldPackage_ != INVALID_HANDLE_VALUE) CloseHandle(heldPackage_);
-  heldPackage_ = nullptr;
-}
+void CInstaller::HoldPackage(Utils::UniqueHandle file) { heldPackage_ = std::move(file); }
 
 std::wstring CInstaller::MakeCommandLine() const {
   std::wstring line = packageCommand_;
@@ -89,7 +81,7 @@ int CInstaller::Run() {
   report_(IST_CODE_PROGRESS, 0, L"");
   child_ = LaunchChild(commandLine_);
   // The process has its image now: the file the check saw is the one that runs.
-  ReleasePackage();
+  heldPackage_.reset();
   if (!child_) {
     report_(IST_CODE_FAIL, kFailLaunch, L"");
     if (runEnded) runEnded();

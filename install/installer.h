@@ -28,6 +28,7 @@
 
 #include "install/console_protocol.h"
 #include "install/install_choices.h"
+#include "platform/handles.h"
 #include "platform/phase_callback.h"
 
 namespace Utils {
@@ -60,7 +61,7 @@ class CInstaller {
   // Takes an open handle of the package file (shared for reading only, so
   // nobody can change, replace or delete it) and closes it once the package
   // process has started, or when the run ends without one. Call before Start.
-  void HoldPackage(HANDLE file);
+  void HoldPackage(Utils::UniqueHandle file);
 
   // Waits for the current run, if any, to end.
   void Wait();
@@ -86,8 +87,7 @@ class CInstaller {
   protocol::Version version_;
   std::unique_ptr<Utils::Thread> thread_;
   std::unique_ptr<Utils::ChildProcess> child_;  // only while a run is under way
-  HANDLE heldPackage_ = nullptr;  // see HoldPackage
-  void ReleasePackage();
+  Utils::UniqueHandle heldPackage_;             // see HoldPackage
 };
 
 // The text of IST_CODE_FAIL for a package that exited with this code

@@ -119,12 +119,11 @@ TEST_F(InstallerTest, CommandLineSegments) {
     // As the package splits it: "-instdir=" carries the folder exactly.
     if (*c.folder) {
       int count = 0;
-      LPWSTR* arguments = CommandLineToArgvW(runner.MakeCommandLine().c_str(), &count);
-      ASSERT_NE(arguments, nullptr);
+      const Utils::UniqueLocalMemory<LPWSTR> arguments(CommandLineToArgvW(runner.MakeCommandLine().c_str(), &count));
+      ASSERT_TRUE(arguments);
       std::wstring instdir;
       for (int i = 0; i < count; ++i)
-        if (std::wstring_view(arguments[i]).starts_with(L"-instdir=")) instdir = arguments[i] + 9;
-      LocalFree(arguments);
+        if (std::wstring_view(arguments.get()[i]).starts_with(L"-instdir=")) instdir = arguments.get()[i] + 9;
       EXPECT_EQ(instdir, c.folder);
     }
   }
@@ -186,6 +185,8 @@ TEST_F(InstallerTest, EndingsOfARun) {
 }
 
 TEST_F(InstallerTest, LaunchFailures) {
+  DebugOutputListener log;
+  ASSERT_TRUE(log.Start());
   auto missing = MakeRunner(recorder_.Callback(), folder_ / L"no such package.exe");
   missing->Start();
   missing->Wait();
@@ -194,6 +195,10 @@ TEST_F(InstallerTest, LaunchFailures) {
   tooLong->Start();
   tooLong->Wait();
   EXPECT_EQ(recorder_.Reports(), (Reports{kStart, kLaunched, {2004, 2, L""}, kStart, kLaunched, {2004, 2, L""}}));
+  // The report stays bare; the log names the cause.
+  const DWORD self = GetCurrentProcessId();
+  EXPECT_TRUE(log.WaitFor("launch failed:CreateProcessW error 2\r\n", 5000, self));
+  EXPECT_TRUE(log.WaitFor("launch failed:command line error 206\r\n", 5000, self));
 }
 
 TEST_F(InstallerTest, SettledPackageIsReportedAtOnceAndWaitedFor) {
@@ -258,19 +263,17 @@ TEST_F(InstallerTest, PackageThatNeverEndsIsWaitedForUntilItIsGone) {
   DWORD pid = 0;
   for (int i = 0; i < 200 && !pid; ++i) {
     Sleep(50);
-    if (FILE* f = _wfopen(pidFile.c_str(), L"r")) {
-      if (std::fscanf(f, "%lu", &pid) != 1) pid = 0;
-      std::fclose(f);
+    if (const Utils::UniqueStdioFile f{_wfopen(pidFile.c_str(), L"r")}) {
+      if (std::fscanf(f.get(), "%lu", &pid) != 1) pid = 0;
     }
   }
   ASSERT_NE(pid, 0u);
   Sleep(500);
   EXPECT_EQ(recorder_.Reports(), (Reports{kStart, kLaunched}));
   // This test started the package: end it by its id.
-  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-  ASSERT_NE(process, nullptr);
-  TerminateProcess(process, 9);
-  CloseHandle(process);
+  const Utils::UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+  ASSERT_TRUE(process);
+  TerminateProcess(process.get(), 9);
   runner->Wait();
   EXPECT_EQ(recorder_.Reports(), (Reports{kStart, kLaunched, {2004, 1, L"安装包异常退出，退出码=9"}}));
 }

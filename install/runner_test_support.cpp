@@ -86,15 +86,14 @@ std::wstring InstallSampleProduct(const std::wstring& folder) {
   return folder + L"\\uninst.ep";
 }
 
-HANDLE StartSampleProduct(const std::wstring& folder, DWORD* processId) {
+Utils::UniqueHandle StartSampleProduct(const std::wstring& folder, DWORD* processId) {
   STARTUPINFOW startup = {sizeof(startup)};
-  PROCESS_INFORMATION product = {};
+  PROCESS_INFORMATION info = {};
   std::wstring line = L"\"" + folder + L"\\OndraVelqor.exe\" --hidden";
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &product))
-    return nullptr;
-  CloseHandle(product.hThread);
-  if (processId) *processId = product.dwProcessId;
-  return product.hProcess;
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return {};
+  Utils::ProcessHandles product(info);
+  if (processId) *processId = product.processId;
+  return std::move(product.process);
 }
 
 std::string HexCommand(const std::string& bytes) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "install/child_output.h"
+#include "platform/handles.h"
 #include "platform/phase_callback.h"
 #include "platform/scoped_hook.h"
 
@@ -81,9 +82,9 @@ class PauseCounter {
 std::wstring InstallSampleProduct(const std::wstring& folder);
 
 // Starts the installed sample product ("OndraVelqor.exe" in folder) with
-// its window hidden. The caller ends it by this handle and closes it; null
-// when it could not be started.
-HANDLE StartSampleProduct(const std::wstring& folder, DWORD* processId = nullptr);
+// its window hidden. The caller ends it by this handle; empty when it could
+// not be started.
+Utils::UniqueHandle StartSampleProduct(const std::wstring& folder, DWORD* processId = nullptr);
 
 // "hex" command bytes for text that must arrive in one write.
 std::string HexCommand(const std::string& bytes);

@@ -12,6 +12,7 @@
 #include "install/child_output.h"
 #include "install/console_protocol.h"
 #include "install/report_codes.h"
+#include "platform/handles.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/publisher_check.h"
@@ -74,12 +75,12 @@ int CUnInstaller::Run() {
   }
   // Held (no writes, no deletion) from its check to its launch, as the
   // package is: it runs with administrator rights.
-  const HANDLE held = CreateFileW(uninstallerPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  const std::wstring refused = held == INVALID_HANDLE_VALUE ? std::wstring(L"cannot be opened")
-                                                            : Utils::RefusedByPublisherCheck(held, uninstallerPath_);
+  Utils::UniqueHandle held(CreateFileW(uninstallerPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!held) OV_LOGS(L"uninstaller cannot be opened:%lu:%s", GetLastError(), uninstallerPath_.c_str());
+  const std::wstring refused =
+      !held ? std::wstring(L"cannot be opened") : Utils::RefusedByPublisherCheck(held.get(), uninstallerPath_);
   if (!refused.empty()) {
-    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     report_(UNIST_CODE_FAIL, kFailUntrustedUninstaller, (std::wstring(kUntrustedUninstallerText) + L": " + refused).c_str());
     End(false);
     return 0;
@@ -87,7 +88,7 @@ int CUnInstaller::Run() {
   report_(UNIST_CODE_PROGRESS, 0, L"");
   child_.reset();
   child_ = LaunchChild(commandLine_);
-  CloseHandle(held);  // the process has its image now
+  held.reset();  // the process has its image now
   if (!child_) {
     report_(UNIST_CODE_FAIL, kFailLaunch, L"");
     End(false);
@@ -162,40 +163,45 @@ constexpr wchar_t kCopyFolderPrefix[] = L"ovun-";
 // deleted, so its folder stays (and is tried again next time).
 void RemoveEarlierCopies(const std::wstring& base) {
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW((base + kCopyFolderPrefix + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
+  const Utils::UniqueFindHandle search(FindFirstFileW((base + kCopyFolderPrefix + L"*").c_str(), &found));
+  if (!search) return;
   do {
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
     const std::wstring folder = base + found.cFileName;
     if (DeleteFileW((folder + L"\\" + kCopyName).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
       RemoveDirectoryW(folder.c_str());
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  } while (FindNextFileW(search.get(), &found));
 }
 
 // A folder of an unguessable name that did not exist before (creation
 // fails on an existing one, so nothing planted in advance is used), with
-// the admin-only descriptor when asked. Ends in "\"; empty on failure.
-std::wstring CreateFreshFolder(const std::wstring& base, bool adminOnly) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (adminOnly &&
-      !ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminOnlyFolderSddl, SDDL_REVISION_1, &descriptor, nullptr))
+// the admin-only descriptor when asked. Ends in "\"; empty on failure, with
+// the failing call's error in `error`.
+std::wstring CreateFreshFolder(const std::wstring& base, bool adminOnly, DWORD& error) {
+  error = ERROR_SUCCESS;
+  Utils::UniqueLocalMemory<void> descriptor;
+  if (adminOnly && !ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminOnlyFolderSddl, SDDL_REVISION_1,
+                                                                         descriptor.put(), nullptr)) {
+    error = GetLastError();
     return {};
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
   std::wstring created;
   for (int attempt = 0; attempt < 8 && created.empty(); ++attempt) {
     GUID guid = {};
-    if (FAILED(CoCreateGuid(&guid))) break;
+    if (const HRESULT made = CoCreateGuid(&guid); FAILED(made)) {
+      error = static_cast<DWORD>(made);
+      break;
+    }
     wchar_t name[40] = {};
     swprintf(name, 40, L"%08lx%04x%04x%02x%02x%02x%02x", static_cast<unsigned long>(guid.Data1), guid.Data2,
              guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3]);
     const std::wstring folder = base + kCopyFolderPrefix + name;
     if (CreateDirectoryW(folder.c_str(), adminOnly ? &attributes : nullptr))
       created = folder + L"\\";
-    else if (GetLastError() != ERROR_ALREADY_EXISTS)
+    else if ((error = GetLastError()) != ERROR_ALREADY_EXISTS)
       break;
   }
-  if (descriptor) LocalFree(descriptor);
   return created;
 }
 
@@ -245,14 +251,18 @@ bool IsInsideFolder(const std::wstring& path, const std::wstring& folder) {
 UninstallPreparation PrepareUninstallerCopy(const std::wstring& recordedUninstaller, bool elevated) {
   UninstallPreparation prepared{{}, PreviousInstallFolder(recordedUninstaller)};
   const std::wstring base = UninstallerCopyBase(elevated);
-  if (base.empty()) return prepared;
+  if (base.empty()) {
+    OV_LOGS(L"no base folder for the uninstaller copy: %d", static_cast<int>(GetLastError()));
+    return prepared;
+  }
   RemoveEarlierCopies(base);
   // A fresh folder per run: a fixed name would have to be deleted first,
   // which fails (or pulls the file from under it) while an earlier copy
   // still runs, and could be prepared by someone else.
-  const std::wstring folder = CreateFreshFolder(base, elevated);
+  DWORD error = ERROR_SUCCESS;
+  const std::wstring folder = CreateFreshFolder(base, elevated, error);
   if (folder.empty()) {
-    OV_LOGS(L"no folder for the uninstaller copy: %d", static_cast<int>(GetLastError()));
+    OV_LOGS(L"no folder for the uninstaller copy: %d", static_cast<int>(error));
     return prepared;
   }
   prepared.copyPath = folder + kCopyName;

@@ -65,14 +65,13 @@ TEST_F(UninstallerTest, RemovesTheInstalledSampleProduct) {
 
 TEST_F(UninstallerTest, RunningProductMakesTheUninstallFail) {
   const std::wstring recorded = InstallSampleProduct();
-  const HANDLE product = testing_support::StartSampleProduct(target_);
+  const Utils::UniqueHandle product = testing_support::StartSampleProduct(target_);
   ASSERT_TRUE(product);
   Sleep(300);
   Uninstall(recorded);
   // We started the product: end it by its id.
-  TerminateProcess(product, 0);
-  WaitForSingleObject(product, 10000);
-  CloseHandle(product);
+  TerminateProcess(product.get(), 0);
+  WaitForSingleObject(product.get(), 10000);
   EXPECT_EQ(Finished(),
             (Reports{kLaunched, {5002, 0.3, L""}, {5005, 0, L"cannot remove OndraVelqor.exe, is it running?"}}));
 }
@@ -179,17 +178,17 @@ TEST_F(UninstallerTest, EarlierCopyStillRunningIsLeftAlone) {
   const UninstallPreparation first = PrepareUninstallerCopy(recorded, false);
   ASSERT_TRUE(Exists(first.copyPath));
   STARTUPINFOW startup = {sizeof(startup)};
-  PROCESS_INFORMATION running = {};
+  PROCESS_INFORMATION info = {};
   std::wstring line = L"\"" + first.copyPath + L"\" --hold 60000";
-  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &running));
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+  Utils::ProcessHandles running(info);
   Uninstall(recorded);
   EXPECT_EQ(Finished(), (Reports{kLaunched, {5002, 0.3, L""}, {5002, 1, L""}, {5003, 0, L""}}));
   EXPECT_TRUE(Exists(first.copyPath)) << "the running copy was not touched";
   // This test started it: end it by its handle.
-  TerminateProcess(running.hProcess, 0);
-  WaitForSingleObject(running.hProcess, 10000);
-  CloseHandle(running.hThread);
-  CloseHandle(running.hProcess);
+  TerminateProcess(running.process.get(), 0);
+  WaitForSingleObject(running.process.get(), 10000);
+  running = Utils::ProcessHandles();
   const UninstallPreparation third = PrepareUninstallerCopy(recorded, false);
   EXPECT_FALSE(Exists(first.copyPath)) << "an ended copy's folder is removed";
   EXPECT_NE(third.copyPath, first.copyPath);
@@ -213,9 +212,10 @@ TEST_F(UninstallerTest, ElevatedCopyLiesInAFreshAdminOnlyFolder) {
   // Wine keeps only Unix permission bits for a folder (it answers with a
   // descriptor made up from them), so what is checked here is the
   // descriptor the folder is created with.
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminOnlyFolderSddl, SDDL_REVISION_1, &descriptor,
+  Utils::UniqueLocalMemory<void> owned;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminOnlyFolderSddl, SDDL_REVISION_1, owned.put(),
                                                                    nullptr));
+  const PSECURITY_DESCRIPTOR descriptor = owned.get();
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   GetSecurityDescriptorControl(descriptor, &control, &revision);
@@ -236,7 +236,6 @@ TEST_F(UninstallerTest, ElevatedCopyLiesInAFreshAdminOnlyFolder) {
     else EXPECT_EQ(ace->Mask & kWriting, 0u) << "ACE " << i << " lets someone else write";
   }
   EXPECT_EQ(adminAces, 2);
-  LocalFree(descriptor);
 }
 
 TEST(UninstallerCommandLine, FlagsAndUnquotedFolderLast) {

@@ -5,43 +5,36 @@
 namespace Utils {
 namespace {
 
-void CloseAndClear(HANDLE& handle) {
-  if (handle) CloseHandle(handle);
-  handle = nullptr;
-}
+void MakePrivate(const UniqueHandle& handle) { SetHandleInformation(handle.get(), HANDLE_FLAG_INHERIT, 0); }
 
-void MakePrivate(HANDLE handle) { SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0); }
+// Read before anything else runs: a later call may overwrite the error.
+[[noreturn]] void ThrowLastError(const char* call) { throw Exception(call, GetLastError()); }
 
 }  // namespace
 
 Exception::Exception(const std::wstring& message) : message_(WideToAnsi(message)) {}
 
+Exception::Exception(const char* call, DWORD error) : message_(call), error_(error) {}
+
 void Pipe::Create() {
   SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  if (!CreatePipe(&readEnd, &writeEnd, &attributes, 0)) {
-    Close();
-    throw Exception();
-  }
+  if (!CreatePipe(readEnd.put(), writeEnd.put(), &attributes, 0)) ThrowLastError("CreatePipe");
 }
 
 void Pipe::CreateSink() {
   SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  const HANDLE sink = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
-                                  OPEN_EXISTING, 0, nullptr);
-  if (sink == INVALID_HANDLE_VALUE) {
-    Close();
-    throw Exception();
-  }
-  writeEnd = sink;
+  writeEnd.reset(
+      CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, OPEN_EXISTING, 0, nullptr));
+  if (!writeEnd) ThrowLastError("CreateFileW");
 }
 
 void Pipe::Close() {
-  CloseAndClear(writeEnd);
-  CloseAndClear(readEnd);
+  writeEnd.reset();
+  readEnd.reset();
 }
 
 void ChildProcess::Start(const std::wstring& commandLine) {
-  if (commandLine.size() > kMaxCommandLine) throw Exception();
+  if (commandLine.size() > kMaxCommandLine) throw Exception("command line", ERROR_FILENAME_EXCED_RANGE);
   commandLine.copy(commandLine_, kMaxCommandLine);
   commandLine_[commandLine.size()] = L'\0';
 
@@ -49,9 +42,9 @@ void ChildProcess::Start(const std::wstring& commandLine) {
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = input_.readEnd;
-  startup.hStdOutput = output_.writeEnd;
-  startup.hStdError = error_.writeEnd;
+  startup.hStdInput = input_.readEnd.get();
+  startup.hStdOutput = output_.writeEnd.get();
+  startup.hStdError = error_.writeEnd.get();
 
   // Our ends must not leak into the child: a copy of the output's read end
   // there is harmless, but a copy of the input's write end would keep the
@@ -60,20 +53,19 @@ void ChildProcess::Start(const std::wstring& commandLine) {
   if (error_.readEnd) MakePrivate(error_.readEnd);
   MakePrivate(input_.writeEnd);
 
-  if (!CreateProcessW(nullptr, commandLine_, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info_)) {
-    info_ = {};
-    throw Exception();
-  }
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, commandLine_, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+    ThrowLastError("CreateProcessW");
+  process_ = ProcessHandles(info);
   // Without this the parent's own copy of the output's write end would keep
   // every read waiting after the child has gone.
-  CloseAndClear(output_.writeEnd);
-  CloseAndClear(error_.writeEnd);
-  CloseAndClear(input_.readEnd);
+  output_.writeEnd.reset();
+  error_.writeEnd.reset();
+  input_.readEnd.reset();
 }
 
 void ChildProcess::ReleaseHandles() {
-  CloseAndClear(info_.hThread);
-  CloseAndClear(info_.hProcess);
+  process_ = ProcessHandles();
   error_.Close();
   output_.Close();
   input_.Close();

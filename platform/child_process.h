@@ -7,8 +7,9 @@
 // the child in its next write, so the null device takes them instead.
 //
 // Ownership: one object belongs to one worker thread from creation to
-// release; nothing here is shared. Failures throw Utils::Exception, which
-// the runners catch at their own edge; it never crosses a folder boundary.
+// release; nothing here is shared. Failures throw Utils::Exception with the
+// failing call and its system error, which the runners catch and log at
+// their own edge; it never crosses a folder boundary.
 #pragma once
 
 #include <windows.h>
@@ -16,25 +17,31 @@
 #include <exception>
 #include <string>
 
+#include "platform/handles.h"
+
 namespace Utils {
 
 class Exception : public std::exception {
  public:
   explicit Exception(const std::wstring& message = std::wstring());
+  // A failed system call: its name (what() says it) and its error code.
+  Exception(const char* call, DWORD error);
   const char* what() const noexcept override { return message_.c_str(); }
+  DWORD error() const { return error_; }  // 0 when no system call failed
 
  private:
   std::string message_;  // in the ANSI code page
+  DWORD error_ = 0;
 };
 
 // An anonymous pipe. Both ends are inheritable when created; the child's
 // end is handed over at start and the parent's end made private.
 struct Pipe {
-  HANDLE writeEnd = nullptr;  // first: what CreatePipe returns as the write end
-  HANDLE readEnd = nullptr;   // second
-  void Create();              // throws Utils::Exception
+  UniqueHandle writeEnd;  // first: what CreatePipe returns as the write end
+  UniqueHandle readEnd;   // second
+  void Create();          // throws Utils::Exception
   // A write end that never fills: the null device, inheritable, no read end.
-  void CreateSink();          // throws Utils::Exception
+  void CreateSink();  // throws Utils::Exception
   void Close();
 };
 
@@ -63,22 +70,22 @@ class ChildProcess {
   // Closes every handle still held; safe to call more than once.
   void ReleaseHandles();
 
-  HANDLE outputReadEnd() const { return output_.readEnd; }
-  HANDLE process() const { return info_.hProcess; }
-  DWORD processId() const { return info_.dwProcessId; }
+  HANDLE outputReadEnd() const { return output_.readEnd.get(); }
+  HANDLE process() const { return process_.process.get(); }
+  DWORD processId() const { return process_.processId; }
 
   // For tests of the handle rules.
   const Pipe& errorPipe() const { return error_; }
   const Pipe& outputPipe() const { return output_; }
   const Pipe& inputPipe() const { return input_; }
-  HANDLE thread() const { return info_.hThread; }
+  HANDLE thread() const { return process_.thread.get(); }
 
  private:
   wchar_t commandLine_[kMaxCommandLine + 1] = {};  // CreateProcessW may write into it
   Pipe error_;
   Pipe output_;
   Pipe input_;
-  PROCESS_INFORMATION info_ = {};
+  ProcessHandles process_;
 };
 
 }  // namespace Utils

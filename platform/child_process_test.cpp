@@ -36,19 +36,27 @@ TEST(ChildProcess, MissingProgramThrowsAndReleaseClosesAllFiveHandles) {
   Utils::ChildProcess child;
   CreatePipes(child);
   // The child's errors go to the null device: there is no read end to fill.
-  EXPECT_EQ(child.errorPipe().readEnd, nullptr);
-  const HANDLE handles[] = {child.errorPipe().writeEnd, child.outputPipe().writeEnd, child.outputPipe().readEnd,
-                            child.inputPipe().writeEnd, child.inputPipe().readEnd};
+  EXPECT_EQ(child.errorPipe().readEnd.get(), nullptr);
+  const HANDLE handles[] = {child.errorPipe().writeEnd.get(), child.outputPipe().writeEnd.get(),
+                            child.outputPipe().readEnd.get(), child.inputPipe().writeEnd.get(),
+                            child.inputPipe().readEnd.get()};
   for (HANDLE h : handles) {
     EXPECT_TRUE(IsOpen(h));
-    EXPECT_TRUE(IsInheritable(h) || h == child.outputPipe().readEnd || h == child.inputPipe().writeEnd);
+    EXPECT_TRUE(IsInheritable(h) || h == child.outputPipe().readEnd.get() || h == child.inputPipe().writeEnd.get());
   }
-  EXPECT_THROW(child.Start(L"C:\\no\\such\\program.exe /S"), Utils::Exception);
+  try {
+    child.Start(L"C:\\windows\\no-such-program.exe /S");
+    ADD_FAILURE() << "a missing program started";
+  } catch (const Utils::Exception& e) {
+    // The cause reaches whoever handles it: the failing call and its error.
+    EXPECT_STREQ(e.what(), "CreateProcessW");
+    EXPECT_EQ(e.error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  }
   for (HANDLE h : handles) EXPECT_TRUE(IsOpen(h)) << "pipes stay open until the release";
   EXPECT_EQ(child.process(), nullptr);
   child.ReleaseHandles();
   for (HANDLE h : handles) EXPECT_FALSE(IsOpen(h));
-  EXPECT_EQ(child.outputPipe().readEnd, nullptr);
+  EXPECT_EQ(child.outputPipe().readEnd.get(), nullptr);
   child.ReleaseHandles();  // twice is harmless
 }
 
@@ -56,10 +64,10 @@ TEST(ChildProcess, ParentKeepsOnlyItsOwnPrivateEnds) {
   Utils::ChildProcess child;
   CreatePipes(child);
   child.Start(L"cmd.exe /c echo hello from the child");
-  EXPECT_EQ(child.outputPipe().writeEnd, nullptr);
-  EXPECT_EQ(child.errorPipe().writeEnd, nullptr);
-  EXPECT_EQ(child.inputPipe().readEnd, nullptr);
-  for (HANDLE h : {child.outputPipe().readEnd, child.inputPipe().writeEnd}) {
+  EXPECT_EQ(child.outputPipe().writeEnd.get(), nullptr);
+  EXPECT_EQ(child.errorPipe().writeEnd.get(), nullptr);
+  EXPECT_EQ(child.inputPipe().readEnd.get(), nullptr);
+  for (HANDLE h : {child.outputPipe().readEnd.get(), child.inputPipe().writeEnd.get()}) {
     EXPECT_TRUE(IsOpen(h));
     EXPECT_FALSE(IsInheritable(h));
   }

@@ -1,7 +1,10 @@
 // Owning handle types: each releases what it holds when it goes out of
 // scope, so an early return or an exception cannot leak a handle. Nothing
-// else in the code base calls CloseHandle, fclose, RegCloseKey, FindClose or
-// FreeLibrary on a handle it owns; it holds one of these instead.
+// else in the code base calls CloseHandle, fclose, RegCloseKey, FindClose,
+// FreeLibrary, LocalFree, CoTaskMemFree or UnmapViewOfFile on a handle it
+// owns; it holds one of these instead. Kinds that belong to one folder have
+// their types there, built on Owned: libcurl in download/curl_handles.h, GDI
+// in toolkit/gdi_handles.h, CryptoAPI in platform/crypt_handles.h.
 //
 // Kernel and find handles have two "nothing" values (null and
 // INVALID_HANDLE_VALUE, depending on the function that made them); both are
@@ -12,6 +15,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdio>
 #include <utility>
@@ -20,7 +24,8 @@ namespace Utils {
 
 // A handle-like value with a release function. Traits gives the type, its
 // release and what counts as empty:
-//   struct Traits { using Type = ...; static bool IsEmpty(Type); static void Release(Type); };
+//   struct Traits { using Type = ...; static bool IsEmpty(Type); static bool Release(Type); };
+// Release says whether the release itself succeeded; only close() asks.
 template <typename Traits>
 class Owned {
  public:
@@ -49,6 +54,13 @@ class Owned {
     if (!Traits::IsEmpty(old)) Traits::Release(old);
   }
 
+  // Releases now and says whether that worked (or nothing was held): for a
+  // written file, closing is where a buffered write error shows.
+  bool close() {
+    const Type old = release();
+    return Traits::IsEmpty(old) || Traits::Release(old);
+  }
+
   // For functions that return a handle through a pointer: releases what is
   // held and lends the slot. Whatever "nothing" value the function writes
   // there on failure still counts as empty.
@@ -64,27 +76,54 @@ class Owned {
 struct KernelHandleTraits {
   using Type = HANDLE;
   static bool IsEmpty(HANDLE value) { return value == nullptr || value == INVALID_HANDLE_VALUE; }
-  static void Release(HANDLE value) { CloseHandle(value); }
+  static bool Release(HANDLE value) { return CloseHandle(value) != FALSE; }
 };
 struct FindHandleTraits {
   using Type = HANDLE;
   static bool IsEmpty(HANDLE value) { return value == nullptr || value == INVALID_HANDLE_VALUE; }
-  static void Release(HANDLE value) { FindClose(value); }
+  static bool Release(HANDLE value) { return FindClose(value) != FALSE; }
 };
 struct RegistryKeyTraits {
   using Type = HKEY;
   static bool IsEmpty(HKEY value) { return value == nullptr; }
-  static void Release(HKEY value) { RegCloseKey(value); }
+  static bool Release(HKEY value) { return RegCloseKey(value) == ERROR_SUCCESS; }
 };
 struct LibraryTraits {
   using Type = HMODULE;
   static bool IsEmpty(HMODULE value) { return value == nullptr; }
-  static void Release(HMODULE value) { FreeLibrary(value); }
+  static bool Release(HMODULE value) { return FreeLibrary(value) != FALSE; }
 };
 struct StdioFileTraits {
   using Type = FILE*;
   static bool IsEmpty(FILE* value) { return value == nullptr; }
-  static void Release(FILE* value) { fclose(value); }
+  static bool Release(FILE* value) { return fclose(value) == 0; }
+};
+// Memory a system call allocated for its caller (FORMAT_MESSAGE_ALLOCATE_BUFFER,
+// CRYPT_ENCODE_ALLOC_FLAG, security descriptors).
+template <typename T>
+struct LocalMemoryTraits {
+  using Type = T*;
+  static bool IsEmpty(T* value) { return value == nullptr; }
+  static bool Release(T* value) { return LocalFree(value) == nullptr; }
+};
+// A pointer whose release function tells nothing worth checking (COM's,
+// libcurl's, FreeSid, the WTS and NetApi buffers).
+template <typename T, auto Free>
+struct SilentReleaseTraits {
+  using Type = T*;
+  static bool IsEmpty(T* value) { return value == nullptr; }
+  static bool Release(T* value) {
+    Free(value);
+    return true;
+  }
+};
+// Memory a COM call allocated for its caller (shell item id lists).
+template <typename T>
+using CoTaskMemoryTraits = SilentReleaseTraits<T, &CoTaskMemFree>;
+struct MappedViewTraits {
+  using Type = const void*;
+  static bool IsEmpty(const void* value) { return value == nullptr; }
+  static bool Release(const void* value) { return UnmapViewOfFile(value) != FALSE; }
 };
 
 using UniqueHandle = Owned<KernelHandleTraits>;      // files, events, threads, processes, pipes, snapshots
@@ -92,6 +131,11 @@ using UniqueFindHandle = Owned<FindHandleTraits>;    // FindFirstFileW
 using UniqueRegistryKey = Owned<RegistryKeyTraits>;  // RegOpenKeyExW, RegCreateKeyExW
 using UniqueLibrary = Owned<LibraryTraits>;          // LoadLibraryExW
 using UniqueStdioFile = Owned<StdioFileTraits>;      // _wfopen
+template <typename T>
+using UniqueLocalMemory = Owned<LocalMemoryTraits<T>>;  // LocalAlloc and calls that allocate with it
+template <typename T>
+using UniqueCoTaskMemory = Owned<CoTaskMemoryTraits<T>>;  // CoTaskMemAlloc and calls that allocate with it
+using UniqueMappedView = Owned<MappedViewTraits>;         // MapViewOfFile
 
 // What CreateProcessW returns, owned: both handles close with this value.
 struct ProcessHandles {

@@ -27,7 +27,7 @@ TEST(OwnedHandleTest, ReleasesOnScopeExitAndMoveAndReset) {
   EXPECT_EQ(holder.release(), kept);
   holder.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   EXPECT_TRUE(IsOpen(kept));  // released, not closed
-  CloseHandle(kept);
+  const Utils::UniqueHandle closer(kept);
 }
 
 // Both "nothing" values count as empty, whichever way they arrive:

@@ -5,33 +5,30 @@
 
 #include <vector>
 
+#include "platform/handles.h"
+
 namespace Utils {
 
-bool SetRegValue(const std::wstring& name, const std::wstring& text) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kProductRegKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS)
-    return false;
-  const LSTATUS status = RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                        static_cast<DWORD>(text.size() * sizeof(wchar_t)));
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS;
+SystemResult SetRegValue(const std::wstring& name, const std::wstring& text) {
+  UniqueRegistryKey key;
+  LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kProductRegKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+  if (status == ERROR_SUCCESS)
+    status = RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                            static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+  return {static_cast<DWORD>(status)};
 }
 
 bool GetRegValue(const std::wstring& name, std::wstring& text) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kProductRegKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  UniqueRegistryKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kProductRegKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
   DWORD type = 0, bytes = 0;
-  if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) {
-    RegCloseKey(key);
-    return false;
-  }
+  if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return false;
   // (bytes + 1) * 2 zero-filled bytes: room for a terminator even when the
   // stored data has none, whatever its byte count.
   std::vector<BYTE> data((static_cast<size_t>(bytes) + 1) * 2, 0);
   DWORD size = bytes;
-  const LSTATUS status = RegQueryValueExW(key, name.c_str(), nullptr, &type, data.data(), &size);
-  RegCloseKey(key);
+  const LSTATUS status = RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, data.data(), &size);
   if (status != ERROR_SUCCESS) return false;
   text.assign(reinterpret_cast<const wchar_t*>(data.data()));
   return true;
@@ -51,8 +48,8 @@ std::wstring GetTempWorkFolder() {
   return {};
 }
 
-bool CreateDirectories(const std::wstring& path) {
-  if (path.size() > MAX_PATH) return false;
+SystemResult CreateDirectories(const std::wstring& path) {
+  if (path.size() > MAX_PATH) return {ERROR_FILENAME_EXCED_RANGE};
   // The root ("C:\", "\\server\share\") is never created: on a share,
   // "\\server\" is no folder and creating it fails.
   wchar_t whole[MAX_PATH + 1] = {};
@@ -61,18 +58,18 @@ bool CreateDirectories(const std::wstring& path) {
   auto ensure = [](const std::wstring& prefix) {
     wchar_t buffer[MAX_PATH + 1] = {};
     prefix.copy(buffer, MAX_PATH);
-    if (PathFileExistsW(buffer)) return true;
-    return CreateDirectoryW(buffer, nullptr) != FALSE;
+    if (PathFileExistsW(buffer) || CreateDirectoryW(buffer, nullptr)) return SystemResult();
+    return SystemResult::LastError();
   };
   size_t pos = afterRoot ? static_cast<size_t>(afterRoot - whole) : 0;
   while (true) {
     const size_t slash = path.find(L'\\', pos);
     if (slash == std::wstring::npos) break;
-    if (!ensure(path.substr(0, slash + 1))) return false;
+    if (SystemResult made = ensure(path.substr(0, slash + 1)); !made) return made;
     pos = slash + 1;
   }
-  if (pos < path.size() && !ensure(path)) return false;
-  return true;
+  if (pos < path.size()) return ensure(path);
+  return {};
 }
 
 bool PumpMessages(HWND window) {

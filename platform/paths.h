@@ -6,21 +6,24 @@
 
 #include <string>
 
+#include "platform/system_error.h"
+
 namespace Utils {
 
 inline constexpr const wchar_t* kProductRegKey = L"Software\\PeLanSoft\\Velqor";
 inline constexpr const wchar_t* kTempWorkFolderName = L"~PeLanTemp.92482B06FB471E17\\";
 
 // Stores REG_SZ data of exactly 2 * length bytes: no terminating null.
-bool SetRegValue(const std::wstring& name, const std::wstring& text);
+SystemResult SetRegValue(const std::wstring& name, const std::wstring& text);
 // Accepts data with or without a terminating null; leaves text untouched on failure.
 bool GetRegValue(const std::wstring& name, std::wstring& text);
 
 // "%TEMP%\~PeLanTemp.92482B06FB471E17\", created when missing; empty on failure.
 std::wstring GetTempWorkFolder();
 
-// Creates every missing folder of the path; true when it exists afterwards.
-bool CreateDirectories(const std::wstring& path);
+// Creates every missing folder of the path; succeeds when it exists
+// afterwards, else carries the error of the folder that could not be made.
+SystemResult CreateDirectories(const std::wstring& path);
 
 // Dispatches messages for about 100 ms. False when the window has gone or a
 // WM_QUIT arrived (which is posted again for the main loop).

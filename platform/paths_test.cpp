@@ -4,15 +4,16 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include "platform/handles.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 using test_support::RemoveTree;
 
-HKEY OpenKey() {
-  HKEY key = nullptr;
-  RegOpenKeyExW(HKEY_CURRENT_USER, Utils::kProductRegKey, 0, KEY_ALL_ACCESS, &key);
+Utils::UniqueRegistryKey OpenKey() {
+  Utils::UniqueRegistryKey key;
+  RegOpenKeyExW(HKEY_CURRENT_USER, Utils::kProductRegKey, 0, KEY_ALL_ACCESS, key.put());
   return key;
 }
 
@@ -20,7 +21,8 @@ TEST(Registry, StoresTextWithoutTerminatorAndReadsItBack) {
   const std::wstring text = L"C:\\Program Files\\OndraVelqor\\ab.e";  // 33 characters
   ASSERT_EQ(text.size(), 33u);
   ASSERT_TRUE(Utils::SetRegValue(L"TestValue", text));
-  HKEY key = OpenKey();
+  const Utils::UniqueRegistryKey owned = OpenKey();
+  const HKEY key = owned.get();
   ASSERT_NE(key, nullptr);
   DWORD type = 0, bytes = 0;
   ASSERT_EQ(RegQueryValueExW(key, L"TestValue", nullptr, &type, nullptr, &bytes), ERROR_SUCCESS);
@@ -47,7 +49,6 @@ TEST(Registry, StoresTextWithoutTerminatorAndReadsItBack) {
   EXPECT_TRUE(Utils::GetRegValue(L"TestValue", back));
   EXPECT_EQ(back.substr(0, 2), L"xy");
   RegDeleteValueW(key, L"TestValue");
-  RegCloseKey(key);
 }
 
 TEST(Registry, MissingValueLeavesStringUntouched) {
@@ -74,8 +75,7 @@ TEST(CreateDirectories, CreatesEachMissingLevel) {
   EXPECT_TRUE(Utils::CreateDirectories(root + L"\\a\\b\\c"));
   // Too long, and a level that cannot be created (a file is in the way).
   EXPECT_FALSE(Utils::CreateDirectories(root + L"\\" + std::wstring(300, L'z')));
-  HANDLE f = CreateFileW((root + L"\\file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  CloseHandle(f);
+  Utils::UniqueHandle{CreateFileW((root + L"\\file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)};
   EXPECT_FALSE(Utils::CreateDirectories(root + L"\\file\\sub"));
   RemoveTree(root);
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/crypt_handles.h"
 #include "platform/log.h"
 #include "platform/strings.h"
 
@@ -22,14 +23,12 @@ namespace {
 
 // The digest of the certificate's public key as the pins name it.
 std::string KeyDigest(PCCERT_CONTEXT cert) {
-  BYTE* der = nullptr;
+  UniqueLocalMemory<BYTE> der;
   DWORD size = 0;
   if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &cert->pCertInfo->SubjectPublicKeyInfo,
-                           CRYPT_ENCODE_ALLOC_FLAG, nullptr, &der, &size))
+                           CRYPT_ENCODE_ALLOC_FLAG, nullptr, der.put(), &size))
     return "";
-  const std::string digest = Sha256Hex(der, size);
-  LocalFree(der);
-  return digest;
+  return Sha256Hex(der.get(), size);
 }
 
 // wintrust.dll is not one of the system's known DLLs: a static import would
@@ -76,15 +75,14 @@ bool RevocationUnknown(LONG status) {
 }  // namespace
 
 std::string Sha256Hex(const void* data, size_t size) {
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  BCRYPT_HASH_HANDLE hash = nullptr;
+  UniqueBCryptAlgorithm algorithm;
+  UniqueBCryptHash hash;
   unsigned char digest[32] = {};
-  bool ok = BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0 &&
-            BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0 &&
-            BCryptHashData(hash, static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0) == 0 &&
-            BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
-  if (hash) BCryptDestroyHash(hash);
-  if (algorithm) BCryptCloseAlgorithmProvider(algorithm, 0);
+  bool ok =
+      BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0 &&
+      BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0) == 0 &&
+      BCryptHashData(hash.get(), static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0) == 0 &&
+      BCryptFinishHash(hash.get(), digest, sizeof digest, 0) == 0;
   return ok ? LowerHex(digest, sizeof digest) : "";
 }
 

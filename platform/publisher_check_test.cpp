@@ -2,6 +2,7 @@
 // by the test publisher, changed after signing, signed by a stranger with
 // the publisher's name, signed with an expired certificate, and unsigned.
 #include "platform/publisher_check.h"
+#include "platform/handles.h"
 
 #include <gtest/gtest.h>
 
@@ -27,11 +28,10 @@ std::string Pin() {
 Utils::PublisherCheck Check(const wchar_t* name, const std::vector<std::string>& pins) {
   const std::wstring path = Folder() + L"\\" + name;
   // As the installer holds a package between check and launch.
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_NE(file, INVALID_HANDLE_VALUE) << name;
-  const Utils::PublisherCheck check = Utils::CheckPublisher(file, path, pins);
-  CloseHandle(file);
-  return check;
+  const Utils::UniqueHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_TRUE(file) << name;
+  return Utils::CheckPublisher(file.get(), path, pins);
 }
 
 TEST(PublisherCheck, OnlyThePublishersIntactSignatureIsTrusted) {

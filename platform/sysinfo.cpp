@@ -7,6 +7,8 @@
 
 #include <cwchar>
 
+#include "platform/handles.h"
+
 namespace Utils {
 
 std::wstring WindowsVersionLabel(unsigned major, unsigned minor, unsigned build, bool serverR2) {
@@ -34,7 +36,7 @@ std::wstring WindowsVersionLabel(unsigned major, unsigned minor, unsigned build,
 void GetWindowsVersion(std::wstring& systemName, std::wstring& label) {
   systemName = L"Windows";
   label.clear();
-  HMODULE ntdll = LoadLibraryA("ntdll.dll");
+  const UniqueLibrary ntdll(LoadLibraryA("ntdll.dll"));
   if (!ntdll) {
     label = L"XP-";
     return;
@@ -42,9 +44,8 @@ void GetWindowsVersion(std::wstring& systemName, std::wstring& label) {
   DWORD major = 0, minor = 0, build = 0;
   using RtlGetNtVersionNumbersFn = void(WINAPI*)(DWORD*, DWORD*, DWORD*);
   auto fn = reinterpret_cast<RtlGetNtVersionNumbersFn>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetNtVersionNumbers")));
+      reinterpret_cast<void*>(GetProcAddress(ntdll.get(), "RtlGetNtVersionNumbers")));
   if (fn) fn(&major, &minor, &build);
-  FreeLibrary(ntdll);
   build &= 0xFFFF;
   label = WindowsVersionLabel(major, minor, build, major == 5 && minor == 2 && GetSystemMetrics(SM_SERVERR2) != 0);
 }
@@ -70,33 +71,28 @@ bool IsWow64() {
 
 bool IsAdmin() {
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID admins = nullptr;
+  Owned<SilentReleaseTraits<void, &FreeSid>> admins;
   if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                &admins))
+                                admins.put()))
     return false;
   BOOL member = FALSE;
-  const bool ok = CheckTokenMembership(nullptr, admins, &member) != FALSE;
-  FreeSid(admins);
-  return ok && member != FALSE;
+  return CheckTokenMembership(nullptr, admins.get(), &member) && member != FALSE;
 }
 
 bool GetConsoleUserName(std::wstring& name) {
-  LPWSTR buffer = nullptr;
+  Owned<SilentReleaseTraits<wchar_t, &WTSFreeMemory>> buffer;
   DWORD bytes = 0;
-  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(), WTSUserName,
-                                   &buffer, &bytes))
+  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(), WTSUserName, buffer.put(),
+                                   &bytes))
     return false;
-  if (buffer) name += buffer;
-  WTSFreeMemory(buffer);
+  if (buffer) name += buffer.get();
   return true;
 }
 
 bool IsUserAdmin(const std::wstring& userName) {
-  LPBYTE buffer = nullptr;
-  if (NetUserGetInfo(nullptr, userName.c_str(), 1, &buffer) != NERR_Success) return false;
-  const bool admin = buffer && reinterpret_cast<USER_INFO_1*>(buffer)->usri1_priv == USER_PRIV_ADMIN;
-  NetApiBufferFree(buffer);
-  return admin;
+  Owned<SilentReleaseTraits<BYTE, &NetApiBufferFree>> buffer;
+  if (NetUserGetInfo(nullptr, userName.c_str(), 1, buffer.put()) != NERR_Success) return false;
+  return buffer && reinterpret_cast<USER_INFO_1*>(buffer.get())->usri1_priv == USER_PRIV_ADMIN;
 }
 
 std::wstring FormatGuidString(const GUID& g) {

@@ -40,7 +40,7 @@ void SetDebuggerThreadName(DWORD threadId, const char* name) {
 Thread::Thread(void* argument, const wchar_t* name, Callable callable)
     : callable_(std::move(callable)), argument_(argument), name_(name ? name : L"") {
   unsigned id = 0;
-  handle_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Thread::CallBack, this, CREATE_SUSPENDED, &id));
+  handle_.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Thread::CallBack, this, CREATE_SUSPENDED, &id)));
   if (!handle_) return;
   id_ = id;
   const std::string ansi = name_.empty() ? "t" + std::to_string(id_) : WideToAnsi(name_);
@@ -53,10 +53,9 @@ void Thread::WaitAndClose() {
   if (!handle_) return;
   // A thread that was never resumed would never end: resume it so the wait
   // cannot hang (its callable runs, as its owner intended when creating it).
-  ResumeThread(handle_);
-  WaitForSingleObject(handle_, INFINITE);
-  CloseHandle(handle_);
-  handle_ = nullptr;
+  ResumeThread(handle_.get());
+  WaitForSingleObject(handle_.get(), INFINITE);
+  handle_.reset();
 }
 
 void Thread::Release() {

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/handles.h"
+
 namespace Utils {
 
 class Thread {
@@ -22,7 +24,7 @@ class Thread {
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
-  HANDLE handle() const { return handle_; }
+  HANDLE handle() const { return handle_.get(); }
   DWORD id() const { return id_; }
   const std::wstring& name() const { return name_; }
 
@@ -35,7 +37,7 @@ class Thread {
 
  private:
   DWORD id_ = 0xFFFFFFFF;
-  HANDLE handle_ = nullptr;
+  UniqueHandle handle_;
   Callable callable_;
   void* argument_ = nullptr;
   std::wstring name_;

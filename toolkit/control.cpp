@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "toolkit/attributes.h"
+#include "toolkit/gdi_handles.h"
 #include "toolkit/image.h"
 #include "toolkit/manager.h"
 #include "toolkit/resources.h"
@@ -188,13 +189,12 @@ void Control::PaintBkColor(HDC dc) { FillBackground(dc, bkColor_); }
 void Control::FillBackground(HDC dc, uint32_t argb) {
   if (!argb) return;
   if (borderRound_.left > 0 && (argb >> 24) == 0xFF) {
-    HBRUSH brush = CreateSolidBrush(RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF));
-    HGDIOBJ oldBrush = SelectObject(dc, brush);
+    const UniqueBrush brush(CreateSolidBrush(RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF)));
+    HGDIOBJ oldBrush = SelectObject(dc, brush.get());
     HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
     RoundRect(dc, pos_.left, pos_.top, pos_.right + 1, pos_.bottom + 1, borderRound_.left, borderRound_.top);
     SelectObject(dc, oldPen);
     SelectObject(dc, oldBrush);
-    DeleteObject(brush);
     return;
   }
   FillColor(dc, pos_, argb);
@@ -207,8 +207,8 @@ void Control::PaintBkImage(HDC dc) {
 void Control::PaintBorder(HDC dc) {
   if (borderSize_ <= 0 || !borderColor_) return;
   const COLORREF rgb = RGB((borderColor_ >> 16) & 0xFF, (borderColor_ >> 8) & 0xFF, borderColor_ & 0xFF);
-  HPEN pen = CreatePen(PS_SOLID | PS_INSIDEFRAME, borderSize_, rgb);
-  HGDIOBJ oldPen = SelectObject(dc, pen);
+  const UniquePen pen(CreatePen(PS_SOLID | PS_INSIDEFRAME, borderSize_, rgb));
+  HGDIOBJ oldPen = SelectObject(dc, pen.get());
   HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
   if (borderRound_.left > 0)
     RoundRect(dc, pos_.left, pos_.top, pos_.right, pos_.bottom, borderRound_.left, borderRound_.top);
@@ -216,7 +216,6 @@ void Control::PaintBorder(HDC dc) {
     Rectangle(dc, pos_.left, pos_.top, pos_.right, pos_.bottom);
   SelectObject(dc, oldBrush);
   SelectObject(dc, oldPen);
-  DeleteObject(pen);
 }
 
 void Control::DrawText(HDC dc, const std::wstring& text, RECT rect, uint32_t argb, UINT style) const {

@@ -169,7 +169,6 @@ Control* CheckBox::GetInterface(std::wstring_view name) {
 
 Edit::~Edit() {
   if (native_) DestroyWindow(native_);
-  if (nativeBrush_) DeleteObject(nativeBrush_);
 }
 
 Control* Edit::GetInterface(std::wstring_view name) { return name == L"Edit" ? this : Label::GetInterface(name); }
@@ -191,12 +190,12 @@ RECT Edit::NativeRect() const {
             pos_.bottom - textPadding_.bottom};
   // A single-line EDIT draws at its top: centre a box one line high.
   const int line = 4 + [&] {
-    HDC dc = GetDC(manager_->GetHWND());
+    const UniqueWindowDc window = GetWindowDc(manager_->GetHWND());
+    HDC dc = window.get().dc;
     HGDIOBJ old = SelectObject(dc, manager_->GetFont(font_));
     TEXTMETRICW tm = {};
     GetTextMetricsW(dc, &tm);
     SelectObject(dc, old);
-    ReleaseDC(manager_->GetHWND(), dc);
     return static_cast<int>(tm.tmHeight);
   }();
   if (r.bottom - r.top > line) {

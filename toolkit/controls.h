@@ -3,6 +3,7 @@
 #pragma once
 
 #include "toolkit/control.h"
+#include "toolkit/gdi_handles.h"
 
 namespace skin {
 
@@ -105,7 +106,7 @@ class Edit : public Label {
 
   HWND native_ = nullptr;
   WNDPROC nativeDefault_ = nullptr;
-  HBRUSH nativeBrush_ = nullptr;
+  UniqueBrush nativeBrush_;  // deleted after the native window that paints with it
   int maxChars_ = 255;
   bool readOnly_ = false;
   bool password_ = false;

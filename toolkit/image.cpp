@@ -51,10 +51,6 @@ std::wstring CacheKey(std::wstring_view path) {
 
 void WarmUpImageDecoder() { Factory(); }
 
-Image::~Image() {
-  if (bitmap) DeleteObject(bitmap);
-}
-
 std::unique_ptr<Image> DecodeImage(std::string_view bytes) {
   IWICImagingFactory* factory = Factory();
   if (!factory || bytes.empty() || bytes.size() > 0x7FFFFFFF) return nullptr;
@@ -82,7 +78,7 @@ std::unique_ptr<Image> DecodeImage(std::string_view bytes) {
   bi.bmiHeader.biCompression = BI_RGB;
   auto image = std::make_unique<Image>();
   void* bits = nullptr;
-  image->bitmap = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  image->bitmap.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!image->bitmap) return nullptr;
   image->bits = static_cast<uint32_t*>(bits);
   image->width = static_cast<int>(w);
@@ -101,18 +97,19 @@ const Image* GetImage(std::wstring_view path) {
   if (const SkinArchive* archive = RegisteredArchive()) {
     if (const std::string* data = archive->Data(path)) image = DecodeImage(*data);
   } else {
-    HANDLE file = CreateFileW((ResourcePath() + std::wstring(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
+    const Utils::UniqueHandle file(CreateFileW((ResourcePath() + std::wstring(path)).c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) OV_LOGS(L"cannot open %s:%lu", std::wstring(path).c_str(), GetLastError());
+    if (file) {
       LARGE_INTEGER size = {};
-      GetFileSizeEx(file, &size);
+      GetFileSizeEx(file.get(), &size);
       if (size.QuadPart > 0 && size.QuadPart < 64 * 1024 * 1024) {
         std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
         DWORD read = 0;
-        if (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size())
+        if (ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+            read == bytes.size())
           image = DecodeImage(bytes);
       }
-      CloseHandle(file);
     }
   }
   if (!image) OV_LOGS(L"image not available: %s", std::wstring(path).c_str());
@@ -134,8 +131,9 @@ void DrawImage(HDC dc, const Image& image, const RECT& dest, RECT source, const 
   source.right = std::min<LONG>(source.right, image.width);
   source.bottom = std::min<LONG>(source.bottom, image.height);
   if (source.left < 0 || source.top < 0 || source.right <= source.left || source.bottom <= source.top) return;
-  HDC mem = CreateCompatibleDC(dc);
-  HGDIOBJ old = SelectObject(mem, image.bitmap);
+  const UniqueMemoryDc owned(CreateCompatibleDC(dc));
+  HDC mem = owned.get();
+  HGDIOBJ old = SelectObject(mem, image.bitmap.get());
   const int l = corner.left, t = corner.top, r = corner.right, b = corner.bottom;
   const int dw = dest.right - dest.left, dh = dest.bottom - dest.top;
   const int sw = source.right - source.left, sh = source.bottom - source.top;
@@ -154,7 +152,6 @@ void DrawImage(HDC dc, const Image& image, const RECT& dest, RECT source, const 
       }
   }
   SelectObject(mem, old);
-  DeleteDC(mem);
 }
 
 bool DrawImageSpec(HDC dc, const RECT& box, std::wstring_view text) {
@@ -176,9 +173,8 @@ void FillColor(HDC dc, const RECT& rect, uint32_t argb) {
   if (a == 0 || IsRectEmpty(&rect)) return;
   const COLORREF rgb = RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF);
   if (a == 255) {
-    HBRUSH brush = CreateSolidBrush(rgb);
-    FillRect(dc, &rect, brush);
-    DeleteObject(brush);
+    const UniqueBrush brush(CreateSolidBrush(rgb));
+    FillRect(dc, &rect, brush.get());
     return;
   }
   // A translucent fill: one premultiplied pixel stretched over the rectangle.
@@ -187,7 +183,7 @@ void FillColor(HDC dc, const RECT& rect, uint32_t argb) {
     BITMAPINFO bi = {};
     bi.bmiHeader = {sizeof(bi.bmiHeader), 1, -1, 1, 32, BI_RGB};
     void* bits = nullptr;
-    p->bitmap = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    p->bitmap.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     p->bits = static_cast<uint32_t*>(bits);
     p->width = p->height = 1;
     return p;

@@ -14,18 +14,18 @@
 #include <string_view>
 
 #include "toolkit/attributes.h"
+#include "toolkit/gdi_handles.h"
 
 namespace skin {
 
 struct Image {
-  HBITMAP bitmap = nullptr;
+  UniqueBitmap bitmap;
   uint32_t* bits = nullptr;  // top-down, premultiplied B, G, R, A
   int width = 0;
   int height = 0;
   Image() = default;
   Image(const Image&) = delete;
   Image& operator=(const Image&) = delete;
-  ~Image();
 };
 
 // Initialises COM for the window thread and creates the decoder factory

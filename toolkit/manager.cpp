@@ -15,13 +15,7 @@ PaintManager::~PaintManager() {
   Control* root = root_;
   root_ = nullptr;
   delete root;  // controls reap themselves: timers and pointers go first
-  for (auto& [id, f] : fonts_) DeleteObject(f.font);
-  if (ownsDefaultFont_) DeleteObject(defaultFont_);
-  if (backDc_) {
-    SelectObject(backDc_, backOld_);
-    DeleteObject(backBitmap_);
-    DeleteDC(backDc_);
-  }
+  if (backDc_) SelectObject(backDc_.get(), backOld_);
 }
 
 void PaintManager::Init(HWND window) { window_ = window; }
@@ -50,26 +44,19 @@ bool PaintManager::IsLive(const Control* control) const {
 void PaintManager::AddFont(int id, const std::wstring& face, int size, bool bold, bool underline, bool italic,
                            bool isDefault) {
   size = std::clamp(size, 1, 500);
-  HFONT font = CreateFontW(-size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, italic, underline, FALSE, DEFAULT_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
-                           face.substr(0, LF_FACESIZE - 1).c_str());
+  UniqueFont font(CreateFontW(-size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, italic, underline, FALSE, DEFAULT_CHARSET,
+                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                              face.substr(0, LF_FACESIZE - 1).c_str()));
   if (!font) return;
   auto old = fonts_.find(id);
-  if (old != fonts_.end()) {
-    if (defaultFont_ == old->second.font) defaultFont_ = nullptr;
-    DeleteObject(old->second.font);
-  }
-  fonts_[id] = Font{font, size};
-  if (isDefault || !defaultFont_ || ownsDefaultFont_) {
-    if (ownsDefaultFont_) DeleteObject(defaultFont_);
-    ownsDefaultFont_ = false;
-    defaultFont_ = font;
-  }
+  if (old != fonts_.end() && defaultFont_ == old->second.font.get()) defaultFont_ = nullptr;
+  if (isDefault || !defaultFont_) defaultFont_ = font.get();
+  fonts_[id] = Font{std::move(font), size};  // deletes a font replaced under the same id
 }
 
 HFONT PaintManager::GetFont(int id) const {
   auto it = fonts_.find(id);
-  if (it != fonts_.end()) return it->second.font;
+  if (it != fonts_.end()) return it->second.font.get();
   if (!defaultFont_) {
     auto* self = const_cast<PaintManager*>(this);
     self->defaultFont_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
@@ -244,26 +231,25 @@ void PaintManager::Paint() {
     // One back buffer per window, kept until the size changes: no flicker
     // and no allocation per frame (the animation repaints every 30 ms).
     if (!backDc_ || size.cx != backSize_.cx || size.cy != backSize_.cy) {
-      if (backDc_) {
-        SelectObject(backDc_, backOld_);
-        DeleteObject(backBitmap_);
-        DeleteDC(backDc_);
-      }
+      if (backDc_) SelectObject(backDc_.get(), backOld_);
+      backBitmap_.reset();
+      backDc_.reset();
       BITMAPINFO bi = {};
       bi.bmiHeader = {sizeof(bi.bmiHeader), size.cx, -size.cy, 1, 32, BI_RGB};
       void* bits = nullptr;
-      backDc_ = CreateCompatibleDC(dc);
-      backBitmap_ = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-      backOld_ = SelectObject(backDc_, backBitmap_);
+      backDc_.reset(CreateCompatibleDC(dc));
+      backBitmap_.reset(CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+      backOld_ = SelectObject(backDc_.get(), backBitmap_.get());
       backSize_ = size;
     }
     const RECT& p = ps.rcPaint;
-    const int saved = SaveDC(backDc_);
-    IntersectClipRect(backDc_, p.left, p.top, p.right, p.bottom);
-    FillRect(backDc_, &p, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    Render(backDc_, client, p);
-    RestoreDC(backDc_, saved);
-    BitBlt(dc, p.left, p.top, p.right - p.left, p.bottom - p.top, backDc_, p.left, p.top, SRCCOPY);
+    HDC back = backDc_.get();
+    const int saved = SaveDC(back);
+    IntersectClipRect(back, p.left, p.top, p.right, p.bottom);
+    FillRect(back, &p, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    Render(back, client, p);
+    RestoreDC(back, saved);
+    BitBlt(dc, p.left, p.top, p.right - p.left, p.bottom - p.top, back, p.left, p.top, SRCCOPY);
   }
   EndPaint(window_, &ps);
 }
@@ -390,8 +376,9 @@ bool PaintManager::MessageHandler(UINT message, WPARAM wParam, LPARAM lParam, LR
         HDC dc = reinterpret_cast<HDC>(wParam);
         ::SetTextColor(dc, RGB((fg >> 16) & 0xFF, (fg >> 8) & 0xFF, fg & 0xFF));
         ::SetBkColor(dc, RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
-        if (!edit->nativeBrush_) edit->nativeBrush_ = CreateSolidBrush(RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF));
-        *result = reinterpret_cast<LRESULT>(edit->nativeBrush_);
+        if (!edit->nativeBrush_)
+          edit->nativeBrush_.reset(CreateSolidBrush(RGB((bk >> 16) & 0xFF, (bk >> 8) & 0xFF, bk & 0xFF)));
+        *result = reinterpret_cast<LRESULT>(edit->nativeBrush_.get());
         return true;
       }
       return false;

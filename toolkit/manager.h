@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "toolkit/control.h"
+#include "toolkit/gdi_handles.h"
 
 namespace skin {
 
@@ -92,7 +93,7 @@ class PaintManager {
     UINT_PTR windowTimer;
   };
   struct Font {
-    HFONT font;
+    UniqueFont font;
     int height;
   };
   void Paint();
@@ -108,8 +109,7 @@ class PaintManager {
   bool trackingLeave_ = false;
   bool needUpdate_ = true;
   std::map<int, Font> fonts_;
-  HFONT defaultFont_ = nullptr;  // owned only when created as the fallback
-  bool ownsDefaultFont_ = false;
+  HFONT defaultFont_ = nullptr;  // not owned: one of fonts_ or the stock GUI font
   uint32_t defaultTextColor_ = 0xFF000000;
   uint32_t defaultDisabledColor_ = 0xFFA7A6AA;
   std::vector<std::pair<std::wstring, std::wstring>> windowAttributes_;
@@ -119,8 +119,10 @@ class PaintManager {
   std::vector<Timer> timers_;
   UINT_PTR nextTimer_ = 0x1000;
   std::vector<INotifyReceiver*> notifiers_;  // not owned
-  HDC backDc_ = nullptr;
-  HBITMAP backBitmap_ = nullptr;
+  // The back buffer. The bitmap is deselected (backOld_ put back) before
+  // either owner lets go.
+  UniqueMemoryDc backDc_;
+  UniqueBitmap backBitmap_;
   HGDIOBJ backOld_ = nullptr;
   SIZE backSize_ = {};
 };

@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "platform/handles.h"
+#include "platform/log.h"
 #include "platform/strings.h"
 #include "toolkit/archive.h"
 
@@ -217,22 +219,22 @@ bool Markup::ParseBytes(std::string_view bytes, TextEncoding encoding) {
 }
 
 bool Markup::LoadFromFile(const std::wstring& path, TextEncoding encoding) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Fail(L"Error opening file");
+  Utils::UniqueHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) {
+    // The error text is the parser's; the system's reason goes to the log.
+    OV_LOGS(L"cannot open %s:%lu", path.c_str(), GetLastError());
+    return Fail(L"Error opening file");
+  }
   LARGE_INTEGER size = {};
-  GetFileSizeEx(file, &size);
-  if (size.QuadPart == 0) {
-    CloseHandle(file);
-    return Fail(L"File is empty");
-  }
-  if (static_cast<unsigned long long>(size.QuadPart) > kMaxSkinFileBytes) {
-    CloseHandle(file);
-    return Fail(L"File too large");
-  }
+  GetFileSizeEx(file.get(), &size);
+  if (size.QuadPart == 0) return Fail(L"File is empty");
+  if (static_cast<unsigned long long>(size.QuadPart) > kMaxSkinFileBytes) return Fail(L"File too large");
   std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
   DWORD read = 0;
-  const BOOL ok = ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
+  const BOOL ok = ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  if (!ok) OV_LOGS(L"cannot read %s:%lu", path.c_str(), GetLastError());
+  file.reset();
   if (!ok || read != bytes.size()) return Fail(L"Could not read file");
   return ParseBytes(bytes, encoding);
 }

@@ -7,19 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/gdi_handles.h"
+
 namespace skin::test {
 
 // Whole file, or empty.
 inline std::string ReadFileBytes(const std::wstring& path) {
   std::string bytes;
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return bytes;
+  const Utils::UniqueHandle f(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!f) return bytes;
   LARGE_INTEGER size = {};
-  GetFileSizeEx(f, &size);
+  GetFileSizeEx(f.get(), &size);
   bytes.resize(static_cast<size_t>(size.QuadPart));
   DWORD read = 0;
-  if (!ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) bytes.clear();
-  CloseHandle(f);
+  if (!ReadFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) bytes.clear();
   return bytes;
 }
 
@@ -44,21 +46,19 @@ struct Canvas {
     BITMAPINFO bi = {};
     bi.bmiHeader = {sizeof(bi.bmiHeader), w, -h, 1, 32, BI_RGB};
     void* p = nullptr;
-    dc = CreateCompatibleDC(nullptr);
-    bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &p, nullptr, 0);
-    old = SelectObject(dc, bitmap);
+    memory.reset(CreateCompatibleDC(nullptr));
+    dc = memory.get();
+    bitmap.reset(CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &p, nullptr, 0));
+    old = SelectObject(dc, bitmap.get());
     bits = static_cast<uint32_t*>(p);
     std::fill(bits, bits + w * h, 0u);
   }
-  ~Canvas() {
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-  }
+  ~Canvas() { SelectObject(dc, old); }
   uint32_t At(int x, int y) const { return bits[y * width + x]; }
   int width, height;
+  UniqueMemoryDc memory;
   HDC dc;
-  HBITMAP bitmap;
+  UniqueBitmap bitmap;
   HGDIOBJ old;
   uint32_t* bits;
 };

@@ -26,10 +26,10 @@ std::wstring TempFolder() {
 
 void WriteSkin(const std::wstring& name, const std::wstring& text) {
   const std::string bytes = Utils::WideToUtf8(text);
-  HANDLE f = CreateFileW((TempFolder() + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  const Utils::UniqueHandle f(
+      CreateFileW((TempFolder() + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
-  WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(f);
+  WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 struct Note {
@@ -110,9 +110,7 @@ TEST_F(WindowTest, WindowTakesTheSkinSizeCaptionAndRegion) {
   GetWindowRect(h, &r);
   EXPECT_EQ(r.right - r.left, 300);
   EXPECT_EQ(r.bottom - r.top, 200);
-  HRGN region = CreateRectRgn(0, 0, 0, 0);
-  EXPECT_NE(GetWindowRgn(h, region), ERROR);
-  DeleteObject(region);
+  EXPECT_NE(GetWindowRgn(h, UniqueRegion(CreateRectRgn(0, 0, 0, 0)).get()), ERROR);
   auto hit = [&](int x, int y) { return SendMessageW(h, WM_NCHITTEST, 0, MAKELPARAM(r.left + x, r.top + y)); };
   EXPECT_EQ(hit(100, 10), HTCAPTION);
   EXPECT_EQ(hit(285, 10), HTCLIENT);  // the close button in the strip

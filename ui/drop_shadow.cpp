@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "toolkit/gdi_handles.h"
 #include "toolkit/image.h"
 
 namespace {
@@ -219,15 +220,14 @@ void CDropShadow::Update(HWND owner) {
   BITMAPINFO bi = {};
   bi.bmiHeader = {sizeof(bi.bmiHeader), sw, sh, 1, 32, BI_RGB};  // bottom-up
   void* bits = nullptr;
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  ReleaseDC(nullptr, screen);
-  if (!bitmap) {
-    DeleteDC(mem);
-    return;
-  }
-  HGDIOBJ old = SelectObject(mem, bitmap);
+  const skin::UniqueMemoryDc owned = [] {
+    const skin::UniqueWindowDc screen = skin::GetWindowDc(nullptr);
+    return skin::UniqueMemoryDc(CreateCompatibleDC(screen.get().dc));
+  }();
+  HDC mem = owned.get();
+  const skin::UniqueBitmap bitmap(CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!bitmap) return;
+  HGDIOBJ old = SelectObject(mem, bitmap.get());
   auto* out = static_cast<uint32_t*>(bits);
   std::fill(out, out + static_cast<size_t>(sw) * static_cast<size_t>(sh), 0u);
   if (image_) {
@@ -235,11 +235,10 @@ void CDropShadow::Update(HWND owner) {
                         corner_.right + holeOffset_.right, corner_.bottom + holeOffset_.bottom};
     skin::DrawImage(mem, *image_, RECT{0, 0, sw, sh}, RECT{}, fixed, 255, true);
   } else {
-    HRGN region = CreateRectRgn(0, 0, 0, 0);
-    const bool hasRegion = GetWindowRgn(owner, region) != ERROR;
+    const skin::UniqueRegion region(CreateRectRgn(0, 0, 0, 0));
+    const bool hasRegion = GetWindowRgn(owner, region.get()) != ERROR;
     const std::vector<uint32_t> pixels =
-        ComputeShadowBitmap(params(), w, h, OwnerSpans(hasRegion ? region : nullptr, w, h));
-    DeleteObject(region);
+        ComputeShadowBitmap(params(), w, h, OwnerSpans(hasRegion ? region.get() : nullptr, w, h));
     for (int i = 0; i < sh && !pixels.empty(); ++i)
       std::copy_n(&pixels[static_cast<size_t>(i) * static_cast<size_t>(sw)], sw,
                   out + static_cast<size_t>(sh - 1 - i) * static_cast<size_t>(sw));
@@ -252,6 +251,4 @@ void CDropShadow::Update(HWND owner) {
   BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   g_updateLayeredWindow(window_, nullptr, &dest, &size, mem, &source, 0, &blend, ULW_ALPHA);
   SelectObject(mem, old);
-  DeleteObject(bitmap);
-  DeleteDC(mem);
 }

@@ -11,11 +11,13 @@
 #include "app/settings.h"
 #include "download/downloader.h"
 #include "install/report_codes.h"
+#include "platform/handles.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/system_checks.h"
 #include "toolkit/archive.h"
 #include "toolkit/controls.h"
+#include "toolkit/gdi_handles.h"
 #include "toolkit/resources.h"
 #include "ui/install_progress.h"
 #include "ui/main_wnd_parts.h"
@@ -132,14 +134,15 @@ void CMainWnd::InitWindow() {
   FindControls();
   if (languageCombo_) InitLanguageList();
 
-  HDC dc = GetDC(window);
-  for (skin::Control* c : {installLogo_, FindControl(L"bTitleLbl1"), FindControl(L"bTitleLbl2"),
-                           FindControl(L"bTitleLbl3")}) {
-    if (!c) continue;
-    c->SetFixedWidth(manager_.MeasureTextWidth(dc, L"OndraVelqor", c->GetFont(), c->GetTextStyle()));
-    c->SetText(L"OndraVelqor");
+  {
+    const skin::UniqueWindowDc dc = skin::GetWindowDc(window);
+    for (skin::Control* c :
+         {installLogo_, FindControl(L"bTitleLbl1"), FindControl(L"bTitleLbl2"), FindControl(L"bTitleLbl3")}) {
+      if (!c) continue;
+      c->SetFixedWidth(manager_.MeasureTextWidth(dc.get().dc, L"OndraVelqor", c->GetFont(), c->GetTextStyle()));
+      c->SetText(L"OndraVelqor");
+    }
   }
-  ReleaseDC(window, dc);
 
   const InstallerSettings& settings = Settings();
   orchestrator_ = std::make_unique<CDownloadInstaller>(
@@ -307,11 +310,10 @@ void CMainWnd::ChooseFolder() {
   info.pszDisplayName = display;
   info.lpszTitle = L"选择一个文件夹";
   info.ulFlags = BIF_NEWDIALOGSTYLE;
-  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+  const Utils::UniqueCoTaskMemory<ITEMIDLIST> chosen(SHBrowseForFolderW(&info));
   if (!chosen) return;
   wchar_t path[MAX_PATH] = {};
-  if (SHGetPathFromIDListW(chosen, path) && installDirEdit_) installDirEdit_->SetText(path);
-  CoTaskMemFree(chosen);
+  if (SHGetPathFromIDListW(chosen.get(), path) && installDirEdit_) installDirEdit_->SetText(path);
 }
 
 void CMainWnd::Notify(skin::Notify& msg) {
@@ -382,8 +384,8 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool desktopShortcut, bo
     }
   }
   SetEnabled(customeInstallBtn_, false);
-  if (!Utils::CreateDirectories(folder)) {
-    OV_LOGS(L"cannot create %s", folder.c_str());
+  if (const Utils::SystemResult made = Utils::CreateDirectories(folder); !made) {
+    OV_LOGS(L"cannot create %s:%lu", folder.c_str(), made.error);
     ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox2Wnd.xml"), L"无效路径", kTipCaption);
     manager_.SendNotify(manager_.GetRoot(), L"install", 0);
     return false;
@@ -457,9 +459,8 @@ int CMainWnd::LoadLanguage(const std::wstring& code, int index) {
 
 void CMainWnd::FitToText(skin::Control* control) {
   if (!control) return;
-  HDC dc = GetDC(GetHWND());
-  const int width = manager_.MeasureTextWidth(dc, control->GetText(), control->GetFont(), control->GetTextStyle());
-  ReleaseDC(GetHWND(), dc);
+  const int width = manager_.MeasureTextWidth(skin::GetWindowDc(GetHWND()).get().dc, control->GetText(),
+                                              control->GetFont(), control->GetTextStyle());
   control->SetFixedWidth(width + control->GetTextPadding().left);
 }
 

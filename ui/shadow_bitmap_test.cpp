@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "toolkit/gdi_handles.h"
+
 namespace {
 
 // The shipped skins: size 6, sharpness 10, darkness 20, position 1,1,
@@ -71,9 +73,8 @@ TEST(ShadowBitmap, OwnerWithoutRegionGetsATransparentShadow) {
 }
 
 TEST(ShadowBitmap, SpansFollowTheWindowRegion) {
-  HRGN round = CreateRoundRectRgn(0, 0, 41, 31, 20, 20);
-  const std::vector<ShadowSpan> rows = OwnerSpans(round, 40, 30);
-  DeleteObject(round);
+  const std::vector<ShadowSpan> rows =
+      OwnerSpans(skin::UniqueRegion(CreateRoundRectRgn(0, 0, 41, 31, 20, 20)).get(), 40, 30);
   EXPECT_GT(rows[0].start, 0);       // rounded top corners
   EXPECT_EQ(rows[15].start, 0);
   EXPECT_EQ(rows[15].end, 40);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/handles.h"
 #include "platform/strings.h"
 #include "toolkit/resources.h"
 #include "ui/sequence_controls.h"
@@ -78,10 +79,10 @@ std::wstring WriteSkin(const wchar_t* name, const std::wstring& rootAttributes) 
   CreateDirectoryW(folder.c_str(), nullptr);
   const std::string text = Utils::WideToUtf8(L"<Window size=\"200,100\" roundcorner=\"2,2\" " + rootAttributes +
                                              L"><VerticalLayout bkcolor=\"#FFFFFFFF\"/></Window>");
-  HANDLE f = CreateFileW((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  const Utils::UniqueHandle f(
+      CreateFileW((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
-  WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(f);
+  WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   skin::SetResourcePath(folder);
   return name;
 }

@@ -27,6 +27,20 @@ void CallWriteHook(StagingWritePoint point) {
 
 bool IsClientError(long status) { return status >= 400 && status < 500; }
 
+// The SDK includes nothing of the installer's, so its two kinds of handle
+// get owners of their own: early returns and exceptions release them.
+struct CloseFile {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, CloseFile>;
+// Closing is where a buffered write error shows: writers ask for the result.
+bool CloseWritten(File& file) { return std::fclose(file.release()) == 0; }
+
+struct CleanUpCurl {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+using Curl = std::unique_ptr<CURL, CleanUpCurl>;
+
 // A strict JSON syntax check (RFC 8259) of one text, without building
 // values. Written here rather than taken from jsoncpp: its reader brings
 // the iostreams and locale machinery, a megabyte of the exe, for a check
@@ -171,7 +185,8 @@ long CurlPost(const std::string& url, const std::string& body, std::string& resp
 }
 
 long CurlPost(const std::string& url, const std::string& body, std::string& response, const char* caFile) {
-  CURL* curl = curl_easy_init();
+  const Curl owned(curl_easy_init());
+  CURL* const curl = owned.get();
   if (!curl) throw std::runtime_error("Couldn't initialize curl handle");
   CappedText answer, headers;
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -202,7 +217,6 @@ long CurlPost(const std::string& url, const std::string& body, std::string& resp
   } else {
     response = curl_easy_strerror(rc);
   }
-  curl_easy_cleanup(curl);
   return status;
 }
 
@@ -331,16 +345,16 @@ void RecordQueue::AddText(std::string json) {
   // when the records the cap dropped from the queue pile up in it.
   if (++stagingLines_ > 2 * kCapacity) {
     WriteStagingLocked();
-  } else if (FILE* out = std::fopen(stagingPath_.c_str(), "ab")) {
+  } else if (const File out{std::fopen(stagingPath_.c_str(), "ab")}) {
     const std::string& line = records_.back();
-    std::fwrite(line.data(), 1, line.size(), out);
-    std::fputc('\n', out);
-    std::fclose(out);
+    std::fwrite(line.data(), 1, line.size(), out.get());
+    std::fputc('\n', out.get());
   }
 }
 
 void RecordQueue::ForEachStagingLine(const std::function<void(std::string&)>& onLine) const {
-  FILE* in = std::fopen(stagingPath_.c_str(), "rb");
+  const File owned(std::fopen(stagingPath_.c_str(), "rb"));
+  FILE* const in = owned.get();
   if (!in) return;
   std::string line;
   bool tooLong = false;  // the rest of this line is skipped unread
@@ -368,7 +382,6 @@ void RecordQueue::ForEachStagingLine(const std::function<void(std::string&)>& on
     }
   }
   if (!tooLong && !line.empty()) onLine(line);
-  std::fclose(in);
 }
 
 void RecordQueue::LoadPendingLocked() {
@@ -402,7 +415,8 @@ void RecordQueue::LoadPendingLocked() {
 
 bool RecordQueue::WriteStagingLocked() {
   const std::string temp = stagingPath_ + ".tmp";
-  FILE* out = std::fopen(temp.c_str(), "wb");
+  File owned(std::fopen(temp.c_str(), "wb"));
+  FILE* const out = owned.get();
   if (!out) return false;
   bool ok = true;
   const size_t total = inFlight_.size() + records_.size();
@@ -419,7 +433,7 @@ bool RecordQueue::WriteStagingLocked() {
   // On disk before the rename, so a power loss leaves the old file or the
   // whole new one, never a renamed empty one.
   ok = FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)))) && ok;
-  ok = std::fclose(out) == 0 && ok;
+  ok = CloseWritten(owned) && ok;
   CallWriteHook(StagingWritePoint::BeforeReplace);
   if (!ok || !MoveFileExA(temp.c_str(), stagingPath_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     DeleteFileA(temp.c_str());  // the old file stays: it still holds every unsent record
@@ -445,10 +459,9 @@ void RecordQueue::SetAsideLocked(const std::string& record, long status) {
   WriteStderr(
       {"Record refused by the server (status ", std::to_string(status), "), ", full ? "dropped" : "set aside", "\n"});
   if (full) return;
-  if (FILE* out = std::fopen(path.c_str(), "ab")) {
-    std::fwrite(record.data(), 1, record.size(), out);
-    std::fputc('\n', out);
-    std::fclose(out);
+  if (const File out{std::fopen(path.c_str(), "ab")}) {
+    std::fwrite(record.data(), 1, record.size(), out.get());
+    std::fputc('\n', out.get());
   }
 }
 

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/handles.h"
+
 namespace analytics_core::testing {
 
 // Captures what the process really writes to its standard error stream:
@@ -40,11 +42,10 @@ class StderrCapture {
   std::string Take() {
     std::fflush(stderr);
     std::string text;
-    if (FILE* f = std::fopen(path_.c_str(), "rb")) {
+    if (const Utils::UniqueStdioFile f{std::fopen(path_.c_str(), "rb")}) {
       char buffer[4096];
       size_t n = 0;
-      while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-      std::fclose(f);
+      while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) text.append(buffer, n);
     }
     _chsize(2, 0);
     _lseek(2, 0, SEEK_SET);

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "download/curl_handles.h"
 #include "download/downloader.h"
 #include "download/verify.h"
 
@@ -52,16 +53,15 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (mode == L"raw" && argc == 4) {
     curl_global_init(CURL_GLOBAL_ALL);
-    FILE* file = _wfopen(argv[3], L"wb");
-    CURL* curl = curl_easy_init();
+    Utils::UniqueStdioFile file(_wfopen(argv[3], L"wb"));
+    const download::UniqueCurl curl(curl_easy_init());
     const std::string url = WideToUtf8Simple(argv[2]);
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, file);
+    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, file.get());
     QueryPerformanceCounter(&start);
-    const int result = curl_easy_perform(curl);
-    fclose(file);
+    const int result = curl_easy_perform(curl.get());
+    file.reset();
     Print(Seconds(start), result);
-    curl_easy_cleanup(curl);
     return result;
   }
   if (mode == L"idle") {

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "download/curl_handles.h"
+
 namespace {
 
 size_t Append(char* data, size_t size, size_t n, void* out) {
@@ -14,7 +16,8 @@ size_t Append(char* data, size_t size, size_t n, void* out) {
 
 std::string Fetch(const std::string& url, const std::string* postBody) {
   std::string reply;
-  CURL* curl = curl_easy_init();
+  const download::UniqueCurl owned(curl_easy_init());
+  CURL* const curl = owned.get();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Append);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
@@ -24,7 +27,6 @@ std::string Fetch(const std::string& url, const std::string* postBody) {
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(postBody->size()));
   }
   curl_easy_perform(curl);
-  curl_easy_cleanup(curl);
   return reply;
 }
 

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "analytics/identity.h"
+#include "platform/handles.h"
 #include "tests/analytics/collector_client.h"
 
 namespace {
@@ -75,10 +76,8 @@ std::string HelperPath() {
 }
 
 void AppendToFile(const std::string& path, const std::string& bytes) {
-  if (FILE* f = std::fopen(path.c_str(), "ab")) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
+  if (const Utils::UniqueStdioFile f{std::fopen(path.c_str(), "ab")})
+    std::fwrite(bytes.data(), 1, bytes.size(), f.get());
 }
 
 class ZeroLoss : public ::testing::Test {
@@ -100,28 +99,27 @@ class ZeroLoss : public ::testing::Test {
   // the kill may or may not have kept its event.
   DWORD Start(int first, int count, int killAfter, int killAtWrite, int killAfterMs, int& began, int& tracked) {
     const char* kProgress = "OvZeroLossProgress";
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 2 * sizeof(LONG), kProgress);
-    auto* progress = static_cast<volatile LONG*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 2 * sizeof(LONG)));
+    const Utils::UniqueHandle mapping(
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 2 * sizeof(LONG), kProgress));
+    const Utils::UniqueMappedView view(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 2 * sizeof(LONG)));
+    auto* progress = static_cast<volatile LONG*>(const_cast<void*>(view.get()));
     progress[0] = 0;
     progress[1] = 0;
     std::string cmd = "\"" + HelperPath() + "\" " + kApp + " " + collector_.DataUrl() + " " + std::to_string(first) +
                       " " + std::to_string(count) + " " + kProgress + " " + std::to_string(killAfter) + " " +
                       std::to_string(killAtWrite);
     STARTUPINFOA si = {sizeof si};
-    PROCESS_INFORMATION pi = {};
+    PROCESS_INFORMATION info = {};
     DWORD code = 1000;
-    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-      if (killAfterMs > 0 && WaitForSingleObject(pi.hProcess, killAfterMs) == WAIT_TIMEOUT)
-        TerminateProcess(pi.hProcess, 9);
-      WaitForSingleObject(pi.hProcess, INFINITE);
-      GetExitCodeProcess(pi.hProcess, &code);
-      CloseHandle(pi.hThread);
-      CloseHandle(pi.hProcess);
+    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info)) {
+      const Utils::ProcessHandles helper(info);
+      if (killAfterMs > 0 && WaitForSingleObject(helper.process.get(), killAfterMs) == WAIT_TIMEOUT)
+        TerminateProcess(helper.process.get(), 9);
+      WaitForSingleObject(helper.process.get(), INFINITE);
+      GetExitCodeProcess(helper.process.get(), &code);
     }
     began = progress[0];
     tracked = progress[1];
-    UnmapViewOfFile(const_cast<LONG*>(progress));
-    CloseHandle(mapping);
     return code;
   }
 

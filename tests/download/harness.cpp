@@ -8,6 +8,8 @@
 #include <random>
 #include <sstream>
 
+#include "download/curl_handles.h"
+
 #include "platform/strings.h"
 
 namespace dltest {
@@ -33,13 +35,13 @@ size_t Append(char* data, size_t size, size_t n, void* out) {
 std::string Http(const std::string& url, const std::string* postBody) {
   (void)g_curlReady;
   std::string body;
-  CURL* curl = curl_easy_init();
+  const download::UniqueCurl owned(curl_easy_init());
+  CURL* const curl = owned.get();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Append);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
   if (postBody) curl_easy_setopt(curl, CURLOPT_POSTFIELDS, postBody->c_str());
   curl_easy_perform(curl);
-  curl_easy_cleanup(curl);
   return body;
 }
 

@@ -10,6 +10,7 @@
 #include "download/mt_curl_downloader.h"
 #include "download/verify.h"
 #include "tests/download/harness.h"
+#include "tools/dbwin/dbwin_listener.h"
 
 using namespace dltest;
 using ::testing::ElementsAre;
@@ -127,6 +128,24 @@ TEST(Segmented, UpperCaseUrlMd5NeverMatches) {
   EXPECT_THAT(GetRanges("mtupper"), ElementsAre("bytes=0-2097151", "bytes=0-2097151")) << "the retry starts over";
   EXPECT_TRUE(dir.Files().empty());
   EXPECT_FALSE(run.recorder.overlapped());
+}
+
+// A target the joined file cannot replace (a folder of that name) fails the
+// download as before; the log keeps why the system refused the move.
+TEST(Segmented, JoinThatCannotReachTheTargetLogsTheSystemError) {
+  DebugOutputListener listener;
+  ASSERT_TRUE(listener.Start());
+  FastTiming timing;
+  const std::string md5 = AddScenario(R"({"name": "mtblocked", "size": 2097152})");
+  ScratchDir dir;
+  std::filesystem::create_directory(dir / L"pkg.exe");
+  Download<CMTCurlDownloader> run(PackageUrl("mtblocked", md5), dir / L"pkg.exe");
+  ASSERT_TRUE(run.Finish());
+  EXPECT_THAT(run.recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_RETRY, DL_CODE_START, DL_CODE_FAIL));
+  EXPECT_EQ(run.recorder.Events().back().number, static_cast<double>(CURLE_WRITE_ERROR));
+  const std::string line = "join failed:" + std::to_string(ERROR_ACCESS_DENIED) + ":";
+  EXPECT_TRUE(listener.WaitFor(line, 5000, GetCurrentProcessId()));
+  EXPECT_THAT(dir.Files(), ElementsAre(L"pkg.exe")) << "the part files are gone";
 }
 
 // The second part would otherwise receive the file's head: the worst case is a URL

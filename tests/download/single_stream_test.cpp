@@ -8,6 +8,7 @@
 #include "download/curl_common.h"
 #include "download/curl_downloader.h"
 #include "download/verify.h"
+#include "platform/handles.h"
 #include "tests/download/harness.h"
 #include "tools/dbwin/dbwin_listener.h"
 
@@ -229,11 +230,13 @@ TEST(CurlClientTest, ResumesBeyondFourGiBOffsets) {
   ScratchDir dir;
   const std::wstring path = (dir / L"huge.bin").wstring();
   const int64_t have = 5368709124LL - 4096;
-  HANDLE part = CreateFileW((path + L".part").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   LARGE_INTEGER size;
   size.QuadPart = have;
-  ASSERT_TRUE(SetFilePointerEx(part, size, nullptr, FILE_BEGIN) && SetEndOfFile(part));
-  CloseHandle(part);
+  {
+    const Utils::UniqueHandle part(
+        CreateFileW((path + L".part").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(SetFilePointerEx(part.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(part.get()));
+  }
   {
     CurlClient client(Wide(FaultBase() + "/s/huge/pkg.bin"), path, nullptr, [](void*, double, double) {});
     ASSERT_EQ(client.Start(), 0);
@@ -243,11 +246,12 @@ TEST(CurlClientTest, ResumesBeyondFourGiBOffsets) {
   EXPECT_EQ(Requests("huge").back().range, "bytes=5368705028-");
   EXPECT_EQ(download::FileSize(path), 5368709124LL);
   std::string tail(4096, '\0');
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
   DWORD got = 0;
-  ReadFile(file, tail.data(), 4096, &got, nullptr);
-  CloseHandle(file);
+  {
+    const Utils::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN);
+    ReadFile(file.get(), tail.data(), 4096, &got, nullptr);
+  }
   ASSERT_EQ(got, 4096u);
   for (int i = 0; i < 4096; ++i) ASSERT_EQ(static_cast<unsigned char>(tail[i]), (have + i) % 251) << i;
 }

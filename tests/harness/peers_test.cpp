@@ -9,6 +9,8 @@
 #include <fstream>
 #include <string>
 
+#include "download/curl_handles.h"
+
 namespace {
 
 size_t Append(char* data, size_t size, size_t n, void* out) {
@@ -23,7 +25,8 @@ TEST(Peers, NginxServesAFileWrittenIntoItsRoot) {
   std::ofstream(std::string(root) + "\\hello.txt", std::ios::binary) << "hello from the harness";
 
   ASSERT_EQ(curl_global_init(CURL_GLOBAL_ALL), CURLE_OK);
-  CURL* curl = curl_easy_init();
+  const download::UniqueCurl owned(curl_easy_init());
+  CURL* const curl = owned.get();
   std::string body;
   const std::string url = std::string("http://127.0.0.1:") + port + "/hello.txt";
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -35,7 +38,6 @@ TEST(Peers, NginxServesAFileWrittenIntoItsRoot) {
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   EXPECT_EQ(status, 206);
   EXPECT_EQ(body, "the harness");
-  curl_easy_cleanup(curl);
   curl_global_cleanup();
 }
 

@@ -22,6 +22,7 @@
 #include "install/uninstaller.h"
 #include "install/report_codes.h"
 #include "install/runner_test_support.h"
+#include "platform/handles.h"
 #include "platform/strings.h"
 #include "platform/scoped_hook.h"
 #include "tests/download/harness.h"
@@ -72,16 +73,14 @@ bool Eventually(const std::function<bool()>& condition) {
 // removes the file); nothing when there is no file.
 void EndProcessNamedIn(const std::wstring& pidFile) {
   DWORD pid = 0;
-  if (FILE* f = _wfopen(pidFile.c_str(), L"r")) {
-    if (std::fscanf(f, "%lu", &pid) != 1) pid = 0;
-    std::fclose(f);
+  if (const Utils::UniqueStdioFile f{_wfopen(pidFile.c_str(), L"r")}) {
+    if (std::fscanf(f.get(), "%lu", &pid) != 1) pid = 0;
   }
   DeleteFileW(pidFile.c_str());
   if (!pid) return;
-  if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
-    TerminateProcess(process, 9);
-    WaitForSingleObject(process, 10000);
-    CloseHandle(process);
+  if (const Utils::UniqueHandle process{OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)}) {
+    TerminateProcess(process.get(), 9);
+    WaitForSingleObject(process.get(), 10000);
   }
 }
 
@@ -296,15 +295,15 @@ TEST_F(SequenceTest, UninstallOutcomes) {
       std::filesystem::create_directories(std::filesystem::path(recorded).parent_path());
       ASSERT_TRUE(CopyFileW(testing_support::SubstituteExe().c_str(), recorded.c_str(), FALSE));
     }
-    HANDLE lock = c.lockRecorded ? CreateFileW(recorded.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
-                                 : INVALID_HANDLE_VALUE;
+    Utils::UniqueHandle lock(
+        c.lockRecorded ? CreateFileW(recorded.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : nullptr);
     std::unique_ptr<ScopedScript> script;
     if (!c.script.empty()) script = std::make_unique<ScopedScript>(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", c.script);
     window_.Clear();
     auto orchestrator = Make(url, recorded);
     StartAndFinish(*orchestrator);
     orchestrator.reset();  // waits for every run: nothing may follow
-    if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+    lock.reset();
     const Reports expected =
         c.downloads ? Concat({c.uninstall, {kDownloadStart, kDownloaded}, PackageReports(target_)}) : c.uninstall;
     EXPECT_EQ(window_.Collapsed(), expected);
@@ -528,21 +527,20 @@ TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
     std::wstring line = L"\"" + testing_support::SubstituteExe() + L"\" --attack \"" + Package() + L"\" \"" + payload +
                         L"\" \"" + stop + L"\" \"" + count + L"\"";
     STARTUPINFOW startup = {sizeof(startup)};
-    PROCESS_INFORMATION attacker = {};
+    PROCESS_INFORMATION info = {};
     ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                               &startup, &attacker));
+                               &startup, &info));
+    Utils::ProcessHandles attacker(info);
     window_.Clear();
     auto orchestrator = Make(url);
     StartAndFinish(*orchestrator);
     orchestrator.reset();
     dltest::WriteFile(stop, "");
-    EXPECT_EQ(WaitForSingleObject(attacker.hProcess, 30000), WAIT_OBJECT_0);
-    CloseHandle(attacker.hThread);
-    CloseHandle(attacker.hProcess);
+    EXPECT_EQ(WaitForSingleObject(attacker.process.get(), 30000), WAIT_OBJECT_0);
+    attacker = Utils::ProcessHandles();
     unsigned long t = 0, r = 0;
-    if (FILE* f = _wfopen(count.c_str(), L"r")) {
-      if (std::fscanf(f, "%lu %lu", &t, &r) != 2) t = r = 0;
-      std::fclose(f);
+    if (const Utils::UniqueStdioFile f{_wfopen(count.c_str(), L"r")}) {
+      if (std::fscanf(f.get(), "%lu %lu", &t, &r) != 2) t = r = 0;
     }
     tries += t;
     replaced += r;
@@ -606,15 +604,15 @@ TEST_F(SequenceTest, DestructionDuringUninstallStartsNothing) {
 
 // With InsNew, Start waits on the caller's thread while the product runs:
 // the old uninstaller could not remove it.
-HANDLE g_product = nullptr;
+Utils::UniqueHandle g_product;
 int g_looks = 0;
 size_t g_reportsWhileWaiting = 0;
 Window* g_window = nullptr;
 void EndProductOnThirdLook() {
   g_reportsWhileWaiting += g_window->size();
   if (++g_looks == 3) {
-    TerminateProcess(g_product, 0);  // we started it: end it by its handle
-    WaitForSingleObject(g_product, 10000);
+    TerminateProcess(g_product.get(), 0);  // we started it: end it by its handle
+    WaitForSingleObject(g_product.get(), 10000);
   }
 }
 
@@ -633,7 +631,7 @@ TEST_F(SequenceTest, InsNewWaitsForTheRunningProduct) {
   auto orchestrator = Make(ServePackage(), recorded);
   StartAndFinish(*orchestrator);
   orchestrator.reset();
-  CloseHandle(g_product);
+  g_product.reset();
   EXPECT_GE(g_looks, 3);
   EXPECT_EQ(g_reportsWhileWaiting, 0u);
   EXPECT_EQ(window_.Collapsed(), Concat({kUninstalled, {kDownloadStart, kDownloaded}, PackageReports(target_)}));
@@ -692,23 +690,23 @@ DriverRun RunDriver(const std::wstring& arguments, const std::wstring& outputFil
     if (c == L'/') c = L'\\';
   std::wstring line = L"\"Z:" + driver + L"\" " + arguments;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  const HANDLE out = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  Utils::UniqueHandle out(
+      CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
   STARTUPINFOW startup = {sizeof(startup)};
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out;
-  startup.hStdError = out;
-  PROCESS_INFORMATION process = {};
+  startup.hStdOutput = out.get();
+  startup.hStdError = out.get();
+  PROCESS_INFORMATION info = {};
   DriverRun run;
   if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                     &process)) {
-    if (killAfterMs != INFINITE && WaitForSingleObject(process.hProcess, killAfterMs) == WAIT_TIMEOUT)
-      TerminateProcess(process.hProcess, 9);  // this test started it
-    WaitForSingleObject(process.hProcess, 120000);
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+                     &info)) {
+    const Utils::ProcessHandles process(info);
+    if (killAfterMs != INFINITE && WaitForSingleObject(process.process.get(), killAfterMs) == WAIT_TIMEOUT)
+      TerminateProcess(process.process.get(), 9);  // this test started it
+    WaitForSingleObject(process.process.get(), 120000);
+    GetExitCodeProcess(process.process.get(), &run.exitCode);
   }
-  CloseHandle(out);
+  out.reset();
   run.output = dltest::ReadFile(outputFile);
   return run;
 }

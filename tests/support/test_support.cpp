@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include "platform/handles.h"
+
 namespace test_support {
 
 namespace {
@@ -17,18 +19,17 @@ BOOL CALLBACK CloseWindowOf(HWND window, LPARAM pid) {
 // meanwhile when asked; its exit code, or 12345 when it could not start.
 DWORD Run(std::wstring commandLine, DWORD* pid, DWORD timeoutMs, bool closeWindows) {
   STARTUPINFOW si = {sizeof(si)};
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info))
     return 12345;
-  if (pid) *pid = pi.dwProcessId;
+  const Utils::ProcessHandles child(info);
+  if (pid) *pid = child.processId;
   const DWORD start = GetTickCount();
   const DWORD step = closeWindows ? 100 : timeoutMs;
-  while (WaitForSingleObject(pi.hProcess, step) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs)
-    if (closeWindows) EnumWindows(CloseWindowOf, static_cast<LPARAM>(pi.dwProcessId));
+  while (WaitForSingleObject(child.process.get(), step) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs)
+    if (closeWindows) EnumWindows(CloseWindowOf, static_cast<LPARAM>(child.processId));
   DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  GetExitCodeProcess(child.process.get(), &code);
   return code;
 }
 

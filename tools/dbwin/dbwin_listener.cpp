@@ -9,19 +9,20 @@ constexpr DWORD kBufferSize = 4096;
 
 bool DebugOutputListener::Start(Callback onLine) {
   onLine_ = std::move(onLine);
-  bufferReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
-  if (!bufferReady_ || GetLastError() == ERROR_ALREADY_EXISTS) {
+  Utils::UniqueHandle bufferReady(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"));
+  if (!bufferReady || GetLastError() == ERROR_ALREADY_EXISTS) {
     Stop();
     return false;
   }
-  dataReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
-  section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, L"DBWIN_BUFFER");
+  bufferReady_ = std::move(bufferReady);
+  dataReady_.reset(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY"));
+  section_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, L"DBWIN_BUFFER"));
   if (!dataReady_ || !section_) {
     Stop();
     return false;
   }
-  view_ = static_cast<const char*>(MapViewOfFile(section_, FILE_MAP_READ, 0, 0, kBufferSize));
-  stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  view_.reset(MapViewOfFile(section_.get(), FILE_MAP_READ, 0, 0, kBufferSize));
+  stop_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!view_ || !stop_) {
     Stop();
     return false;
@@ -31,33 +32,30 @@ bool DebugOutputListener::Start(Callback onLine) {
 }
 
 void DebugOutputListener::Run() {
-  const HANDLE waits[] = {dataReady_, stop_};
-  SetEvent(bufferReady_);
+  const HANDLE waits[] = {dataReady_.get(), stop_.get()};
+  const char* const view = static_cast<const char*>(view_.get());
+  SetEvent(bufferReady_.get());
   while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
     DebugOutputLine line;
-    std::memcpy(&line.pid, view_, sizeof(DWORD));
-    line.text.assign(view_ + sizeof(DWORD), strnlen(view_ + sizeof(DWORD), kBufferSize - sizeof(DWORD)));
+    std::memcpy(&line.pid, view, sizeof(DWORD));
+    line.text.assign(view + sizeof(DWORD), strnlen(view + sizeof(DWORD), kBufferSize - sizeof(DWORD)));
     if (onLine_) onLine_(line);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       lines_.push_back(std::move(line));
     }
     arrived_.notify_all();
-    SetEvent(bufferReady_);
+    SetEvent(bufferReady_.get());
   }
 }
 
 void DebugOutputListener::Stop() {
   if (reader_.joinable()) {
-    SetEvent(stop_);
+    SetEvent(stop_.get());
     reader_.join();
   }
-  if (view_) UnmapViewOfFile(view_);
-  for (HANDLE* h : {&bufferReady_, &dataReady_, &section_, &stop_}) {
-    if (*h) CloseHandle(*h);
-    *h = nullptr;
-  }
-  view_ = nullptr;
+  view_.reset();
+  for (Utils::UniqueHandle* h : {&bufferReady_, &dataReady_, &section_, &stop_}) h->reset();
 }
 
 std::vector<DebugOutputLine> DebugOutputListener::Lines() const {

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/handles.h"
+
 struct DebugOutputLine {
   DWORD pid;
   std::string text;  // as written: the system converts wide text to the ANSI code page
@@ -39,11 +41,11 @@ class DebugOutputListener {
  private:
   void Run();
 
-  HANDLE bufferReady_ = nullptr;
-  HANDLE dataReady_ = nullptr;
-  HANDLE section_ = nullptr;
-  const char* view_ = nullptr;
-  HANDLE stop_ = nullptr;
+  Utils::UniqueHandle bufferReady_;
+  Utils::UniqueHandle dataReady_;
+  Utils::UniqueHandle section_;
+  Utils::UniqueMappedView view_;
+  Utils::UniqueHandle stop_;
   std::thread reader_;
   Callback onLine_;
   mutable std::mutex mutex_;

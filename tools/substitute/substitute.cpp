@@ -48,6 +48,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/handles.h"
 #include "platform/strings.h"
 
 namespace {
@@ -131,8 +132,7 @@ void SpawnHolder(const std::wstring& argument) {
   PROCESS_INFORMATION info = {};
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
     Fail(L"cannot start the holder");
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
+  const Utils::ProcessHandles holder(info);  // not waited for
 }
 
 void Garbage(size_t count, uint32_t seed) {

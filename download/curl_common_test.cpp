@@ -1,0 +1,29 @@
+#include "download/curl_common.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "download/curl_handles.h"
+
+namespace {
+
+// Several option results make one: the first refusal, as it happened. An OR
+// would turn 43 and 48 into 59 (CURLE_SSL_CIPHER), which never happened.
+TEST(CurlOptions, FirstRefusalIsTheResult) {
+  EXPECT_EQ(download::FirstFailure({CURLE_OK, CURLE_BAD_FUNCTION_ARGUMENT, CURLE_UNKNOWN_OPTION}),
+            CURLE_BAD_FUNCTION_ARGUMENT);
+  EXPECT_EQ(download::FirstFailure({CURLE_UNKNOWN_OPTION, CURLE_BAD_FUNCTION_ARGUMENT}), CURLE_UNKNOWN_OPTION);
+  EXPECT_EQ(download::FirstFailure({CURLE_OK, CURLE_OK}), CURLE_OK);
+
+  // Through a real handle: libcurl refuses a negative stall time and a URL
+  // beyond its input limit.
+  const download::UniqueCurl handle(curl_easy_init());
+  ASSERT_TRUE(handle);
+  EXPECT_EQ(download::SetSafetyLimits(handle.get(), 5), CURLE_OK);
+  EXPECT_EQ(download::SetSafetyLimits(handle.get(), -1), CURLE_BAD_FUNCTION_ARGUMENT);
+  EXPECT_EQ(download::SetHeadRequestOptions(handle.get(), std::string(9000000, 'a'), nullptr, nullptr),
+            CURLE_BAD_FUNCTION_ARGUMENT);
+}
+
+}  // namespace
