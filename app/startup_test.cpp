@@ -72,9 +72,9 @@ TEST_F(InstallerProcess, DllsDroppedBesideTheExeAreNeverLoaded) {
   for (const std::wstring& name : names)
     ASSERT_TRUE(CopyFileW(planted.c_str(), (dir_ + L"\\" + name + L".dll").c_str(), FALSE));
   // Up to the single-instance check: start-up's preloading has run then.
-  HANDLE held = CreateMutexW(nullptr, TRUE, SingleInstanceGuard::MutexName());
+  Utils::UniqueHandle held(CreateMutexW(nullptr, TRUE, SingleInstanceGuard::MutexName()));
   const DWORD exitCode = Run(L"");
-  CloseHandle(held);
+  held.reset();
   EXPECT_EQ(exitCode, static_cast<DWORD>(-1));
   for (const std::wstring& name : names) {
     const std::wstring dll = dir_ + L"\\" + name + L".dll";
