@@ -10,12 +10,13 @@ void RestartWorker(std::unique_ptr<Utils::Thread>& worker, const wchar_t* name, 
   ResumeThread(worker->handle());
 }
 
-std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine) {
+std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine, bool preferSystemDlls) {
   auto child = std::make_unique<Utils::ChildProcess>();
   try {
     child->CreateErrorPipe();
     child->CreateOutputPipe();
     child->CreateInputPipe();
+    if (preferSystemDlls) child->PreferSystemDlls();
     child->Start(commandLine);
   } catch (const std::exception&) {
     return nullptr;  // the destructor closes whatever was opened

@@ -19,8 +19,9 @@ void RestartWorker(std::unique_ptr<Utils::Thread>& worker, const wchar_t* name, 
 
 // The started child, or null when a pipe or the process could not be
 // created or the command line is too long (the runners report that as a
-// launch failure). Utils::Exception stops here.
-std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine);
+// launch failure). Utils::Exception stops here. preferSystemDlls: see
+// Utils::ChildProcess::PreferSystemDlls.
+std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine, bool preferSystemDlls = false);
 
 // Joins a child's output into whole lines across reads. A child's line can
 // arrive in two reads (it wrote it in two pieces, or a read of 1024 bytes

@@ -1,5 +1,8 @@
 #include "platform/child_process.h"
 
+#include <atomic>
+#include <vector>
+
 #include "platform/strings.h"
 
 namespace Utils {
@@ -11,6 +14,42 @@ void CloseAndClear(HANDLE& handle) {
 }
 
 void MakePrivate(HANDLE handle) { SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0); }
+
+std::atomic<bool> g_refusePolicy{false};
+
+// Creates the process with the image-load policy. False, with the error
+// set, when the attribute or the creation is refused.
+bool CreatePreferringSystemDlls(wchar_t* commandLine, STARTUPINFOW& startup, PROCESS_INFORMATION& info) {
+  if (g_refusePolicy) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<char> bytes(size);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(bytes.data());
+  if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return false;
+  // PROCESS_CREATION_MITIGATION_POLICY_IMAGE_LOAD_PREFER_SYSTEM32_ALWAYS_ON,
+  // which the headers offer only when building for Windows 10.
+  DWORD64 policy = 1ULL << 60;
+  STARTUPINFOEXW extended = {};
+  extended.StartupInfo = startup;
+  extended.StartupInfo.cb = sizeof(extended);
+  extended.lpAttributeList = list;
+  const bool created = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_MITIGATION_POLICY, &policy,
+                                                 sizeof(policy), nullptr, nullptr) &&
+                       CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT,
+                                      nullptr, nullptr, &extended.StartupInfo, &info);
+  const DWORD error = GetLastError();
+  DeleteProcThreadAttributeList(list);
+  SetLastError(error);
+  return created;
+}
+
+// What a system answers for a policy (or a policy size) it does not know.
+bool IsPolicyRefusal(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_BAD_LENGTH;
+}
 
 }  // namespace
 
@@ -60,7 +99,15 @@ void ChildProcess::Start(const std::wstring& commandLine) {
   if (error_.readEnd) MakePrivate(error_.readEnd);
   MakePrivate(input_.writeEnd);
 
-  if (!CreateProcessW(nullptr, commandLine_, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info_)) {
+  startedWithPolicy_ = preferSystemDlls_ && CreatePreferringSystemDlls(commandLine_, startup, info_);
+  // Only a refusal of the policy falls back: any other failure would
+  // fail the same way, and must not turn into a start without it.
+  if (preferSystemDlls_ && !startedWithPolicy_ && !IsPolicyRefusal(GetLastError())) {
+    info_ = {};
+    throw Exception();
+  }
+  if (!startedWithPolicy_ &&
+      !CreateProcessW(nullptr, commandLine_, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info_)) {
     info_ = {};
     throw Exception();
   }
@@ -70,6 +117,8 @@ void ChildProcess::Start(const std::wstring& commandLine) {
   CloseAndClear(error_.writeEnd);
   CloseAndClear(input_.readEnd);
 }
+
+bool ChildProcess::SimulatePolicyRefusalForTesting(bool refuse) { return g_refusePolicy.exchange(refuse); }
 
 void ChildProcess::ReleaseHandles() {
   CloseAndClear(info_.hThread);

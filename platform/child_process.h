@@ -60,6 +60,16 @@ class ChildProcess {
   // then stay open until ReleaseHandles.
   void Start(const std::wstring& commandLine);
 
+  // Asks, before Start, that the child's imports come from System32 before
+  // its own folder (Windows 10 1607 on): a DLL planted beside a program in a
+  // folder users can write then does not replace a system one. A system that
+  // does not know the policy refuses it; the child then starts without it.
+  void PreferSystemDlls() { preferSystemDlls_ = true; }
+  // Whether the running child was started with that policy.
+  bool startedWithSystemDllPolicy() const { return startedWithPolicy_; }
+  // Makes the policy look unknown, as on Windows 7 and 8.
+  static bool SimulatePolicyRefusalForTesting(bool refuse);
+
   // Closes every handle still held; safe to call more than once.
   void ReleaseHandles();
 
@@ -79,6 +89,8 @@ class ChildProcess {
   Pipe output_;
   Pipe input_;
   PROCESS_INFORMATION info_ = {};
+  bool preferSystemDlls_ = false;
+  bool startedWithPolicy_ = false;
 };
 
 }  // namespace Utils

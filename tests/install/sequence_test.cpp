@@ -515,9 +515,11 @@ TEST_F(SequenceTest, ChildBehaviours) {
 
 // A local user who may write the install folder keeps replacing the package
 // with its own program while the sequence runs, through the window between
-// the download's check and the launch. Its program must never run in the
-// package's place: the package is held (no writes, no replacing rename)
-// from a check through that hold until its process has started. A replaced
+// the download's check and the launch, and keeps planting a version.dll
+// beside it (a DLL the package imports, looked for in its folder first).
+// Its code must never run in the package's place: the package is held (no
+// writes, no replacing rename) from a check through that hold until its
+// process has started, and started with the system-DLL policy. A replaced
 // package is refused (IST_CODE_FAIL) or downloaded again; it never runs.
 // OV_ATTACK_RUNS sets the number of sequences (10 by default).
 TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
@@ -528,7 +530,10 @@ TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
   SetEnvironmentVariableW(L"OV_ATTACK_MARKER", marker.c_str());
   wchar_t runsText[16] = {};
   const int runs = GetEnvironmentVariableW(L"OV_ATTACK_RUNS", runsText, 16) ? _wtoi(runsText) : 10;
-  unsigned long tries = 0, replaced = 0;
+  std::wstring planted = testing_support::SubstituteExe();
+  planted = planted.substr(0, planted.find_last_of(L'\\')) + L"\\planted\\version.dll";
+  ASSERT_TRUE(Exists(planted));
+  unsigned long tries = 0, replaced = 0, plants = 0;
   int wins = 0, installed = 0, refused = 0;
   for (int run = 0; run < runs; ++run) {
     SCOPED_TRACE(run);
@@ -538,7 +543,7 @@ TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
     DeleteFileW(stop.c_str());
     DeleteFileW(count.c_str());
     std::wstring line = L"\"" + testing_support::SubstituteExe() + L"\" --attack \"" + Package() + L"\" \"" + payload +
-                        L"\" \"" + stop + L"\" \"" + count + L"\"";
+                        L"\" \"" + stop + L"\" \"" + count + L"\" \"" + planted + L"\"";
     STARTUPINFOW startup = {sizeof(startup)};
     PROCESS_INFORMATION attacker = {};
     ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
@@ -551,13 +556,14 @@ TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
     EXPECT_EQ(WaitForSingleObject(attacker.hProcess, 30000), WAIT_OBJECT_0);
     CloseHandle(attacker.hThread);
     CloseHandle(attacker.hProcess);
-    unsigned long t = 0, r = 0;
+    unsigned long t = 0, r = 0, p = 0;
     if (FILE* f = _wfopen(count.c_str(), L"r")) {
-      if (std::fscanf(f, "%lu %lu", &t, &r) != 2) t = r = 0;
+      if (std::fscanf(f, "%lu %lu %lu", &t, &r, &p) != 3) t = r = p = 0;
       std::fclose(f);
     }
     tries += t;
     replaced += r;
+    plants += p;
     if (Exists(marker)) ++wins;
     DeleteFileW(marker.c_str());
     const int32_t end = window_.Collapsed().back().code;
@@ -565,11 +571,13 @@ TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
     else ++refused;
   }
   SetEnvironmentVariableW(L"OV_ATTACK_MARKER", nullptr);
-  std::printf("local attacker: %d sequences, %lu replacement tries, %lu replacements, %d wins; %d installed, %d "
-              "refused or failed\n",
-              runs, tries, replaced, wins, installed, refused);
+  std::printf(
+      "local attacker: %d sequences, %lu tries, %lu package replacements, %lu DLL plants, %d wins; %d "
+      "installed, %d refused or failed\n",
+      runs, tries, replaced, plants, wins, installed, refused);
   EXPECT_EQ(wins, 0);
   EXPECT_GT(tries, 0u);
+  EXPECT_GT(plants, 0u);
 }
 
 // The fault server serves the real package, flipping one byte the first
