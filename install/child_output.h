@@ -23,6 +23,15 @@ void RestartWorker(std::unique_ptr<Utils::Thread>& worker, const wchar_t* name, 
 // Utils::ChildProcess::PreferSystemDlls.
 std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine, bool preferSystemDlls = false);
 
+// Whether the process never ran: its one thread is still suspended, as
+// CreateProcess leaves a child whose caller was killed before the last step
+// (resuming the thread). Such a child never runs and holds its file open.
+bool NeverStarted(DWORD processId);
+
+// Ends every process of this image that never started: it has run nothing,
+// so ending it loses nothing. A process that runs is left alone.
+void EndNeverStartedRuns(const std::wstring& image);
+
 // Joins a child's output into whole lines across reads. A child's line can
 // arrive in two reads (it wrote it in two pieces, or a read of 1024 bytes
 // cut it); parsed piece by piece, "State=Fa" + "il" would be no final line at

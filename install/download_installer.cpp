@@ -9,11 +9,11 @@
 
 #include "app/settings.h"
 #include "download/verify.h"
+#include "install/child_output.h"
 #include "install/failure_reasons.h"
 #include "install/installer.h"
 #include "install/report_codes.h"
 #include "install/uninstaller.h"
-#include "platform/handles.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/publisher_check.h"
@@ -67,46 +67,6 @@ uint32_t NetworkStatusCode() {
   const uint32_t code = Utils::CheckNetwork();
   if (SUCCEEDED(com)) CoUninitialize();
   return code;
-}
-
-// CreateProcess makes the first thread suspended and resumes it as its last
-// step. An installer killed in between (under Wine that takes tens of
-// milliseconds) leaves a package process that never ran and never will,
-// holding the package file open, so no later download can write it. Such a
-// process has done nothing yet: ending it loses nothing. A package that runs
-// is left alone.
-void EndFrozenPackageRuns(const std::wstring& packagePath) {
-  const Utils::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0));
-  if (!snapshot) return;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-    if (_wcsicmp(entry.szExeFile, PathFindFileNameW(packagePath.c_str())) != 0) continue;
-    const Utils::UniqueHandle process(
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-    wchar_t image[MAX_PATH] = {};
-    DWORD length = MAX_PATH;
-    if (!process || !QueryFullProcessImageNameW(process.get(), 0, image, &length) ||
-        _wcsicmp(image, packagePath.c_str()) != 0)
-      continue;
-    int threads = 0, suspended = 0;
-    THREADENTRY32 thread = {};
-    thread.dwSize = sizeof(thread);
-    for (BOOL t = Thread32First(snapshot.get(), &thread); t; t = Thread32Next(snapshot.get(), &thread)) {
-      if (thread.th32OwnerProcessID != entry.th32ProcessID) continue;
-      ++threads;
-      // The count before this suspension tells whether it was suspended.
-      const Utils::UniqueHandle handle(OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread.th32ThreadID));
-      const DWORD previous = handle ? SuspendThread(handle.get()) : static_cast<DWORD>(-1);
-      if (previous == static_cast<DWORD>(-1)) continue;
-      ResumeThread(handle.get());
-      if (previous > 0) ++suspended;
-    }
-    if (threads != 1 || suspended != 1) continue;
-    OV_LOGS(L"ending a package process that never started: %lu", static_cast<unsigned long>(entry.th32ProcessID));
-    TerminateProcess(process.get(), ERROR_PROCESS_ABORTED);
-    WaitForSingleObject(process.get(), 5000);
-  }
 }
 
 }  // namespace
@@ -171,7 +131,9 @@ void CDownloadInstaller::Start() {
   // The downloader and the runner keep the package path they were made
   // with; a repeated Start for another folder must not download to one path
   // and run another.
-  if (!packagePath_.empty()) EndFrozenPackageRuns(packagePath_);
+  // An earlier installer killed while starting the package left it frozen,
+  // holding the file that this run must download again.
+  if (!packagePath_.empty()) EndNeverStartedRuns(packagePath_);
   const bool pathChanged = builtForPath_ != packagePath_;
   builtForPath_ = packagePath_;
   PrepareDownloader(pathChanged);

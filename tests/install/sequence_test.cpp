@@ -5,6 +5,7 @@
 #include "install/download_installer.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <array>
@@ -21,6 +22,7 @@
 #include "analytics/installer_events.h"
 #include "app/settings.h"
 #include "download/verify.h"
+#include "install/child_output.h"
 #include "install/installer.h"
 #include "install/uninstaller.h"
 #include "install/report_codes.h"
@@ -624,26 +626,43 @@ TEST_F(SequenceTest, DestructionDuringUninstallStartsNothing) {
   EXPECT_FALSE(Exists(Package()));
 }
 
-// An installer killed inside CreateProcess leaves its package process
-// created but never resumed, holding the package file open: the next run
-// ends it (it has run nothing) and installs.
-TEST_F(SequenceTest, NextRunEndsAPackageProcessThatNeverStarted) {
+// An installer killed inside CreateProcess leaves its child created but
+// never resumed, holding its file open: the next run ends it (it has run
+// nothing), be it the package, whose file it must download again, or an
+// uninstaller copy, whose folder then goes, and installs.
+TEST_F(SequenceTest, NextRunEndsChildrenThatNeverStarted) {
   const std::string url = ServePackage();
-  std::filesystem::create_directories(std::filesystem::path(target_));
-  ASSERT_TRUE(CopyFileW(testing_support::SubstituteExe().c_str(), Package().c_str(), FALSE));
-  std::wstring line = L"\"" + Package() + L"\" /S -console=show /D=" + target_;
-  STARTUPINFOW startup = {sizeof(startup)};
-  PROCESS_INFORMATION info = {};
-  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
-                             nullptr, nullptr, &startup, &info));
-  const Utils::ProcessHandles frozen(info);
-  auto orchestrator = Make(url);
-  StartAndFinish(*orchestrator);
-  orchestrator.reset();
-  EXPECT_EQ(window_.Collapsed(), Concat({{kDownloadStart, kDownloaded}, PackageReports(target_)}));
-  EXPECT_EQ(WaitForSingleObject(frozen.process.get(), 0), WAIT_OBJECT_0);
-  EXPECT_FALSE(Exists(Package()));
-  TerminateProcess(frozen.process.get(), 0);  // when it was not ended
+  struct Case {
+    const char* name;
+    std::wstring image;
+    bool upgrade;
+  } cases[] = {
+      {"package", Package(), false},
+      {"uninstaller copy", UninstallerCopyBase(false) + L"ovun-frozen\\ONVelqor_un_asa.exe", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(target_);
+    const std::wstring recorded = c.upgrade ? InstallSampleProduct() : L"";
+    std::filesystem::create_directories(std::filesystem::path(c.image).parent_path());
+    ASSERT_TRUE(CopyFileW(testing_support::SubstituteExe().c_str(), c.image.c_str(), FALSE));
+    std::wstring line = L"\"" + c.image + L"\" /S -console=show /D=" + target_;
+    STARTUPINFOW startup = {sizeof(startup)};
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
+                               nullptr, nullptr, &startup, &info));
+    const Utils::ProcessHandles frozen(info);
+    ASSERT_TRUE(NeverStarted(frozen.processId));
+    window_.Clear();
+    auto orchestrator = Make(url, recorded);
+    StartAndFinish(*orchestrator);
+    orchestrator.reset();
+    const Reports run = Concat({{kDownloadStart, kDownloaded}, PackageReports(target_)});
+    EXPECT_EQ(window_.Collapsed(), c.upgrade ? Concat({kUninstalled, run}) : run);
+    EXPECT_EQ(WaitForSingleObject(frozen.process.get(), 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(Eventually([&] { return !Exists(c.image); }));
+    TerminateProcess(frozen.process.get(), 0);  // when it was not ended
+  }
 }
 
 // With InsNew, Start waits on the caller's thread while the product runs:
@@ -842,9 +861,18 @@ TEST_F(SequenceTest, KilledAtAnyMomentThenCompletes) {
   // Orphans of a killed run (package, uninstaller copy) end by themselves;
   // the next installer would find them gone in the field too.
   int orphansLeftRunning = 0;
+  // One that never started (its installer was killed inside CreateProcess)
+  // never ends: the next run ends it.
   auto waitForOrphans = [&] {
     auto running = [] {
-      return FindProcessByName(L"__Package_Velqor.exe") || FindProcessByName(L"ONVelqor_un_asa.exe");
+      const Utils::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+      PROCESSENTRY32W entry = {};
+      entry.dwSize = sizeof(entry);
+      for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if ((!wcscmp(entry.szExeFile, L"__Package_Velqor.exe") || !wcscmp(entry.szExeFile, L"ONVelqor_un_asa.exe")) &&
+            !NeverStarted(entry.th32ProcessID))
+          return true;
+      return false;
     };
     for (int i = 0; i < 600 && running(); ++i) Sleep(50);
     if (running()) ++orphansLeftRunning;
