@@ -45,7 +45,9 @@ bool NeverStarted(DWORD processId) {
     ResumeThread(handle.get());
     if (previous > 0) ++suspended;
   }
-  return threads == 1 && suspended == 1;
+  // Under Wine a new process starts its first thread itself, so one whose
+  // creator was killed first can stay without any.
+  return threads == 0 || (threads == 1 && suspended == 1);
 }
 
 namespace {

@@ -25,7 +25,8 @@ std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine
 
 // Whether the process never ran: its one thread is still suspended, as
 // CreateProcess leaves a child whose caller was killed before the last step
-// (resuming the thread). Such a child never runs and holds its file open.
+// (resuming the thread), or it has no thread at all. Such a child never
+// runs and holds its file open.
 bool NeverStarted(DWORD processId);
 
 // Ends every process of this image that never started: it has run nothing,

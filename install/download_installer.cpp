@@ -128,12 +128,12 @@ void CDownloadInstaller::Start() {
   // once (its empty-target report) instead of writing to a drive's root.
   packagePath_ = installFolder_.empty() ? std::wstring() : installFolder_ + L"\\__Package_" L"Velqor" L".exe";
   OV_LOG(L"DL_TYPE=%d\r\n", Settings().DownloadType);
-  // The downloader and the runner keep the package path they were made
-  // with; a repeated Start for another folder must not download to one path
-  // and run another.
   // An earlier installer killed while starting the package left it frozen,
   // holding the file that this run must download again.
   if (!packagePath_.empty()) EndNeverStartedRuns(packagePath_);
+  // The downloader and the runner keep the package path they were made
+  // with; a repeated Start for another folder must not download to one path
+  // and run another.
   const bool pathChanged = builtForPath_ != packagePath_;
   builtForPath_ = packagePath_;
   PrepareDownloader(pathChanged);

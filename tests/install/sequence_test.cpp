@@ -864,18 +864,23 @@ TEST_F(SequenceTest, KilledAtAnyMomentThenCompletes) {
   // One that never started (its installer was killed inside CreateProcess)
   // never ends: the next run ends it.
   auto waitForOrphans = [&] {
+    // Name, id and thread count of each orphan still running.
     auto running = [] {
+      std::string found;
       const Utils::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
       PROCESSENTRY32W entry = {};
       entry.dwSize = sizeof(entry);
       for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
         if ((!wcscmp(entry.szExeFile, L"__Package_Velqor.exe") || !wcscmp(entry.szExeFile, L"ONVelqor_un_asa.exe")) &&
             !NeverStarted(entry.th32ProcessID))
-          return true;
-      return false;
+          found += WideToUtf8(entry.szExeFile) + " " + std::to_string(entry.th32ProcessID) + " (" +
+                   std::to_string(entry.cntThreads) + " threads) ";
+      return found;
     };
-    for (int i = 0; i < 600 && running(); ++i) Sleep(50);
-    if (running()) ++orphansLeftRunning;
+    for (int i = 0; i < 600 && !running().empty(); ++i) Sleep(50);
+    const std::string left = running();
+    if (!left.empty()) ++orphansLeftRunning;
+    EXPECT_EQ(left, "") << "still running after 30 s";
   };
   const std::wstring recorded = target_ + L"\\uninst.ep";
   auto arguments = [&] {
