@@ -23,7 +23,8 @@ std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine
     child->CreateInputPipe();
     if (preferSystemDlls) child->PreferSystemDlls();
     child->Start(commandLine);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    OV_LOGS(L"child not started: %hs", e.what());
     return nullptr;  // the destructor closes whatever was opened
   }
   return child;

@@ -104,12 +104,12 @@ void ChildProcess::Start(const std::wstring& commandLine) {
   // fail the same way, and must not turn into a start without it.
   if (preferSystemDlls_ && !startedWithPolicy_ && !IsPolicyRefusal(GetLastError())) {
     info_ = {};
-    throw Exception();
+    throw Exception(L"CreateProcess failed: " + std::to_wstring(GetLastError()));
   }
   if (!startedWithPolicy_ &&
       !CreateProcessW(nullptr, commandLine_, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info_)) {
     info_ = {};
-    throw Exception();
+    throw Exception(L"CreateProcess failed: " + std::to_wstring(GetLastError()));
   }
   // Without this the parent's own copy of the output's write end would keep
   // every read waiting after the child has gone.
