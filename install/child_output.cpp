@@ -1,8 +1,12 @@
 #include "install/child_output.h"
 
+#include <shlwapi.h>
+#include <tlhelp32.h>
+
 #include <atomic>
 
 #include "install/console_protocol.h"
+#include "platform/handles.h"
 #include "platform/log.h"
 
 void RestartWorker(std::unique_ptr<Utils::Thread>& worker, const wchar_t* name, std::function<void()> body) {
@@ -11,12 +15,13 @@ void RestartWorker(std::unique_ptr<Utils::Thread>& worker, const wchar_t* name, 
   ResumeThread(worker->handle());
 }
 
-std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine) {
+std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine, bool preferSystemDlls) {
   auto child = std::make_unique<Utils::ChildProcess>();
   try {
     child->CreateErrorPipe();
     child->CreateOutputPipe();
     child->CreateInputPipe();
+    if (preferSystemDlls) child->PreferSystemDlls();
     child->Start(commandLine);
   } catch (const Utils::Exception& e) {
     // The runners report a bare launch failure; its cause stays in the log.
@@ -26,6 +31,59 @@ std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine
     return nullptr;
   }
   return child;
+}
+
+bool NeverStarted(DWORD processId) {
+  const Utils::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return false;
+  int threads = 0, suspended = 0;
+  THREADENTRY32 thread = {};
+  thread.dwSize = sizeof(thread);
+  for (BOOL more = Thread32First(snapshot.get(), &thread); more; more = Thread32Next(snapshot.get(), &thread)) {
+    if (thread.th32OwnerProcessID != processId) continue;
+    ++threads;
+    // The count before this suspension tells whether it was suspended.
+    const Utils::UniqueHandle handle(OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread.th32ThreadID));
+    const DWORD previous = handle ? SuspendThread(handle.get()) : static_cast<DWORD>(-1);
+    if (previous == static_cast<DWORD>(-1)) continue;
+    ResumeThread(handle.get());
+    if (previous > 0) ++suspended;
+  }
+  // Under Wine a new process starts its first thread itself, so one whose
+  // creator was killed first can stay without any.
+  return threads == 0 || (threads == 1 && suspended == 1);
+}
+
+namespace {
+
+// The long form, so that a path through a short (8.3) temp folder matches.
+std::wstring LongPath(const std::wstring& path) {
+  wchar_t full[MAX_PATH] = {};
+  const DWORD length = GetLongPathNameW(path.c_str(), full, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(full, length) : path;
+}
+
+}  // namespace
+
+void EndNeverStartedRuns(const std::wstring& image) {
+  const Utils::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
+  const std::wstring wanted = LongPath(image);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    if (_wcsicmp(entry.szExeFile, PathFindFileNameW(image.c_str())) != 0) continue;
+    const Utils::UniqueHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    wchar_t running[MAX_PATH] = {};
+    DWORD length = MAX_PATH;
+    if (!process || !QueryFullProcessImageNameW(process.get(), 0, running, &length) ||
+        _wcsicmp(LongPath(running).c_str(), wanted.c_str()) != 0 || !NeverStarted(entry.th32ProcessID))
+      continue;
+    OV_LOGS(L"ending %s, started but never run: %lu", image.c_str(), static_cast<unsigned long>(entry.th32ProcessID));
+    TerminateProcess(process.get(), ERROR_PROCESS_ABORTED);
+    WaitForSingleObject(process.get(), 5000);
+  }
 }
 
 std::string LineBuffer::Take(std::string_view bytes) {

@@ -19,8 +19,19 @@ void RestartWorker(std::unique_ptr<Utils::Thread>& worker, const wchar_t* name, 
 
 // The started child, or null when a pipe or the process could not be
 // created or the command line is too long (the runners report that as a
-// launch failure). Utils::Exception stops here.
-std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine);
+// launch failure). Utils::Exception stops here. preferSystemDlls: see
+// Utils::ChildProcess::PreferSystemDlls.
+std::unique_ptr<Utils::ChildProcess> LaunchChild(const std::wstring& commandLine, bool preferSystemDlls = false);
+
+// Whether the process never ran: its one thread is still suspended, as
+// CreateProcess leaves a child whose caller was killed before the last step
+// (resuming the thread), or it has no thread at all. Such a child never
+// runs and holds its file open.
+bool NeverStarted(DWORD processId);
+
+// Ends every process of this image that never started: it has run nothing,
+// so ending it loses nothing. A process that runs is left alone.
+void EndNeverStartedRuns(const std::wstring& image);
 
 // Joins a child's output into whole lines across reads. A child's line can
 // arrive in two reads (it wrote it in two pieces, or a read of 1024 bytes

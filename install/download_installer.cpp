@@ -9,6 +9,7 @@
 
 #include "analytics/installer_events.h"
 #include "download/verify.h"
+#include "install/child_output.h"
 #include "install/failure_reasons.h"
 #include "install/installer.h"
 #include "install/report_codes.h"
@@ -117,6 +118,9 @@ void CDownloadInstaller::Start() {
   // once (its empty-target report) instead of writing to a drive's root.
   packagePath_ = choices_.installFolder.empty() ? std::wstring() : choices_.installFolder + L"\\__Package_" L"Velqor" L".exe";
   OV_LOG(L"DL_TYPE=%d\r\n", options_.downloadType);
+  // An earlier installer killed while starting the package left it frozen,
+  // holding the file that this run must download again.
+  if (!packagePath_.empty()) EndNeverStartedRuns(packagePath_);
   // The downloader and the runner keep the package path they were made
   // with; a repeated Start for another folder must not download to one path
   // and run another.

@@ -79,7 +79,10 @@ int CInstaller::Parse(std::wstring_view text) {
 int CInstaller::Run() {
   report_(IST_CODE_START, 0, L"");
   report_(IST_CODE_PROGRESS, 0, L"");
-  child_ = LaunchChild(commandLine_);
+  // The install folder may be one users can write: a DLL planted beside the
+  // package must not be loaded in place of a system one.
+  child_ = LaunchChild(commandLine_, true);
+  if (child_ && !child_->startedWithSystemDllPolicy()) OV_LOGS(L"package started without the system-DLL policy");
   // The process has its image now: the file the check saw is the one that runs.
   heldPackage_.reset();
   if (!child_) {

@@ -8,6 +8,7 @@
 
 #include "install/report_codes.h"
 #include "install/runner_test_support.h"
+#include "platform/child_process.h"
 #include "platform/strings.h"
 #include "tools/dbwin/dbwin_listener.h"
 
@@ -51,27 +52,39 @@ class InstallerTest : public ::testing::Test {
   Recorder recorder_;
 };
 
+// The package is started with the system-DLL policy; a system that does
+// not know the policy (Windows 7 and 8) refuses it, and the package runs
+// without it.
 TEST_F(InstallerTest, WellBehavedPackageInstallsTheSampleProduct) {
-  DebugOutputListener log;
-  ASSERT_TRUE(log.Start());
-  auto runner = MakeRunner();
-  runner->Start();
-  runner->Wait();
-  EXPECT_EQ(recorder_.Reports(), (Reports{kStart,
-                                          kLaunched,
-                                          {2002, 0.1, L""},
-                                          {2002, 0.6, L""},
-                                          {3000, 0, target_},
-                                          {3001, 0, target_ + L"\\OndraVelqor.exe"},
-                                          {3003, 0, target_ + L"\\uninst.ep"},
-                                          {3005, 2, L""},
-                                          {2002, 1, L""},
-                                          {2003, 0, L""}}));
-  EXPECT_TRUE(Exists(target_ + L"\\OndraVelqor.exe"));
-  EXPECT_TRUE(Exists(target_ + L"\\uninst.ep"));
-  EXPECT_EQ(runner->installedVersion(), (protocol::Version{1, 7, 9}));
-  EXPECT_EQ(runner->codePage(), 65001);
-  EXPECT_TRUE(log.WaitFor("ExePath: " + WideToUtf8(target_) + "\\OndraVelqor.exe\r\n", 5000, GetCurrentProcessId()));
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "policy refused" : "policy accepted");
+    const bool previous = Utils::ChildProcess::SimulatePolicyRefusalForTesting(refused);
+    Recorder recorder;
+    DebugOutputListener log;
+    ASSERT_TRUE(log.Start());
+    auto runner = MakeRunner(recorder.Callback(), testing_support::SubstituteExe());
+    runner->Start();
+    runner->Wait();
+    Utils::ChildProcess::SimulatePolicyRefusalForTesting(previous);
+    EXPECT_EQ(recorder.Reports(), (Reports{kStart,
+                                           kLaunched,
+                                           {2002, 0.1, L""},
+                                           {2002, 0.6, L""},
+                                           {3000, 0, target_},
+                                           {3001, 0, target_ + L"\\OndraVelqor.exe"},
+                                           {3003, 0, target_ + L"\\uninst.ep"},
+                                           {3005, 2, L""},
+                                           {2002, 1, L""},
+                                           {2003, 0, L""}}));
+    EXPECT_TRUE(Exists(target_ + L"\\OndraVelqor.exe"));
+    EXPECT_TRUE(Exists(target_ + L"\\uninst.ep"));
+    EXPECT_EQ(runner->installedVersion(), (protocol::Version{1, 7, 9}));
+    EXPECT_EQ(runner->codePage(), 65001);
+    EXPECT_TRUE(log.WaitFor("ExePath: " + WideToUtf8(target_) + "\\OndraVelqor.exe\r\n", 5000, GetCurrentProcessId()));
+    if (refused) {
+      EXPECT_TRUE(log.WaitFor("package started without the system-DLL policy\r\n", 5000, GetCurrentProcessId()));
+    }
+  }
 }
 
 TEST_F(InstallerTest, SecondStartWaitsForTheFirstRun) {

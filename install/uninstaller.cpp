@@ -160,7 +160,8 @@ constexpr wchar_t kCopyName[] = L"ONVelqor_un_asa.exe";
 constexpr wchar_t kCopyFolderPrefix[] = L"ovun-";
 
 // Removes the folders of earlier copies. A copy that still runs cannot be
-// deleted, so its folder stays (and is tried again next time).
+// deleted, so its folder stays (and is tried again next time); one that
+// never started is ended first.
 void RemoveEarlierCopies(const std::wstring& base) {
   WIN32_FIND_DATAW found;
   const Utils::UniqueFindHandle search(FindFirstFileW((base + kCopyFolderPrefix + L"*").c_str(), &found));
@@ -168,6 +169,8 @@ void RemoveEarlierCopies(const std::wstring& base) {
   do {
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
     const std::wstring folder = base + found.cFileName;
+    // A copy whose installer was killed while starting it never runs.
+    EndNeverStartedRuns(folder + L"\\" + kCopyName);
     if (DeleteFileW((folder + L"\\" + kCopyName).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
       RemoveDirectoryW(folder.c_str());
   } while (FindNextFileW(search.get(), &found));

@@ -1,5 +1,8 @@
 #include "platform/child_process.h"
 
+#include <atomic>
+#include <vector>
+
 #include "platform/strings.h"
 
 namespace Utils {
@@ -10,7 +13,49 @@ void MakePrivate(const UniqueHandle& handle) { SetHandleInformation(handle.get()
 // Read before anything else runs: a later call may overwrite the error.
 [[noreturn]] void ThrowLastError(const char* call) { throw Exception(call, GetLastError()); }
 
+std::atomic<bool> g_refusePolicy{false};
+
+// Creates the process with the image-load policy. False, with the error
+// set, when the attribute or the creation is refused.
+bool CreatePreferringSystemDlls(wchar_t* commandLine, STARTUPINFOW& startup, PROCESS_INFORMATION& info) {
+  if (g_refusePolicy) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  // PROCESS_CREATION_MITIGATION_POLICY_IMAGE_LOAD_PREFER_SYSTEM32_ALWAYS_ON,
+  // which the headers offer only when building for Windows 10.
+  DWORD64 policy = 1ULL << 60;
+  ProcThreadAttribute attribute(PROC_THREAD_ATTRIBUTE_MITIGATION_POLICY, &policy, sizeof(policy));
+  if (!attribute.ok()) return false;
+  STARTUPINFOEXW extended = {};
+  extended.StartupInfo = startup;
+  extended.StartupInfo.cb = sizeof(extended);
+  extended.lpAttributeList = attribute.list();
+  return CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                        &extended.StartupInfo, &info);
+}
+
+// What a system answers for a policy (or a policy size) it does not know.
+bool IsPolicyRefusal(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_BAD_LENGTH;
+}
+
 }  // namespace
+
+ProcThreadAttribute::ProcThreadAttribute(DWORD_PTR attribute, void* value, size_t size) {
+  SIZE_T bytes = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &bytes);  // fails, telling the size
+  bytes_.resize(bytes);
+  initialized_ = !bytes_.empty() && InitializeProcThreadAttributeList(list(), 1, 0, &bytes);
+  ok_ = initialized_ && UpdateProcThreadAttribute(list(), 0, attribute, value, size, nullptr, nullptr);
+}
+
+ProcThreadAttribute::~ProcThreadAttribute() {
+  // Keeps the error of a failed creation for the caller to read.
+  const DWORD error = GetLastError();
+  if (initialized_) DeleteProcThreadAttributeList(list());
+  SetLastError(error);
+}
 
 Exception::Exception(const std::wstring& message) : message_(WideToAnsi(message)) {}
 
@@ -54,7 +99,12 @@ void ChildProcess::Start(const std::wstring& commandLine) {
   MakePrivate(input_.writeEnd);
 
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, commandLine_, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+  startedWithPolicy_ = preferSystemDlls_ && CreatePreferringSystemDlls(commandLine_, startup, info);
+  // Only a refusal of the policy falls back: any other failure would
+  // fail the same way, and must not turn into a start without it.
+  if (preferSystemDlls_ && !startedWithPolicy_ && !IsPolicyRefusal(GetLastError())) ThrowLastError("CreateProcessW");
+  if (!startedWithPolicy_ &&
+      !CreateProcessW(nullptr, commandLine_, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
     ThrowLastError("CreateProcessW");
   process_ = ProcessHandles(info);
   // Without this the parent's own copy of the output's write end would keep
@@ -63,6 +113,8 @@ void ChildProcess::Start(const std::wstring& commandLine) {
   error_.writeEnd.reset();
   input_.readEnd.reset();
 }
+
+bool ChildProcess::SimulatePolicyRefusalForTesting(bool refuse) { return g_refusePolicy.exchange(refuse); }
 
 void ChildProcess::ReleaseHandles() {
   process_ = ProcessHandles();

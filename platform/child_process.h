@@ -16,6 +16,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "platform/handles.h"
 
@@ -45,6 +46,27 @@ struct Pipe {
   void Close();
 };
 
+// A one-entry attribute list for CreateProcessW with
+// EXTENDED_STARTUPINFO_PRESENT, released with this object. value must stay
+// valid until the process has been created.
+class ProcThreadAttribute {
+ public:
+  ProcThreadAttribute(DWORD_PTR attribute, void* value, size_t size);
+  ~ProcThreadAttribute();
+  ProcThreadAttribute(const ProcThreadAttribute&) = delete;
+  ProcThreadAttribute& operator=(const ProcThreadAttribute&) = delete;
+
+  // False when the list could not be made or the attribute was refused;
+  // GetLastError() then says why.
+  bool ok() const { return ok_; }
+  LPPROC_THREAD_ATTRIBUTE_LIST list() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(bytes_.data()); }
+
+ private:
+  std::vector<char> bytes_;
+  bool initialized_ = false;
+  bool ok_ = false;
+};
+
 class ChildProcess {
  public:
   // Longest command line CreateProcessW is given, without the terminator.
@@ -67,6 +89,16 @@ class ChildProcess {
   // then stay open until ReleaseHandles.
   void Start(const std::wstring& commandLine);
 
+  // Asks, before Start, that the child's imports come from System32 before
+  // its own folder (Windows 10 1607 on): a DLL planted beside a program in a
+  // folder users can write then does not replace a system one. A system that
+  // does not know the policy refuses it; the child then starts without it.
+  void PreferSystemDlls() { preferSystemDlls_ = true; }
+  // Whether the running child was started with that policy.
+  bool startedWithSystemDllPolicy() const { return startedWithPolicy_; }
+  // Makes the policy look unknown, as on Windows 7 and 8.
+  static bool SimulatePolicyRefusalForTesting(bool refuse);
+
   // Closes every handle still held; safe to call more than once.
   void ReleaseHandles();
 
@@ -86,6 +118,8 @@ class ChildProcess {
   Pipe output_;
   Pipe input_;
   ProcessHandles process_;
+  bool preferSystemDlls_ = false;
+  bool startedWithPolicy_ = false;
 };
 
 }  // namespace Utils

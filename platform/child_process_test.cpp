@@ -80,6 +80,29 @@ TEST(ChildProcess, ParentKeepsOnlyItsOwnPrivateEnds) {
   EXPECT_EQ(WaitForSingleObject(child.process(), 10000), WAIT_OBJECT_0);
 }
 
+// Asked to prefer System32's DLLs, a child runs as any other; where the
+// policy is refused (Windows 7 and 8) it starts without it. A missing
+// program fails either way.
+TEST(ChildProcess, SystemDllPolicyIsDroppedOnlyWhereRefused) {
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "refused" : "accepted");
+    const bool previous = Utils::ChildProcess::SimulatePolicyRefusalForTesting(refused);
+    Utils::ChildProcess child;
+    CreatePipes(child);
+    child.PreferSystemDlls();
+    child.Start(L"cmd.exe /c echo hello under the policy");
+    EXPECT_EQ(child.startedWithSystemDllPolicy(), !refused);
+    DWORD error = 0;
+    const std::string out = ReadAll(child.outputReadEnd(), error);
+    EXPECT_NE(out.find("hello under the policy"), std::string::npos) << out;
+    Utils::ChildProcess missing;
+    CreatePipes(missing);
+    missing.PreferSystemDlls();
+    EXPECT_THROW(missing.Start(L"C:\\no\\such\\program.exe /S"), Utils::Exception);
+    Utils::ChildProcess::SimulatePolicyRefusalForTesting(previous);
+  }
+}
+
 TEST(ChildProcess, SilentChildBreaksThePipeAtOnceAndKeepsItsExitCode) {
   Utils::ChildProcess child;
   CreatePipes(child);

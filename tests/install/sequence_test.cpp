@@ -5,8 +5,11 @@
 #include "install/download_installer.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <condition_variable>
 #include <filesystem>
@@ -18,12 +21,14 @@
 
 #include "analytics/installer_events.h"
 #include "download/verify.h"
+#include "install/child_output.h"
 #include "install/installer.h"
 #include "install/uninstaller.h"
 #include "install/report_codes.h"
 #include "install/runner_test_support.h"
 #include "platform/handles.h"
 #include "platform/strings.h"
+#include "platform/child_process.h"
 #include "platform/scoped_hook.h"
 #include "tests/download/harness.h"
 #include "tests/support/test_support.h"
@@ -502,9 +507,11 @@ TEST_F(SequenceTest, ChildBehaviours) {
 
 // A local user who may write the install folder keeps replacing the package
 // with its own program while the sequence runs, through the window between
-// the download's check and the launch. Its program must never run in the
-// package's place: the package is held (no writes, no replacing rename)
-// from a check through that hold until its process has started. A replaced
+// the download's check and the launch, and keeps planting a version.dll
+// beside it (a DLL the package imports, looked for in its folder first).
+// Its code must never run in the package's place: the package is held (no
+// writes, no replacing rename) from a check through that hold until its
+// process has started, and started with the system-DLL policy. A replaced
 // package is refused (IST_CODE_FAIL) or downloaded again; it never runs.
 // OV_ATTACK_RUNS sets the number of sequences (10 by default).
 TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
@@ -515,7 +522,10 @@ TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
   SetEnvironmentVariableW(L"OV_ATTACK_MARKER", marker.c_str());
   wchar_t runsText[16] = {};
   const int runs = GetEnvironmentVariableW(L"OV_ATTACK_RUNS", runsText, 16) ? _wtoi(runsText) : 10;
-  unsigned long tries = 0, replaced = 0;
+  std::wstring planted = testing_support::SubstituteExe();
+  planted = planted.substr(0, planted.find_last_of(L'\\')) + L"\\planted\\version.dll";
+  ASSERT_TRUE(Exists(planted));
+  unsigned long tries = 0, replaced = 0, plants = 0;
   int wins = 0, installed = 0, refused = 0;
   for (int run = 0; run < runs; ++run) {
     SCOPED_TRACE(run);
@@ -525,7 +535,7 @@ TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
     DeleteFileW(stop.c_str());
     DeleteFileW(count.c_str());
     std::wstring line = L"\"" + testing_support::SubstituteExe() + L"\" --attack \"" + Package() + L"\" \"" + payload +
-                        L"\" \"" + stop + L"\" \"" + count + L"\"";
+                        L"\" \"" + stop + L"\" \"" + count + L"\" \"" + planted + L"\"";
     STARTUPINFOW startup = {sizeof(startup)};
     PROCESS_INFORMATION info = {};
     ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
@@ -538,12 +548,13 @@ TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
     dltest::WriteFile(stop, "");
     EXPECT_EQ(WaitForSingleObject(attacker.process.get(), 30000), WAIT_OBJECT_0);
     attacker = Utils::ProcessHandles();
-    unsigned long t = 0, r = 0;
+    unsigned long t = 0, r = 0, p = 0;
     if (const Utils::UniqueStdioFile f{_wfopen(count.c_str(), L"r")}) {
-      if (std::fscanf(f.get(), "%lu %lu", &t, &r) != 2) t = r = 0;
+      if (std::fscanf(f.get(), "%lu %lu %lu", &t, &r, &p) != 3) t = r = p = 0;
     }
     tries += t;
     replaced += r;
+    plants += p;
     if (Exists(marker)) ++wins;
     DeleteFileW(marker.c_str());
     const int32_t end = window_.Collapsed().back().code;
@@ -551,11 +562,13 @@ TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
     else ++refused;
   }
   SetEnvironmentVariableW(L"OV_ATTACK_MARKER", nullptr);
-  std::printf("local attacker: %d sequences, %lu replacement tries, %lu replacements, %d wins; %d installed, %d "
-              "refused or failed\n",
-              runs, tries, replaced, wins, installed, refused);
+  std::printf(
+      "local attacker: %d sequences, %lu tries, %lu package replacements, %lu DLL plants, %d wins; %d "
+      "installed, %d refused or failed\n",
+      runs, tries, replaced, plants, wins, installed, refused);
   EXPECT_EQ(wins, 0);
   EXPECT_GT(tries, 0u);
+  EXPECT_GT(plants, 0u);
 }
 
 // The fault server serves the real package, flipping one byte the first
@@ -600,6 +613,45 @@ TEST_F(SequenceTest, DestructionDuringUninstallStartsNothing) {
   orchestrator.reset();
   EXPECT_EQ(window_.Collapsed(), (Reports{kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}));
   EXPECT_FALSE(Exists(Package()));
+}
+
+// An installer killed inside CreateProcess leaves its child created but
+// never resumed, holding its file open: the next run ends it (it has run
+// nothing), be it the package, whose file it must download again, or an
+// uninstaller copy, whose folder then goes, and installs.
+TEST_F(SequenceTest, NextRunEndsChildrenThatNeverStarted) {
+  const std::string url = ServePackage();
+  struct Case {
+    const char* name;
+    std::wstring image;
+    bool upgrade;
+  } cases[] = {
+      {"package", Package(), false},
+      {"uninstaller copy", UninstallerCopyBase(false) + L"ovun-frozen\\ONVelqor_un_asa.exe", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(target_);
+    const std::wstring recorded = c.upgrade ? InstallSampleProduct() : L"";
+    std::filesystem::create_directories(std::filesystem::path(c.image).parent_path());
+    ASSERT_TRUE(CopyFileW(testing_support::SubstituteExe().c_str(), c.image.c_str(), FALSE));
+    std::wstring line = L"\"" + c.image + L"\" /S -console=show /D=" + target_;
+    STARTUPINFOW startup = {sizeof(startup)};
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
+                               nullptr, nullptr, &startup, &info));
+    const Utils::ProcessHandles frozen(info);
+    ASSERT_TRUE(NeverStarted(frozen.processId));
+    window_.Clear();
+    auto orchestrator = Make(url, recorded);
+    StartAndFinish(*orchestrator);
+    orchestrator.reset();
+    const Reports run = Concat({{kDownloadStart, kDownloaded}, PackageReports(target_)});
+    EXPECT_EQ(window_.Collapsed(), c.upgrade ? Concat({kUninstalled, run}) : run);
+    EXPECT_EQ(WaitForSingleObject(frozen.process.get(), 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(Eventually([&] { return !Exists(c.image); }));
+    TerminateProcess(frozen.process.get(), 0);  // when it was not ended
+  }
 }
 
 // With InsNew, Start waits on the caller's thread while the product runs:
@@ -677,35 +729,84 @@ TEST_F(SequenceTest, DownloadTypeSelectsTheDownloader) {
 // for an installation that succeeded.
 namespace {
 
+// The phases of a run in their order, each known by the report that opens it.
+struct Phase {
+  const char* name;
+  const char* firstLine;
+};
+constexpr Phase kPhases[] = {{"uninstall", "5002 "}, {"download", "1001 "}, {"package run", "2001 "}};
+constexpr int kPhaseCount = 3;
+
+// The last phase the driver's output has reached; -1 before the first.
+int PhaseReached(const std::string& output) {
+  int reached = -1;
+  for (int p = 0; p < kPhaseCount; ++p)
+    if (output.rfind(kPhases[p].firstLine, 0) == 0 ||
+        output.find(std::string("\n") + kPhases[p].firstLine) != std::string::npos)
+      reached = p;
+  return reached;
+}
+
+// Ends the driver (TerminateProcess) delayMs after its output reached the phase.
+struct KillPlan {
+  int phase;
+  DWORD delayMs;
+};
+
 struct DriverRun {
   DWORD exitCode = 0;
   std::string output;
+  // Milliseconds from the start to each phase's first report and, last, to
+  // the end; ULLONG_MAX for a phase never reached.
+  std::array<ULONGLONG, kPhaseCount + 1> reachedMs;
+  bool killed() const { return exitCode == 9; }
+  // The phase in force at the kill, from the lines written before it.
+  int killedIn() const { return killed() ? PhaseReached(output) : -1; }
 };
 
-// With killAfterMs, the driver is ended (TerminateProcess) after that long
-// if it is still running; exitCode is then 9.
-DriverRun RunDriver(const std::wstring& arguments, const std::wstring& outputFile, DWORD killAfterMs = INFINITE) {
+// The driver gets no console, as the windowed installer has none: its
+// children then get consoles of their own. Sharing the driver's headless
+// console, a child still starting when the driver was killed stayed blocked
+// in Wine's console set-up for ever. Only the output file is inherited; the
+// test's own standard output (CTest's pipe) must not reach the orphans.
+DriverRun RunDriver(const std::wstring& arguments, const std::wstring& outputFile, const KillPlan* kill = nullptr) {
   std::wstring driver = Utils::Utf8ToWide(OV_ORCHESTRATE_EXE);
   for (wchar_t& c : driver)
     if (c == L'/') c = L'\\';
   std::wstring line = L"\"Z:" + driver + L"\" " + arguments;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  Utils::UniqueHandle out(
-      CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
-  STARTUPINFOW startup = {sizeof(startup)};
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out.get();
-  startup.hStdError = out.get();
+  Utils::UniqueHandle out(CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                      CREATE_ALWAYS, 0, nullptr));
+  HANDLE inherited = out.get();
+  Utils::ProcThreadAttribute onlyOutput(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited, sizeof(inherited));
+  EXPECT_TRUE(onlyOutput.ok());
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdOutput = out.get();
+  startup.StartupInfo.hStdError = out.get();
+  startup.lpAttributeList = onlyOutput.list();
   PROCESS_INFORMATION info = {};
   DriverRun run;
-  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                     &info)) {
-    const Utils::ProcessHandles process(info);
-    if (killAfterMs != INFINITE && WaitForSingleObject(process.process.get(), killAfterMs) == WAIT_TIMEOUT)
+  run.reachedMs.fill(ULLONG_MAX);
+  const bool started =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT,
+                     nullptr, nullptr, &startup.StartupInfo, &info);
+  EXPECT_TRUE(started) << GetLastError();
+  if (!started) return run;
+  const Utils::ProcessHandles process(info);
+  const ULONGLONG begin = GetTickCount64();
+  // Watches the output for the phases' first reports (and the kill).
+  while (WaitForSingleObject(process.process.get(), 5) == WAIT_TIMEOUT && GetTickCount64() - begin < 120000) {
+    const ULONGLONG now = GetTickCount64() - begin;
+    for (int p = 0; p <= PhaseReached(dltest::ReadFile(outputFile)); ++p)
+      if (run.reachedMs[p] == ULLONG_MAX) run.reachedMs[p] = now;
+    if (kill && run.reachedMs[kill->phase] != ULLONG_MAX && now >= run.reachedMs[kill->phase] + kill->delayMs)
       TerminateProcess(process.process.get(), 9);  // this test started it
-    WaitForSingleObject(process.process.get(), 120000);
-    GetExitCodeProcess(process.process.get(), &run.exitCode);
   }
+  WaitForSingleObject(process.process.get(), 120000);
+  run.reachedMs[kPhaseCount] = GetTickCount64() - begin;
+  GetExitCodeProcess(process.process.get(), &run.exitCode);
   out.reset();
   run.output = dltest::ReadFile(outputFile);
   return run;
@@ -731,41 +832,65 @@ TEST_F(SequenceTest, ConsoleDriverPrintsEveryReport) {
 
 // The installer killed at any moment: the console driver runs the real
 // sequence (uninstall of the previous version, download, package run) and is
-// ended by TerminateProcess after a random time; its children run on, as
-// they would. Then a run to the end must install, and the folder must hold
-// exactly one product and nothing of a download or a package. OV_KILL_RUNS
-// sets the number of kill rounds (none by default, see below).
+// ended by TerminateProcess at a random point of one phase, the phases in
+// turn; its children run on, as they would. Then a run to the end must
+// install, and the folder must hold exactly one product and nothing of a
+// download or a package. OV_KILL_RUNS sets the number of rounds (6 by default).
 TEST_F(SequenceTest, KilledAtAnyMomentThenCompletes) {
   const std::wstring url = Utils::Utf8ToWide(ServePackage());
   wchar_t runsText[16] = {};
-  const int kills = GetEnvironmentVariableW(L"OV_KILL_RUNS", runsText, 16) ? _wtoi(runsText) : 0;
-  // Under Wine a console program killed this way can leave its headless
-  // console host running with the test runner's output pipe, and CTest then
-  // waits for it: the loop runs only when asked for.
-  if (kills <= 0) GTEST_SKIP() << "set OV_KILL_RUNS to run the kill loop";
+  const int rounds = GetEnvironmentVariableW(L"OV_KILL_RUNS", runsText, 16) ? _wtoi(runsText) : 6;
   // Orphans of a killed run (package, uninstaller copy) end by themselves;
   // the next installer would find them gone in the field too.
-  auto waitForOrphans = [] {
-    for (int i = 0; i < 600 && (FindProcessByName(L"__Package_Velqor.exe") || FindProcessByName(L"ONVelqor_un_asa.exe"));
-         ++i)
-      Sleep(50);
+  int orphansLeftRunning = 0;
+  // One that never started (its installer was killed inside CreateProcess)
+  // never ends: the next run ends it.
+  auto waitForOrphans = [&] {
+    // Name, id and thread count of each orphan still running.
+    auto running = [] {
+      std::string found;
+      const Utils::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+      PROCESSENTRY32W entry = {};
+      entry.dwSize = sizeof(entry);
+      for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if ((!wcscmp(entry.szExeFile, L"__Package_Velqor.exe") || !wcscmp(entry.szExeFile, L"ONVelqor_un_asa.exe")) &&
+            !NeverStarted(entry.th32ProcessID))
+          found += WideToUtf8(entry.szExeFile) + " " + std::to_string(entry.th32ProcessID) + " (" +
+                   std::to_string(entry.cntThreads) + " threads) ";
+      return found;
+    };
+    for (int i = 0; i < 600 && !running().empty(); ++i) Sleep(50);
+    const std::string left = running();
+    if (!left.empty()) ++orphansLeftRunning;
+    EXPECT_EQ(left, "") << "still running after 30 s";
   };
+  const std::wstring recorded = target_ + L"\\uninst.ep";
+  auto arguments = [&] {
+    std::wstring line = L"--url " + url + L" --folder \"" + target_ + L"\"";
+    if (Exists(recorded)) line += L" --uninstaller \"" + recorded + L"\"";
+    return line;
+  };
+  // Each round is an upgrade, so all three phases happen; the last complete
+  // run's timeline spreads the kills over the phase's length.
+  DriverRun full = RunDriver(arguments(), folder_ / L"full.txt");
+  ASSERT_EQ(full.exitCode, 0u) << full.output;
+  std::array<ULONGLONG, kPhaseCount> lengthMs = {300, 300, 300};
   std::srand(12);
-  int killed = 0, completions = 0, leftovers = 0, endedBeforeKill = 0;
-  for (int i = 0; i < kills; ++i) {
+  std::array<int, kPhaseCount> killedIn = {};
+  int completions = 0, leftovers = 0, endedBeforeKill = 0;
+  for (int i = 0; i < rounds; ++i) {
     SCOPED_TRACE(i);
-    const std::wstring recorded = target_ + L"\\uninst.ep";
-    std::wstring arguments = L"--url " + url + L" --folder \"" + target_ + L"\"";
-    if (Exists(recorded)) arguments += L" --uninstaller \"" + recorded + L"\"";
-    const DWORD after = static_cast<DWORD>(std::rand() % 900);
-    const DriverRun cut = RunDriver(arguments, folder_ / L"cut.txt", after);
-    if (cut.exitCode == 9) ++killed;
+    for (int p = 0; p < kPhaseCount; ++p)
+      if (full.reachedMs[p] != ULLONG_MAX && full.reachedMs[p + 1] != ULLONG_MAX)
+        lengthMs[p] = full.reachedMs[p + 1] - full.reachedMs[p];
+    const KillPlan plan = {i % kPhaseCount, static_cast<DWORD>(std::rand() % (lengthMs[i % kPhaseCount] + 1))};
+    const DriverRun cut = RunDriver(arguments(), folder_ / L"cut.txt", &plan);
+    if (cut.killed())
+      ++killedIn[std::max(cut.killedIn(), 0)];
     else ++endedBeforeKill;
     waitForOrphans();
 
-    std::wstring again = L"--url " + url + L" --folder \"" + target_ + L"\"";
-    if (Exists(recorded)) again += L" --uninstaller \"" + recorded + L"\"";
-    const DriverRun full = RunDriver(again, folder_ / L"full.txt");
+    full = RunDriver(arguments(), folder_ / L"full.txt");
     waitForOrphans();
     EXPECT_EQ(full.exitCode, 0u) << full.output;
     if (full.exitCode == 0) ++completions;
@@ -780,9 +905,14 @@ TEST_F(SequenceTest, KilledAtAnyMomentThenCompletes) {
     EXPECT_TRUE(extra.empty()) << WideToUtf8(extra.front());
     if (!extra.empty() || !Exists(target_ + L"\\OndraVelqor.exe")) ++leftovers;
   }
-  std::printf("killed at any moment: %d kills (%d runs ended before their kill), %d completions, %d leftovers\n",
-              killed, endedBeforeKill, completions, leftovers);
+  std::printf(
+      "killed at any moment: %d rounds, kills in uninstall %d, download %d, package run %d; %d runs ended "
+      "before their kill; %d completions, %d leftovers, %d times orphans still ran after 30 s\n",
+      rounds, killedIn[0], killedIn[1], killedIn[2], endedBeforeKill, completions, leftovers, orphansLeftRunning);
   EXPECT_EQ(leftovers, 0);
+  EXPECT_EQ(completions, rounds);
+  EXPECT_EQ(orphansLeftRunning, 0);
+  EXPECT_GT(killedIn[0] + killedIn[1] + killedIn[2], 0);
 }
 
 }  // namespace

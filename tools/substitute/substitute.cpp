@@ -7,13 +7,15 @@
 //   package:      <self> /S -console=show -version=1.0.0 ... [-instdir="F"] [/D=F]
 //   uninstaller:  <self> /S ... -console=show _?=F
 //   holder:       <self> --hold <ms> ["marker"]   (a descendant that keeps the output open)
-//   attacker:     <self> --attack "package" "payload" "stop file" "count file"
+//   attacker:     <self> --attack "package" "payload" "stop file" "count file" ["dll"]
 //                 (a local user who keeps replacing the package with the
-//                 payload until the stop file exists, then writes how many
-//                 replacements succeeded)
+//                 payload, and planting the DLL beside it as version.dll,
+//                 until the stop file exists, then writes how many tries,
+//                 replacements and plants succeeded)
 //
 // A copy of this program with kPayloadTrailer appended is an attacker's
-// payload: run, it first creates the file named by OV_ATTACK_MARKER.
+// payload: run, it first creates the file named by OV_ATTACK_MARKER (so does
+// the planted DLL, tools/substitute/planted_dll.cpp, when loaded).
 //
 // The script is the UTF-8 file named by OV_PACKAGE_SCRIPT or
 // OV_UNINSTALLER_SCRIPT (by mode); without one a well-behaved built-in
@@ -41,6 +43,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <winver.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -283,21 +286,24 @@ void MarkIfPayload() {
 }
 
 // Replaces the package with the payload, by copying over it and by renaming
-// a copy onto it, as fast as it can.
+// a copy onto it, and plants the DLL beside it, as fast as it can.
 int Attack(int argc, wchar_t** argv) {
   if (argc < 6) return 2;
   const std::wstring package = argv[2], payload = argv[3], stop = argv[4], count = argv[5];
+  const std::wstring dll = argc > 6 ? argv[6] : L"";
   const std::wstring staged = package + L".staged";
-  unsigned long replaced = 0, tries = 0;
+  const std::wstring planted = package.substr(0, package.find_last_of(L'\\') + 1) + L"version.dll";
+  unsigned long replaced = 0, tries = 0, plants = 0;
   while (!PathFileExistsW(stop.c_str())) {
     ++tries;
     if (CopyFileW(payload.c_str(), package.c_str(), FALSE)) ++replaced;
     if (CopyFileW(payload.c_str(), staged.c_str(), FALSE) &&
         MoveFileExW(staged.c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING))
       ++replaced;
+    if (!dll.empty() && CopyFileW(dll.c_str(), planted.c_str(), FALSE)) ++plants;
   }
   DeleteFileW(staged.c_str());
-  std::ofstream(count.c_str()) << tries << " " << replaced;
+  std::ofstream(count.c_str()) << tries << " " << replaced << " " << plants;
   return 0;
 }
 
@@ -330,6 +336,10 @@ int wmain(int argc, wchar_t** argv) {
   if (const size_t folder = line.find(L" /D="); folder != std::wstring::npos) g_installDir = line.substr(folder + 4);
   else g_installDir = QuotedOption(line, L"-instdir=");
   if (g_installDir.empty()) g_installDir = DefaultInstallDir();
+  // Imports version.dll, as real packages do. It is no KnownDLL, so Windows
+  // looks for it in the package's folder first: the planting attacker's aim.
+  DWORD ignored = 0;
+  GetFileVersionInfoSizeW(SelfPath().c_str(), &ignored);
   RunScript(LoadScript(L"OV_PACKAGE_SCRIPT", kPackageScript));
   return 0;
 }
