@@ -42,10 +42,18 @@ bool applyContext(PlEventKind kind, analytics_core::PropertiesNode& properties, 
   for (const auto& e : entries) {
     const ContextValue& v = *e.value;
     switch (e.type) {
-      case ContextValueType::Boolean: properties.SetBoolean(e.key, std::get<bool>(v)); break;
-      case ContextValueType::DateTime: properties.SetString(e.key, DateTimeText(std::get<int64_t>(v))); break;
-      case ContextValueType::Number: properties.SetNumber(e.key, std::get<double>(v)); break;
-      case ContextValueType::String: properties.SetString(e.key, std::get<std::string>(v)); break;
+      case ContextValueType::Boolean:
+        properties.SetBoolean(e.key, std::get<bool>(v));
+        break;
+      case ContextValueType::DateTime:
+        properties.SetString(e.key, DateTimeText(std::get<int64_t>(v)));
+        break;
+      case ContextValueType::Number:
+        properties.SetNumber(e.key, std::get<double>(v));
+        break;
+      case ContextValueType::String:
+        properties.SetString(e.key, std::get<std::string>(v));
+        break;
       case ContextValueType::StringList:
         properties.SetValue(e.key, analytics_core::PropertyValue(std::get<std::vector<std::string>>(v)));
         break;

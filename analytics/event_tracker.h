@@ -88,8 +88,7 @@ class EventTrackerWrapper : public EventTracker {
   void trackUninstall(const std::string& reason, const PlContextProperties& context) override;
   void trackCrash(const std::string& reason) override;
   void trackUpdate(const PlEventUpdate& event, const PlContextProperties& context) override;
-  void trackAppOpenNotification(const PlAppOpenNotification* notification,
-                                const PlContextProperties& context) override;
+  void trackAppOpenNotification(const PlAppOpenNotification* notification, const PlContextProperties& context) override;
   void setLocale(const std::string& locale) override;
   std::string getPrimaryDistinctId() override;
   TrackLogger* getLogger() override { return nullptr; }

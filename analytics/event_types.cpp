@@ -18,16 +18,16 @@ std::string TextOf(Enum value, const char* const (&texts)[N], uint32_t first, co
 }  // namespace
 
 std::string toString(PlEventKind kind) {
-  static const char* const k[] = {"Activity", "PaLaunchPal", "Login",   "Click",     "View",
-                                  "Cashier",  "Share",       "Task",    "File",      "Order",
-                                  "Payment",  "Uninstall",   "Update",  "Crashed",   "AppOpenNotification"};
+  static const char* const k[] = {"Activity", "PaLaunchPal", "Login",  "Click",   "View",
+                                  "Cashier",  "Share",       "Task",   "File",    "Order",
+                                  "Payment",  "Uninstall",   "Update", "Crashed", "AppOpenNotification"};
   return TextOf(kind, k, 0, "Unknown Event [", "]!");
 }
 
 std::string eventName(PlEventKind kind) {
-  static const char* const k[] = {"PlEventActivity", "PlEventLaunch",  "PlEventLogin",   "PlEventClick",
-                                  "PlEventView",     "PlEventCashier", "PlEventShare",   "PlEventTask",
-                                  "PlEventFile",     "PlEventOrder",   "PlEventPayment", "PlEventUninstall",
+  static const char* const k[] = {"PlEventActivity", "PlEventLaunch",  "PlEventLogin",       "PlEventClick",
+                                  "PlEventView",     "PlEventCashier", "PlEventShare",       "PlEventTask",
+                                  "PlEventFile",     "PlEventOrder",   "PlEventPayment",     "PlEventUninstall",
                                   "PlEventUpdate",   "AppCrashed",     "AppOpenNotification"};
   return TextOf(kind, k, 0, "Unknown Event [", "]!");
 }
@@ -75,8 +75,8 @@ std::string toString(PlUpdateResult value) {
 }
 
 std::string toString(PlUserType value) {
-  static const char* const k[] = {"unknown",  "mobilephone", "email", "weixin",      "qq",     "deviceid",
-                                  "baidu",    "huawei",      "apple", "pelanuserid", "google", "facebook"};
+  static const char* const k[] = {"unknown", "mobilephone", "email", "weixin",      "qq",     "deviceid",
+                                  "baidu",   "huawei",      "apple", "pelanuserid", "google", "facebook"};
   return TextOf(value, k, 0, "Unknown user type [", "]!");
 }
 

@@ -8,8 +8,21 @@
 namespace pelan::tracking {
 
 enum class PlEventKind : uint32_t {
-  Activity = 0, PaLaunchPal, Login, Click, View, Cashier, Share, Task, File, Order, Payment, Uninstall, Update,
-  Crashed, AppOpenNotification,
+  Activity = 0,
+  PaLaunchPal,
+  Login,
+  Click,
+  View,
+  Cashier,
+  Share,
+  Task,
+  File,
+  Order,
+  Payment,
+  Uninstall,
+  Update,
+  Crashed,
+  AppOpenNotification,
 };
 constexpr uint32_t kEventKindCount = 15;
 
@@ -18,13 +31,33 @@ enum class PlClickType : uint32_t { Button = 0, Banner, Tutorial, File, Others }
 enum class PlIoType : uint32_t { Input = 0, Output };
 enum class PlCurrency : uint32_t { CNY = 0, USD, EUR, HKD, TWD, MOP, SGD, JPY, KRW, INR, GBP };
 enum class PlPaidPlatform : uint32_t {
-  Alipay = 0, WeChatPay, PayPal, Tenpay, CIECC, GooglePay, HuaweiPay, AppleIAP, Paddle, ChinaUnionPay,
+  Alipay = 0,
+  WeChatPay,
+  PayPal,
+  Tenpay,
+  CIECC,
+  GooglePay,
+  HuaweiPay,
+  AppleIAP,
+  Paddle,
+  ChinaUnionPay,
 };
 enum class PlIapType : uint32_t { Consumable = 1, NonConsumable, AutoRenewable, NonRenewable };
 enum class PlUpdateOp : uint32_t { UpdateCheck = 0, DownloadStart, DownloadEnd, UpgrateStart, UpgrateEnd };
 enum class PlUpdateResult : uint32_t { Success = 0, Cancelled, Timeout, Fail, Latest, Updateable };
 enum class PlUserType : uint32_t {
-  Unknown = 0, Mobilephone, Email, Weixin, Qq, Deviceid, Baidu, Huawei, Apple, Pelanuserid, Google, Facebook,
+  Unknown = 0,
+  Mobilephone,
+  Email,
+  Weixin,
+  Qq,
+  Deviceid,
+  Baidu,
+  Huawei,
+  Apple,
+  Pelanuserid,
+  Google,
+  Facebook,
 };
 
 // Each raises PlException (function "toString") for a value outside its list.

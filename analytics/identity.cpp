@@ -236,8 +236,7 @@ std::string NewDistinctId(CreateGuidFunction createGuid) {
   return buf;
 }
 
-std::string OsVersionText(bool available, unsigned major, unsigned minor, unsigned build, bool is64Bit,
-                          bool serverR2) {
+std::string OsVersionText(bool available, unsigned major, unsigned minor, unsigned build, bool is64Bit, bool serverR2) {
   if (!available || major <= 4) return "XP-";
   if (major == 5) {
     if (minor == 0) return "2K";
@@ -262,8 +261,7 @@ std::string OsName() { return "Windows"; }
 
 std::string OsVersion() {
   const VersionNumbers v = ReadVersionNumbers();
-  return OsVersionText(v.available, v.major, v.minor, v.build, Is64BitSystem(),
-                       GetSystemMetrics(SM_SERVERR2) != 0);
+  return OsVersionText(v.available, v.major, v.minor, v.build, Is64BitSystem(), GetSystemMetrics(SM_SERVERR2) != 0);
 }
 
 bool Is64BitSystem() {
@@ -271,7 +269,8 @@ bool Is64BitSystem() {
   return true;  // a 64-bit process runs only on 64-bit Windows
 #else
   using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process")));
+  auto fn =
+      reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process")));
   BOOL wow = FALSE;
   if (fn && fn(GetCurrentProcess(), &wow)) return wow != FALSE;
   SYSTEM_INFO info = {};

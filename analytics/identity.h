@@ -50,8 +50,7 @@ using CreateGuidFunction = HRESULT(WINAPI*)(GUID*);
 std::string NewDistinctId(CreateGuidFunction createGuid = CoCreateGuid);
 
 // The version text for version numbers; `available` false gives "XP-".
-std::string OsVersionText(bool available, unsigned major, unsigned minor, unsigned build, bool is64Bit,
-                          bool serverR2);
+std::string OsVersionText(bool available, unsigned major, unsigned minor, unsigned build, bool is64Bit, bool serverR2);
 // "Windows" and the running system's version text.
 std::string OsName();
 std::string OsVersion();

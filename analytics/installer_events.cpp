@@ -91,10 +91,18 @@ void SendCrash(EventTrackerWrapper& tracker, const HeldEvent& e) {
 
 void Send(EventTrackerWrapper& tracker, const HeldEvent& e) {
   switch (e.kind) {
-    case HeldEvent::Task: SendTask(tracker, e); break;
-    case HeldEvent::Click: SendClick(tracker, e); break;
-    case HeldEvent::View: SendView(tracker, e); break;
-    case HeldEvent::Crash: SendCrash(tracker, e); break;
+    case HeldEvent::Task:
+      SendTask(tracker, e);
+      break;
+    case HeldEvent::Click:
+      SendClick(tracker, e);
+      break;
+    case HeldEvent::View:
+      SendView(tracker, e);
+      break;
+    case HeldEvent::Crash:
+      SendCrash(tracker, e);
+      break;
   }
 }
 
@@ -116,10 +124,18 @@ void Report(const HeldEvent& e) {
   if (!Enabled()) return;
   if (InstallerEventSink* sink = g_sink.load()) {
     switch (e.kind) {
-      case HeldEvent::Task: sink->Task(e.name, e.reason, e.elapsed, e.ab); break;
-      case HeldEvent::Click: sink->Click(e.name, e.ab); break;
-      case HeldEvent::View: sink->View(e.name, e.ab); break;
-      case HeldEvent::Crash: sink->Crash(e.reason); break;
+      case HeldEvent::Task:
+        sink->Task(e.name, e.reason, e.elapsed, e.ab);
+        break;
+      case HeldEvent::Click:
+        sink->Click(e.name, e.ab);
+        break;
+      case HeldEvent::View:
+        sink->View(e.name, e.ab);
+        break;
+      case HeldEvent::Crash:
+        sink->Crash(e.reason);
+        break;
     }
   }
   if (auto tracker = TrackerOrHold(e)) Send(*tracker, e);

@@ -99,15 +99,24 @@ TEST(OsVersion, TextForEachVersion) {
     bool is64, r2;
     const char* text;
   } cases[] = {
-      {false, 10, 0, 19045, true, false, "XP-"}, {true, 4, 0, 0, false, false, "XP-"},
-      {true, 5, 0, 0, false, false, "2K"},       {true, 5, 1, 0, false, false, "XP"},
-      {true, 5, 2, 0, true, false, "XP64"},      {true, 5, 2, 0, false, true, "Server 2003 R2"},
-      {true, 5, 2, 0, false, false, "Server 2003"}, {true, 5, 3, 0, false, false, "XP+"},
-      {true, 6, 0, 0, true, false, "Vista64"},   {true, 6, 0, 0, false, false, "Vista"},
-      {true, 6, 1, 0, true, false, "7"},         {true, 6, 1, 0, false, false, "7-32"},
-      {true, 6, 2, 0, false, false, "8-32"},     {true, 6, 3, 0, false, false, "8.1"},
-      {true, 6, 4, 0, false, false, "8.1+"},     {true, 10, 0, 21999, true, false, "10"},
-      {true, 10, 0, 22000, true, false, "11"},   {true, 10, 1, 0, true, false, "11+"},
+      {false, 10, 0, 19045, true, false, "XP-"},
+      {true, 4, 0, 0, false, false, "XP-"},
+      {true, 5, 0, 0, false, false, "2K"},
+      {true, 5, 1, 0, false, false, "XP"},
+      {true, 5, 2, 0, true, false, "XP64"},
+      {true, 5, 2, 0, false, true, "Server 2003 R2"},
+      {true, 5, 2, 0, false, false, "Server 2003"},
+      {true, 5, 3, 0, false, false, "XP+"},
+      {true, 6, 0, 0, true, false, "Vista64"},
+      {true, 6, 0, 0, false, false, "Vista"},
+      {true, 6, 1, 0, true, false, "7"},
+      {true, 6, 1, 0, false, false, "7-32"},
+      {true, 6, 2, 0, false, false, "8-32"},
+      {true, 6, 3, 0, false, false, "8.1"},
+      {true, 6, 4, 0, false, false, "8.1+"},
+      {true, 10, 0, 21999, true, false, "10"},
+      {true, 10, 0, 22000, true, false, "11"},
+      {true, 10, 1, 0, true, false, "11+"},
       {true, 7, 2, 99, true, false, "7.2.99"},
   };
   for (const auto& c : cases)
@@ -122,7 +131,8 @@ TEST(OsVersion, TextForEachVersion) {
 HRESULT WINAPI FailingGuid(GUID*) { return E_FAIL; }
 
 TEST(DistinctId, GuidTextOrTheSeededFallback) {
-  EXPECT_TRUE(std::regex_match(NewDistinctId(), std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")));
+  EXPECT_TRUE(
+      std::regex_match(NewDistinctId(), std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")));
   const std::string a = NewDistinctId(FailingGuid), b = NewDistinctId(FailingGuid);
   EXPECT_NE(a, b);
   EXPECT_TRUE(std::regex_match(a, std::regex("[0-9a-f]+-[0-9a-f]+-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]+"))) << a;

@@ -14,13 +14,42 @@ using analytics_core::Sdk;
 ProfileOp profileOperation(const std::string& key) {
   static const std::map<std::string, ProfileOp> table = [] {
     std::map<std::string, ProfileOp> t;
-    for (const char* k : {"pl_label", "pl_os", "pl_os_version", "pl_manufacturer", "pl_model", "pl_app_store",
-                          "pl_app_platform", "pl_last_app_id", "pl_last_app_version", "pl_carrier",
-                          "pl_last_visit_date", "aurora_pushid", "pl_user_id", "pl_user_name", "pl_user_type",
-                          "pl_user_nickname", "pl_user_portrait", "pl_user_mobilephone", "pl_user_email",
-                          "pl_user_weixin", "pl_user_qq", "pl_user_did", "pl_user_created", "pl_user_last_login",
-                          "pl_user_last_ip", "pl_user_vip_level", "pl_user_vip_enddate", "idfa", "imei",
-                          "android_id", "oaid", "pl_ip", "pl_country_code", "pl_country", "pl_province", "pl_city",
+    for (const char* k : {"pl_label",
+                          "pl_os",
+                          "pl_os_version",
+                          "pl_manufacturer",
+                          "pl_model",
+                          "pl_app_store",
+                          "pl_app_platform",
+                          "pl_last_app_id",
+                          "pl_last_app_version",
+                          "pl_carrier",
+                          "pl_last_visit_date",
+                          "aurora_pushid",
+                          "pl_user_id",
+                          "pl_user_name",
+                          "pl_user_type",
+                          "pl_user_nickname",
+                          "pl_user_portrait",
+                          "pl_user_mobilephone",
+                          "pl_user_email",
+                          "pl_user_weixin",
+                          "pl_user_qq",
+                          "pl_user_did",
+                          "pl_user_created",
+                          "pl_user_last_login",
+                          "pl_user_last_ip",
+                          "pl_user_vip_level",
+                          "pl_user_vip_enddate",
+                          "idfa",
+                          "imei",
+                          "android_id",
+                          "oaid",
+                          "pl_ip",
+                          "pl_country_code",
+                          "pl_country",
+                          "pl_province",
+                          "pl_city",
                           "pl_last_paid_date"})
       t[k] = ProfileOp::Set;
     for (const char* k : {"$first_visit_time", "pl_first_visit_date", "$ios_install_source", "pl_first_paid_date"})
@@ -42,12 +71,19 @@ void NumberProfile(const std::string& key, const analytics_core::PropertyValue& 
   PropertiesNode node;
   node.SetValue(key, value);
   switch (profileOperation(key)) {
-    case ProfileOp::SetOnce: Sdk::ProfileSetOnce(node); break;
-    case ProfileOp::Increment: Sdk::ProfileIncrement(node); break;
-    case ProfileOp::Set: Sdk::ProfileSet(node); break;
+    case ProfileOp::SetOnce:
+      Sdk::ProfileSetOnce(node);
+      break;
+    case ProfileOp::Increment:
+      Sdk::ProfileIncrement(node);
+      break;
+    case ProfileOp::Set:
+      Sdk::ProfileSet(node);
+      break;
     case ProfileOp::Append:
       PL_THROW("user property [" + key + "] is number value, it cannot be append to list!", function);
-    case ProfileOp::None: NotSupported(key, function);
+    case ProfileOp::None:
+      NotSupported(key, function);
   }
 }
 
@@ -56,12 +92,19 @@ void NumberProfile(const std::string& key, const analytics_core::PropertyValue& 
 void NativeUserTracker::ProfileUserPropertyString(const std::string& key, const std::string& value) {
   const char* fn = "ProfileUserPropertyString";
   switch (profileOperation(key)) {
-    case ProfileOp::SetOnce: Sdk::ProfileSetOnce(key, value); break;
+    case ProfileOp::SetOnce:
+      Sdk::ProfileSetOnce(key, value);
+      break;
     case ProfileOp::Increment:
       PL_THROW("user property [" + key + "] is string type value, it cannot be accumulated!", fn);
-    case ProfileOp::Set: Sdk::ProfileSet(key, value); break;
-    case ProfileOp::Append: Sdk::ProfileAppend(key, value); break;
-    case ProfileOp::None: NotSupported(key, fn);
+    case ProfileOp::Set:
+      Sdk::ProfileSet(key, value);
+      break;
+    case ProfileOp::Append:
+      Sdk::ProfileAppend(key, value);
+      break;
+    case ProfileOp::None:
+      NotSupported(key, fn);
   }
 }
 
@@ -79,13 +122,18 @@ void NativeUserTracker::ProfileUserPropertyDateTime(const std::string& key, int6
   PropertiesNode node;
   node.SetDateTime(key, seconds, ms);
   switch (profileOperation(key)) {
-    case ProfileOp::SetOnce: Sdk::ProfileSetOnce(node); break;
+    case ProfileOp::SetOnce:
+      Sdk::ProfileSetOnce(node);
+      break;
     case ProfileOp::Increment:
       PL_THROW("user property [" + key + "] is boolean value, it cannot be accumulative!", fn);
-    case ProfileOp::Set: Sdk::ProfileSet(node); break;
+    case ProfileOp::Set:
+      Sdk::ProfileSet(node);
+      break;
     case ProfileOp::Append:
       PL_THROW("user property [" + key + "] is boolean value, it cannot be append to list!", fn);
-    case ProfileOp::None: NotSupported(key, fn);
+    case ProfileOp::None:
+      NotSupported(key, fn);
   }
 }
 

@@ -23,9 +23,7 @@ class SettingsFileTest : public ::testing::Test {
     RemoveDirectoryW(dir_.c_str());
   }
   std::wstring ini() const { return dir_ + L"\\PelanInstallerConfig.ini"; }
-  void WriteIni(const std::string& body) {
-    std::ofstream(ini().c_str(), std::ios::binary) << body;
-  }
+  void WriteIni(const std::string& body) { std::ofstream(ini().c_str(), std::ios::binary) << body; }
   InstallerSettings Loaded() {
     InstallerSettings s;
     s.Load(exe_);
@@ -111,7 +109,7 @@ TEST(RouteSubstitution, EveryPlaceholderFollowsTheVersionLabel) {
 TEST(CommandLine, OptionRules) {
   const CommandLineOptions o(
       LR"(C:\setup.exe -downloadtype=2 -downloadtype=3 -insnew "-instcmd=/a /b" -InsNew=true -x=a=b -empty= plain)");
-  EXPECT_TRUE(o.Has(L"C:\\setup.exe"));  // the program path is an element like any other
+  EXPECT_TRUE(o.Has(L"C:\\setup.exe"));       // the program path is an element like any other
   EXPECT_EQ(o.Integer(L"-downloadtype"), 2);  // first occurrence wins
   EXPECT_TRUE(o.Has(L"-insnew"));
   EXPECT_FALSE(o.Bool(L"-insnew"));  // present, empty value
@@ -124,7 +122,6 @@ TEST(CommandLine, OptionRules) {
   EXPECT_EQ(o.Integer(L"-missing"), 0);
   EXPECT_DOUBLE_EQ(o.Double(L"-missing", 0.25), 0.25);
 }
-
 
 TEST(CommandLine, AppliedOverTheSettings) {
   InstallerSettings s;

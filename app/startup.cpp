@@ -16,7 +16,7 @@ using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
 SetDefaultDllDirectoriesFn g_setDefaultDllDirectories = nullptr;
 
 const wchar_t* const kPreloadedLibraries[] = {
-    L"\\version.dll", L"\\ws2_32.dll",   L"\\sxs.dll",     L"\\dwmapi.dll",         L"\\msimg32.dll",
+    L"\\version.dll", L"\\ws2_32.dll",  L"\\sxs.dll",     L"\\dwmapi.dll",        L"\\msimg32.dll",
     L"\\d3d8.dll",    L"\\ieframe.dll", L"\\ws2help.dll", L"\\WindowsCodecs.dll",
 };
 
@@ -97,11 +97,12 @@ int RunInstaller(HINSTANCE instance) {
   CreateTracker(AnalyticsServerUrl());
 
   settings.ApplyCommandLine(GetCommandLineW());
-  OV_LOGS(L"settings: DownloadUrl=%s DownloadType=%d DownloadScale=%f IsCheckNet=%d "
-          L"IsEnableAppAnalytics=%d InsNew=%d LanguageIndex=%d InstCmd=%s HttpReady=%d",
-          settings.DownloadUrl.c_str(), settings.DownloadType, settings.DownloadScale, settings.IsCheckNet,
-          settings.IsEnableAppAnalytics, settings.InsNew, settings.LanguageIndex, settings.InstCmd.c_str(),
-          settings.HttpReady);
+  OV_LOGS(
+      L"settings: DownloadUrl=%s DownloadType=%d DownloadScale=%f IsCheckNet=%d "
+      L"IsEnableAppAnalytics=%d InsNew=%d LanguageIndex=%d InstCmd=%s HttpReady=%d",
+      settings.DownloadUrl.c_str(), settings.DownloadType, settings.DownloadScale, settings.IsCheckNet,
+      settings.IsEnableAppAnalytics, settings.InsNew, settings.LanguageIndex, settings.InstCmd.c_str(),
+      settings.HttpReady);
 
   // Skin toolkit: module handle, 7z skin archive, drop-shadow window class.
   PrepareSkinToolkit(instance);

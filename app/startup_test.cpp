@@ -65,8 +65,8 @@ TEST_F(InstallerProcess, SecondInstanceExitsWithMinusOneSilently) {
 // "version": Wine's own advapi32 imports it before any code of ours runs,
 // where Windows' advapi32, a known DLL, does not.
 TEST_F(InstallerProcess, DllsDroppedBesideTheExeAreNeverLoaded) {
-  const std::vector<std::wstring> names = {L"bcrypt", L"crypt32", L"msimg32", L"netapi32", L"urlmon",  L"winmm",
-                                           L"wtsapi32", L"dwmapi", L"uxtheme", L"secur32",  L"iphlpapi"};
+  const std::vector<std::wstring> names = {L"bcrypt",   L"crypt32", L"msimg32", L"netapi32", L"urlmon",  L"winmm",
+                                           L"wtsapi32", L"dwmapi",  L"uxtheme", L"secur32",  L"iphlpapi"};
   std::wstring planted = L"Z:" + Utils::Utf8ToWide(OV_PLANTED_DLL);  // a host path
   std::replace(planted.begin(), planted.end(), L'/', L'\\');
   for (const std::wstring& name : names)

@@ -55,8 +55,7 @@ class CurlClient {
   double length() const { return length_; }
   int64_t resumeOffset() const { return resumeOffset_; }
 
-  static int ProgressCallback(void* client, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
-                              curl_off_t ulnow);
+  static int ProgressCallback(void* client, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
 
  private:
   download::UniqueCurl NewHeadHandle(const std::string& url, int& optionResult);

@@ -31,7 +31,8 @@ void CCurlDownloader::Start() {
 }
 
 void CCurlDownloader::Relay(void* owner, double speed, double percent) {
-  if (speed > 0 && percent <= 100) static_cast<CCurlDownloader*>(owner)->callback_(DL_CODE_PROGRESS, percent / 100, L"");
+  if (speed > 0 && percent <= 100)
+    static_cast<CCurlDownloader*>(owner)->callback_(DL_CODE_PROGRESS, percent / 100, L"");
 }
 
 void CCurlDownloader::dlThreadFun() {

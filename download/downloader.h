@@ -51,6 +51,5 @@ struct DownloadOptions {
 
 // Download type 2: the system download service; 3: segmented; any other
 // value (the default 1 included): single stream.
-std::unique_ptr<CDownloader> CreateDownloader(int32_t downloadType, PhaseCallback callback,
-                                              const std::wstring& url, const std::wstring& path,
-                                              const DownloadOptions& options = {});
+std::unique_ptr<CDownloader> CreateDownloader(int32_t downloadType, PhaseCallback callback, const std::wstring& url,
+                                              const std::wstring& path, const DownloadOptions& options = {});

@@ -30,11 +30,14 @@ TEST(Downloaders, EmptyTargetPathFailsAtOnceWithOne) {
     std::mutex mutex;
     std::condition_variable done;
     std::vector<std::tuple<int32_t, double, std::wstring>> calls;
-    auto downloader = CreateDownloader(type, [&](int32_t code, double n, const wchar_t* text) {
-      std::lock_guard<std::mutex> lock(mutex);
-      calls.emplace_back(code, n, text);
-      done.notify_all();
-    }, L"http://127.0.0.1:1/x", L"");
+    auto downloader = CreateDownloader(
+        type,
+        [&](int32_t code, double n, const wchar_t* text) {
+          std::lock_guard<std::mutex> lock(mutex);
+          calls.emplace_back(code, n, text);
+          done.notify_all();
+        },
+        L"http://127.0.0.1:1/x", L"");
     downloader->Start();
     std::unique_lock<std::mutex> lock(mutex);
     ASSERT_TRUE(done.wait_for(lock, std::chrono::seconds(10), [&] { return calls.size() >= 2; })) << type;
@@ -48,8 +51,11 @@ TEST(Downloaders, EmptyTargetPathFailsAtOnceWithOne) {
 
 TEST(CCurlDownloaderRelay, ForwardsOnlyRealProgress) {
   std::vector<std::pair<int32_t, double>> calls;
-  CCurlDownloader downloader([&](int32_t code, double n, const wchar_t*) { calls.push_back({code, n}); },
-                             L"http://h/x", L"");
+  CCurlDownloader downloader(
+      [&](int32_t code, double n, const wchar_t*) {
+        calls.push_back({code, n});
+      },
+      L"http://h/x", L"");
   CCurlDownloader::Relay(&downloader, 0.0, 50);     // no speed
   CCurlDownloader::Relay(&downloader, 100.0, 101);  // above 100 %
   CCurlDownloader::Relay(&downloader, 100.0, 50);

@@ -158,8 +158,7 @@ void CMTCurlDownloader::PlanAttempt() {
 
 int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* node) {
   char range[64];
-  _snprintf(range, sizeof(range), "%lld-%lld", static_cast<long long>(node->start),
-            static_cast<long long>(node->end));
+  _snprintf(range, sizeof(range), "%lld-%lld", static_cast<long long>(node->start), static_cast<long long>(node->end));
   range[sizeof(range) - 1] = 0;
   node->contentRangeStart = -1;
   node->bodyAccepted = false;
@@ -213,7 +212,8 @@ size_t CMTCurlDownloader::PartWrite(char* data, size_t size, size_t count, void*
     // that ignores ranges would otherwise fill part 1 with the file's head.
     long status = 0;
     curl_easy_getinfo(node->handle.get(), CURLINFO_RESPONSE_CODE, &status);
-    const bool wanted = (status == 206 && node->contentRangeStart == node->start) || (status == 200 && node->start == 0);
+    const bool wanted =
+        (status == 206 && node->contentRangeStart == node->start) || (status == 200 && node->start == 0);
     if (!wanted) return 0;
     node->bodyAccepted = true;
   }

@@ -37,8 +37,7 @@ class CMTCurlDownloader : public CDownloader {
  public:
   // Without httpReady (libcurl not initialised) every attempt fails
   // before a request.
-  CMTCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path,
-                    bool httpReady = true);
+  CMTCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path, bool httpReady = true);
   ~CMTCurlDownloader() override;
 
   void Start() override;

@@ -61,7 +61,7 @@ CWinDownloader::CWinDownloader(PhaseCallback callback, const std::wstring& url, 
 
 CWinDownloader::~CWinDownloader() {
   bind_.abort = true;
-  stop_.Set();  // the watchdog aborts a running attempt at once
+  stop_.Set();        // the watchdog aborts a running attempt at once
   worker_.Release();  // resumes a never-started worker, which then returns at once
 }
 

@@ -11,8 +11,22 @@ namespace protocol {
 namespace {
 
 enum class Action {
-  Progress, InstPath, State, InstallVersion, ExePath, StartExe, UninstExePath, UninstExe, UninstEp, Error,
-  TopShowDetention, FinishCloseDetention, StartUrl, StartupStyle, Encode, Message,
+  Progress,
+  InstPath,
+  State,
+  InstallVersion,
+  ExePath,
+  StartExe,
+  UninstExePath,
+  UninstExe,
+  UninstEp,
+  Error,
+  TopShowDetention,
+  FinishCloseDetention,
+  StartUrl,
+  StartupStyle,
+  Encode,
+  Message,
 };
 
 struct Key {
@@ -135,20 +149,32 @@ class ChunkParser {
       case Action::Progress:
         Report(package_ ? IST_CODE_PROGRESS : UNIST_CODE_PROGRESS, LeadingDouble(value));
         return;
-      case Action::InstPath: Report(IST_INFO_INST_PATH, 0, FreeText(value)); return;
-      case Action::State: State(Trim(value)); return;
+      case Action::InstPath:
+        Report(IST_INFO_INST_PATH, 0, FreeText(value));
+        return;
+      case Action::State:
+        State(Trim(value));
+        return;
       case Action::InstallVersion:
         out_.hasVersion = true;
         out_.version = ReadVersion(value);
         return;
       case Action::ExePath:
-      case Action::StartExe: Report(IST_INFO_EXE_PATH, 0, FreeText(value)); return;
+      case Action::StartExe:
+        Report(IST_INFO_EXE_PATH, 0, FreeText(value));
+        return;
       case Action::UninstExePath:
-      case Action::UninstExe: Report(IST_INFO_UNINST_EXE, 0, FreeText(value)); return;
-      case Action::UninstEp: Report(IST_INFO_UNINST_EP, 0, FreeText(value)); return;
+      case Action::UninstExe:
+        Report(IST_INFO_UNINST_EXE, 0, FreeText(value));
+        return;
+      case Action::UninstEp:
+        Report(IST_INFO_UNINST_EP, 0, FreeText(value));
+        return;
       case Action::Error:
-        if (package_) Report(IST_CODE_FAIL, kFailPackageError, FreeText(value));
-        else Report(UNIST_CODE_ERROR, 0, FreeText(value));
+        if (package_)
+          Report(IST_CODE_FAIL, kFailPackageError, FreeText(value));
+        else
+          Report(UNIST_CODE_ERROR, 0, FreeText(value));
         out_.result = kChunkFailure;
         return;
       case Action::TopShowDetention:
@@ -157,10 +183,18 @@ class ChunkParser {
       case Action::FinishCloseDetention:
         Report(IST_INFO_FINISH_CLOSE_DETENTION, static_cast<uint32_t>(LeadingInt(value)));
         return;
-      case Action::StartUrl: Report(IST_INFO_START_URL, 0, FreeText(value)); return;
-      case Action::StartupStyle: Report(IST_INFO_STARTUP_STYLE, StartupStyle(Trim(value))); return;
-      case Action::Encode: Encode(Trim(value)); return;
-      case Action::Message: Report(IST_INFO_MESSAGE, 0, FreeText(value)); return;
+      case Action::StartUrl:
+        Report(IST_INFO_START_URL, 0, FreeText(value));
+        return;
+      case Action::StartupStyle:
+        Report(IST_INFO_STARTUP_STYLE, StartupStyle(Trim(value)));
+        return;
+      case Action::Encode:
+        Encode(Trim(value));
+        return;
+      case Action::Message:
+        Report(IST_INFO_MESSAGE, 0, FreeText(value));
+        return;
     }
   }
 
@@ -169,16 +203,21 @@ class ChunkParser {
       Report(package_ ? INSTALL_SUCCESS : UNIST_CODE_SUCCESS, 0);
       out_.result = kChunkSuccess;
     } else if (keyword == L"Fail") {
-      if (package_) Report(IST_CODE_FAIL, 0, kPackageFailText);
-      else Report(UNIST_CODE_ERROR, 0, kUninstallFailText);
+      if (package_)
+        Report(IST_CODE_FAIL, 0, kPackageFailText);
+      else
+        Report(UNIST_CODE_ERROR, 0, kUninstallFailText);
       out_.result = kChunkFailure;
     }
   }
 
   void Encode(std::wstring_view keyword) {
-    if (keyword == L"UTF8") out_.codePage = 65001;
-    else if (!package_ || keyword == L"ACP") out_.codePage = 0;
-    else out_.codePage = ReadCodePage(keyword);
+    if (keyword == L"UTF8")
+      out_.codePage = 65001;
+    else if (!package_ || keyword == L"ACP")
+      out_.codePage = 0;
+    else
+      out_.codePage = ReadCodePage(keyword);
   }
 
   const bool package_;

@@ -22,9 +22,9 @@ inline constexpr size_t kChunkBytes = 1024;
 inline constexpr size_t kMaxFreeText = 771;
 
 // What a chunk says about the end of the run.
-inline constexpr int kChunkOpen = 0;       // nothing final seen
-inline constexpr int kChunkSuccess = 1;    // "State=Success"
-inline constexpr int kChunkFailure = 1000; // "State=Fail" or "Error="
+inline constexpr int kChunkOpen = 0;        // nothing final seen
+inline constexpr int kChunkSuccess = 1;     // "State=Success"
+inline constexpr int kChunkFailure = 1000;  // "State=Fail" or "Error="
 
 struct Report {
   int32_t code;

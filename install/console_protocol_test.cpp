@@ -52,18 +52,35 @@ TEST(ConsoleProtocol, ChunksBecomeReports) {
       {"leading space", kPackage, " State=Success\n", 0, {}, 0, 0},
       {"unknown state word", kPackage, "State=Maybe\n", 0, {}, 0, 0},
       {"state fail", kPackage, "State=Fail\n", 0, {{2004, 0, L"安装包安装失败"}}, 1000, 0},
-      {"fail then success", kPackage, "State=Fail\nState=Success\n", 0,
-       {{2004, 0, L"安装包安装失败"}, {2003, 0, L""}}, 1, 0},
-      {"success then error", kPackage, "State=Success\nError=late\n", 0, {{2003, 0, L""}, {2004, 1000, L"late"}},
-       1000, 0},
+      {"fail then success",
+       kPackage,
+       "State=Fail\nState=Success\n",
+       0,
+       {{2004, 0, L"安装包安装失败"}, {2003, 0, L""}},
+       1,
+       0},
+      {"success then error",
+       kPackage,
+       "State=Success\nError=late\n",
+       0,
+       {{2003, 0, L""}, {2004, 1000, L"late"}},
+       1000,
+       0},
       {"inst path keeps CR", kPackage, "InstPath=C:\\A\r\n", 0, {{3000, 0, L"C:\\A\r"}}, 0, 0},
-      {"info keys", kPackage,
+      {"info keys",
+       kPackage,
        "ExePath=C:\\A\\p.exe\nStartExe=C:\\A\\s.exe\nUninstExePath=C:\\A\\u.exe\nUninstExe=C:\\A\\v.exe\n"
        "UninstEp=C:\\A\\uninst.ep\nStartUrl=http://x/y\nMessage=hello\n",
        0,
-       {{3001, 0, L"C:\\A\\p.exe"}, {3001, 0, L"C:\\A\\s.exe"}, {3002, 0, L"C:\\A\\u.exe"}, {3002, 0, L"C:\\A\\v.exe"},
-        {3003, 0, L"C:\\A\\uninst.ep"}, {3004, 0, L"http://x/y"}, {3009, 0, L"hello"}},
-       0, 0},
+       {{3001, 0, L"C:\\A\\p.exe"},
+        {3001, 0, L"C:\\A\\s.exe"},
+        {3002, 0, L"C:\\A\\u.exe"},
+        {3002, 0, L"C:\\A\\v.exe"},
+        {3003, 0, L"C:\\A\\uninst.ep"},
+        {3004, 0, L"http://x/y"},
+        {3009, 0, L"hello"}},
+       0,
+       0},
       {"value holding another key", kPackage, "Message=State=Success\n", 0, {{3009, 0, L"State=Success"}}, 0, 0},
       {"empty free text", kPackage, "Message=\n", 0, {{3009, 0, L""}}, 0, 0},
       {"771 characters", kPackage, "Message=" + Repeat('x', 771) + "\n", 0, {{3009, 0, longest}}, 0, 0},
@@ -75,8 +92,13 @@ TEST(ConsoleProtocol, ChunksBecomeReports) {
       {"startup none", kPackage, "StartupStyle=NonStartup\n", 0, {{3005, 0, L""}}, 0, 0},
       {"startup unknown", kPackage, "StartupStyle=Auto\n", 0, {{3005, 0, L""}}, 0, 0},
       {"detention -1", kPackage, "TopShowDetention=-1\n", 0, {{3007, 4294967295.0, L""}}, 0, 0},
-      {"detention spelled so", kPackage, "FinsihCloseDetention=3000\nFinishCloseDetention=5\n", 0,
-       {{3008, 3000, L""}}, 0, 0},
+      {"detention spelled so",
+       kPackage,
+       "FinsihCloseDetention=3000\nFinishCloseDetention=5\n",
+       0,
+       {{3008, 3000, L""}},
+       0,
+       0},
       {"encode 936", kPackage, "Encode=936\n", 0, {}, 0, 936},
       {"encode trimmed", kPackage, "Encode= 936 \r\n", 65001, {}, 0, 936},
       {"encode UTF8", kPackage, "Encode=UTF8\r\n", 0, {}, 0, 65001},
@@ -88,20 +110,37 @@ TEST(ConsoleProtocol, ChunksBecomeReports) {
       {"uninstaller encode UTF8", kUninstaller, "Encode=UTF8\n", 0, {}, 0, 65001},
       {"uninstaller progress", kUninstaller, "Progress=0.5\n", 0, {{5002, 0.5, L""}}, 0, 0},
       {"uninstaller success", kUninstaller, "State=Success\n", 0, {{5003, 0, L""}}, 1, 0},
-      {"uninstaller fail then success", kUninstaller, "State=Fail\nState=Success\n", 0,
-       {{5005, 0, L"安装包卸载失败"}, {5003, 0, L""}}, 1, 0},
-      {"uninstaller ignores package keys", kUninstaller, "InstPath=C:\\A\nMessage=x\n", 0, {}, 0, 0},
-      {"line cut by the read", kPackage, "Progress=0.2\nProgress=0.7", 0, {{2002, 0.2, L""}, {2002, 0.7, L""}}, 0,
+      {"uninstaller fail then success",
+       kUninstaller,
+       "State=Fail\nState=Success\n",
+       0,
+       {{5005, 0, L"安装包卸载失败"}, {5003, 0, L""}},
+       1,
        0},
+      {"uninstaller ignores package keys", kUninstaller, "InstPath=C:\\A\nMessage=x\n", 0, {}, 0, 0},
+      {"line cut by the read", kPackage, "Progress=0.2\nProgress=0.7", 0, {{2002, 0.2, L""}, {2002, 0.7, L""}}, 0, 0},
       {"fragment of the next read", kPackage, "5\n", 0, {}, 0, 0},
       {"empty lines", kPackage, "\n\n\nProgress=0.5", 0, {{2002, 0.5, L""}}, 0, 0},
-      {"stops at a zero byte", kPackage, std::string("Progress=0.1\n\0Progress=0.2\n", 27), 0, {{2002, 0.1, L""}},
-       0, 0},
-      {"1024 bytes without zero", kPackage, progressAtTheEnd, 0, {{3009, 0, L""}, {2002, 0.9, L""}},
-       0, 0},
+      {"stops at a zero byte",
+       kPackage,
+       std::string("Progress=0.1\n\0Progress=0.2\n", 27),
+       0,
+       {{2002, 0.1, L""}},
+       0,
+       0},
+      {"1024 bytes without zero", kPackage, progressAtTheEnd, 0, {{3009, 0, L""}, {2002, 0.9, L""}}, 0, 0},
       {"GBK text in 936", kPackage, "Message=\xd6\xd0\xce\xc4\n", 936, {{3009, 0, L"中文"}}, 0, 936},
       {"UTF-8 text", kPackage, "InstPath=C:\\\xe7\xa8\x8b\xe5\xba\x8f\n", 65001, {{3000, 0, L"C:\\程序"}}, 0, 65001},
-      {"invalid UTF-8", kPackage, "Message=\xff\xfe" "A\n", 65001, {{3009, 0, L"\xfffd\xfffd" L"A"}}, 0, 65001},
+      {"invalid UTF-8",
+       kPackage,
+       "Message=\xff\xfe"
+       "A\n",
+       65001,
+       {{3009, 0,
+         L"\xfffd\xfffd"
+         L"A"}},
+       0,
+       65001},
       {"code page that does not decode", kPackage, "Progress=0.5\n", 12345, {}, 0, 12345},
   };
   for (const Case& c : cases) {
@@ -171,10 +210,18 @@ TEST(ConsoleProtocol, RandomAndMutatedChunks) {
         chunk = seeds[pick(seeds.size())];
         for (size_t m = pick(12); m > 0 && !chunk.empty(); --m) {
           switch (pick(4)) {
-            case 0: chunk[pick(chunk.size())] = static_cast<char>(rng()); break;
-            case 1: chunk.insert(pick(chunk.size() + 1), 1, "\n\r\0=. -"[pick(7)]); break;
-            case 2: chunk.erase(pick(chunk.size()), 1 + pick(8)); break;
-            case 3: chunk += seeds[pick(seeds.size())].substr(pick(20)); break;
+            case 0:
+              chunk[pick(chunk.size())] = static_cast<char>(rng());
+              break;
+            case 1:
+              chunk.insert(pick(chunk.size() + 1), 1, "\n\r\0=. -"[pick(7)]);
+              break;
+            case 2:
+              chunk.erase(pick(chunk.size()), 1 + pick(8));
+              break;
+            case 3:
+              chunk += seeds[pick(seeds.size())].substr(pick(20));
+              break;
           }
         }
         if (chunk.size() > protocol::kChunkBytes) chunk.resize(protocol::kChunkBytes);

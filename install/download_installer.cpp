@@ -116,7 +116,11 @@ void CDownloadInstaller::Start() {
   downloadRequested_ = false;
   // Without a folder there is no package path; the downloader then fails at
   // once (its empty-target report) instead of writing to a drive's root.
-  packagePath_ = choices_.installFolder.empty() ? std::wstring() : choices_.installFolder + L"\\__Package_" L"Velqor" L".exe";
+  packagePath_ = choices_.installFolder.empty() ? std::wstring()
+                                                : choices_.installFolder +
+                                                      L"\\__Package_"
+                                                      L"Velqor"
+                                                      L".exe";
   OV_LOG(L"DL_TYPE=%d\r\n", options_.downloadType);
   // An earlier installer killed while starting the package left it frozen,
   // holding the file that this run must download again.
@@ -181,7 +185,8 @@ void CDownloadInstaller::StartDownload() {
 }
 
 void CDownloadInstaller::StartUninstall() {
-  const UninstallPreparation prepared = PrepareUninstallerCopy(choices_.recordedUninstaller, choices_.processIsElevated);
+  const UninstallPreparation prepared =
+      PrepareUninstallerCopy(choices_.recordedUninstaller, choices_.processIsElevated);
   uninstaller_.reset();  // waits for an earlier run
   uninstaller_ = std::make_unique<CUnInstaller>(
       [this](int32_t code, double number, const wchar_t* text) { OnUninstallReport(code, number, text); },

@@ -140,7 +140,7 @@ class CDownloadInstaller {
   std::wstring builtForPath_;
   std::atomic<bool> downloaderStarted_{false};  // also set on "UnInstaller"
   std::atomic<bool> downloadRequested_{false};  // by this Start; cleared by Start
-  bool downloaderStartsOnce_ = false;  // the system downloader
+  bool downloaderStartsOnce_ = false;           // the system downloader
   // Set by the install handler when the package was still in use at the
   // final report; deleted once the run has ended. Runner thread only.
   std::wstring packageInUse_;

@@ -56,5 +56,7 @@ std::wstring DownloadFailureReason(double number, const std::wstring& message, d
 }
 
 std::wstring FailureReason(double number, const std::wstring& message) {
-  return Fit(message, [&](const std::wstring& msg) { return L":1.code=" + std::to_wstring(ReasonCode(number)) + L"；2.msg=" + msg; });
+  return Fit(message, [&](const std::wstring& msg) {
+    return L":1.code=" + std::to_wstring(ReasonCode(number)) + L"；2.msg=" + msg;
+  });
 }

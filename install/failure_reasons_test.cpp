@@ -37,10 +37,13 @@ TEST(FailureReasons, DownloadFailureText) {
       {7, L"timeout", 10.5, true, 0x40,
        L"1.code=7；2.msg=timeout；3.缓存磁盘容量=10.50G；4.缓存读写权限=可读；5.服务器连接状态code=64"},
       {-2146697211.0, L"URLDownloadToFile", 0, false, 0x10000,
-       L"1.code=-2146697211；2.msg=URLDownloadToFile；3.缓存磁盘容量=0.00G；4.缓存读写权限=无权限；5.服务器连接状态code=65536"},
-      {-998.7, L"", 1.0 / 3, true, 0, L"1.code=-998；2.msg=；3.缓存磁盘容量=0.33G；4.缓存读写权限=可读；5.服务器连接状态code=0"},
+       L"1.code=-2146697211；2.msg=URLDownloadToFile；3.缓存磁盘容量=0.00G；4.缓存读写权限=无权限；5."
+       L"服务器连接状态code=65536"},
+      {-998.7, L"", 1.0 / 3, true, 0,
+       L"1.code=-998；2.msg=；3.缓存磁盘容量=0.33G；4.缓存读写权限=可读；5.服务器连接状态code=0"},
       // A "%s" in the message is text, never a format.
-      {0, L"50%s done", 2, true, 0, L"1.code=0；2.msg=50%s done；3.缓存磁盘容量=2.00G；4.缓存读写权限=可读；5.服务器连接状态code=0"},
+      {0, L"50%s done", 2, true, 0,
+       L"1.code=0；2.msg=50%s done；3.缓存磁盘容量=2.00G；4.缓存读写权限=可读；5.服务器连接状态code=0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(WideToUtf8(c.expected));
@@ -55,8 +58,7 @@ TEST(FailureReasons, ReasonTextAndCodeTruncation) {
   struct {
     double number;
     long code;
-  } codes[] = {{3.9, 3},       {-3.9, -3},           {2, 2},         {NAN, 0},
-               {1e300, LONG_MAX}, {-1e300, LONG_MIN}, {INFINITY, LONG_MAX}};
+  } codes[] = {{3.9, 3}, {-3.9, -3}, {2, 2}, {NAN, 0}, {1e300, LONG_MAX}, {-1e300, LONG_MIN}, {INFINITY, LONG_MAX}};
   for (const auto& c : codes) EXPECT_EQ(ReasonCode(c.number), c.code) << c.number;
 }
 

@@ -50,8 +50,10 @@ void StoreRegValue(const wchar_t* name, const std::wstring& value) {
 std::wstring ChooseDefaultFolder(const DefaultFolderInputs& in) {
   if (!in.registeredInstallPath.empty() && in.uninstallerExists) return in.registeredInstallPath;
   std::wstring base;
-  if (in.consoleUserIsAdmin && in.processIsElevated && !in.appData.empty()) base = in.appData + L"\\pelan";
-  else base = !in.programFilesX86.empty() ? in.programFilesX86 : in.programFiles;
+  if (in.consoleUserIsAdmin && in.processIsElevated && !in.appData.empty())
+    base = in.appData + L"\\pelan";
+  else
+    base = !in.programFilesX86.empty() ? in.programFilesX86 : in.programFiles;
   return base + L"\\" + kProductFolder;
 }
 

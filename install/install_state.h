@@ -48,8 +48,8 @@ struct DefaultFolderInputs {
   bool uninstallerExists = false;  // at the registered uninstaller path
   bool consoleUserIsAdmin = false;
   bool processIsElevated = false;
-  std::wstring appData;            // empty when "APPDATA" cannot be read
-  std::wstring programFilesX86;    // empty when the system cannot give it
+  std::wstring appData;          // empty when "APPDATA" cannot be read
+  std::wstring programFilesX86;  // empty when the system cannot give it
   std::wstring programFiles;
 };
 std::wstring ChooseDefaultFolder(const DefaultFolderInputs& in);

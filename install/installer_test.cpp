@@ -38,7 +38,9 @@ class InstallerTest : public ::testing::Test {
   std::unique_ptr<CInstaller> MakeRunner(PhaseCallback report, const std::wstring& package) {
     return std::make_unique<CInstaller>(std::move(report), L"\"" + package + L"\"", Choices(target_));
   }
-  std::unique_ptr<CInstaller> MakeRunner() { return MakeRunner(recorder_.Callback(), testing_support::SubstituteExe()); }
+  std::unique_ptr<CInstaller> MakeRunner() {
+    return MakeRunner(recorder_.Callback(), testing_support::SubstituteExe());
+  }
   // Runs the substitute with this script to its end and returns the reports.
   Reports RunScript(const std::string& script, Recorder& recorder) {
     ScopedScript scoped(L"OV_PACKAGE_SCRIPT", folder_ / L"script.txt", script);
@@ -94,8 +96,8 @@ TEST_F(InstallerTest, SecondStartWaitsForTheFirstRun) {
   runner->Start();
   EXPECT_EQ(recorder_.Reports(), (Reports{kStart, kLaunched, kExitedWithoutFinalLine}));
   runner.reset();
-  EXPECT_EQ(recorder_.Reports(), (Reports{kStart, kLaunched, kExitedWithoutFinalLine, kStart, kLaunched,
-                                          kExitedWithoutFinalLine}));
+  EXPECT_EQ(recorder_.Reports(),
+            (Reports{kStart, kLaunched, kExitedWithoutFinalLine, kStart, kLaunched, kExitedWithoutFinalLine}));
 }
 
 TEST_F(InstallerTest, CommandLineSegments) {
@@ -163,7 +165,9 @@ TEST_F(InstallerTest, EndingsOfARun) {
       // Without a final line the exit code decides: only 0 is an installation.
       {"silent exit with code 0", "exit 0\n", {kExitedWithoutFinalLine}},
       {"silent exit with code 5", "exit 5\n", {{2004, 1, L"安装包异常退出，退出码=5"}}},
-      {"progress then early exit", "say Progress=0.5\nexit 1\n", {{2002, 0.5, L""}, {2004, 1, L"安装包异常退出，退出码=1"}}},
+      {"progress then early exit",
+       "say Progress=0.5\nexit 1\n",
+       {{2002, 0.5, L""}, {2004, 1, L"安装包异常退出，退出码=1"}}},
       {"error line", "say Error=x\nsay Progress=0.9\n", {{2004, 1000, L"x"}}},
       {"state fail", "say State=Fail\n", {{2004, 0, L"安装包安装失败"}}},
       {"same write still read, later write not",
@@ -171,18 +175,28 @@ TEST_F(InstallerTest, EndingsOfARun) {
        {{2003, 0, L""}, {3009, 0, L"same write"}}},
       // Lines written in a burst right before the exit are all read, however
       // many reads they take: a late "Error=" must not become a success.
-      {"final line behind a burst", "lines 300 Progress=0.25\nsay Error=late failure\nexit 0\n",
-       {{2004, 1000, L"late failure"}}, kLastOnly},
-      {"GBK after Encode=936", "say Encode=936\nsleep 200\nencoding 936\nsay Message=安装完成\n",
+      {"final line behind a burst",
+       "lines 300 Progress=0.25\nsay Error=late failure\nexit 0\n",
+       {{2004, 1000, L"late failure"}},
+       kLastOnly},
+      {"GBK after Encode=936",
+       "say Encode=936\nsleep 200\nencoding 936\nsay Message=安装完成\n",
        {{3009, 0, L"安装完成"}, kExitedWithoutFinalLine}},
-      {"UTF-8 after Encode=UTF8", "say Encode=UTF8\nsleep 200\nsay InstPath=C:\\程序\\ONVelqor\n",
+      {"UTF-8 after Encode=UTF8",
+       "say Encode=UTF8\nsleep 200\nsay InstPath=C:\\程序\\ONVelqor\n",
        {{3000, 0, L"C:\\程序\\ONVelqor"}, kExitedWithoutFinalLine}},
-      {"invalid UTF-8", "say Encode=UTF8\nsleep 200\n" + HexCommand("Message=\xff\xfe" "A\n"),
-       {{3009, 0, L"\xfffd\xfffd" L"A"}, kExitedWithoutFinalLine}},
+      {"invalid UTF-8",
+       "say Encode=UTF8\nsleep 200\n" + HexCommand("Message=\xff\xfe"
+                                                   "A\n"),
+       {{3009, 0,
+         L"\xfffd\xfffd"
+         L"A"},
+        kExitedWithoutFinalLine}},
       {"endless line, then a final line", "fill 3000000 A\nsleep 300\nsay\nsay State=Success\n", {{2003, 0, L""}}},
       {"binary garbage", "garbage 300000 7\nexit 0\n", {kExitedWithoutFinalLine}, kLastOnly},
       // A line cut by reads (or written in pieces) is parsed whole.
-      {"line in pieces", "part Progr\nsleep 200\npart ess=0.7\nsleep 200\nsay 5\n",
+      {"line in pieces",
+       "part Progr\nsleep 200\npart ess=0.7\nsleep 200\nsay 5\n",
        {{2002, 0.75, L""}, kExitedWithoutFinalLine}},
   };
   for (const Case& c : cases) {
@@ -192,8 +206,10 @@ TEST_F(InstallerTest, EndingsOfARun) {
     ASSERT_GE(reports.size(), 2u + c.tail.size());
     EXPECT_EQ(reports[0], kStart);
     EXPECT_EQ(reports[1], kLaunched);
-    if (c.check == kLastOnly) EXPECT_EQ(reports.back(), c.tail.back());
-    else EXPECT_EQ(Reports(reports.begin() + 2, reports.end()), c.tail);
+    if (c.check == kLastOnly)
+      EXPECT_EQ(reports.back(), c.tail.back());
+    else
+      EXPECT_EQ(Reports(reports.begin() + 2, reports.end()), c.tail);
   }
 }
 

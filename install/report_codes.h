@@ -32,8 +32,8 @@ inline constexpr int32_t UNIST_CODE_FAIL = 5004;
 inline constexpr int32_t UNIST_CODE_ERROR = 5005;
 
 // Numbers carried by IST_CODE_FAIL, UNIST_CODE_FAIL and the success codes.
-inline constexpr double kFailLaunch = 2;         // pipe or process could not be created
-inline constexpr double kFailNoUninstaller = 1;  // UNIST_CODE_FAIL: the copy is missing
+inline constexpr double kFailLaunch = 2;              // pipe or process could not be created
+inline constexpr double kFailNoUninstaller = 1;       // UNIST_CODE_FAIL: the copy is missing
 inline constexpr double kFailUninstallerOutside = 3;  // UNIST_CODE_FAIL: not in the registered install folder
 inline constexpr double kFailPackageError = 1000;
 inline constexpr double kFailUntrustedUninstaller = 4;  // UNIST_CODE_FAIL: not the publisher's
@@ -49,7 +49,7 @@ inline constexpr const wchar_t* kUninstallFailText = L"安装包卸载失败";
 inline constexpr const wchar_t* kNoUninstallerText = L"可执行卸载文件不存在";
 inline constexpr const wchar_t* kUninstallerStillRunningText = L"卸载程序报告成功后仍未退出";
 inline constexpr const wchar_t* kUninstallerOutsideText = L"卸载文件不在安装目录中";
-inline constexpr const wchar_t* kPackageChangedText = L"安装包校验后被改动";  // IST_CODE_FAIL (2)
-inline constexpr const wchar_t* kUntrustedPackageText = L"安装包签名校验失败";  // DL_CODE_NOTICE, DL_CODE_FAIL
+inline constexpr const wchar_t* kPackageChangedText = L"安装包校验后被改动";          // IST_CODE_FAIL (2)
+inline constexpr const wchar_t* kUntrustedPackageText = L"安装包签名校验失败";        // DL_CODE_NOTICE, DL_CODE_FAIL
 inline constexpr const wchar_t* kUntrustedUninstallerText = L"卸载程序签名校验失败";  // UNIST_CODE_FAIL (4)
-inline constexpr const wchar_t* kPackageExitText = L"安装包异常退出，退出码=";  // followed by the code
+inline constexpr const wchar_t* kPackageExitText = L"安装包异常退出，退出码=";        // followed by the code

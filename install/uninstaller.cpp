@@ -81,7 +81,8 @@ int CUnInstaller::Run() {
   const std::wstring refused =
       !held ? std::wstring(L"cannot be opened") : Utils::RefusedByPublisherCheck(held.get(), uninstallerPath_);
   if (!refused.empty()) {
-    report_(UNIST_CODE_FAIL, kFailUntrustedUninstaller, (std::wstring(kUntrustedUninstallerText) + L": " + refused).c_str());
+    report_(UNIST_CODE_FAIL, kFailUntrustedUninstaller,
+            (std::wstring(kUntrustedUninstallerText) + L": " + refused).c_str());
     End(false);
     return 0;
   }
@@ -197,8 +198,8 @@ std::wstring CreateFreshFolder(const std::wstring& base, bool adminOnly, DWORD& 
       break;
     }
     wchar_t name[40] = {};
-    swprintf(name, 40, L"%08lx%04x%04x%02x%02x%02x%02x", static_cast<unsigned long>(guid.Data1), guid.Data2,
-             guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3]);
+    swprintf(name, 40, L"%08lx%04x%04x%02x%02x%02x%02x", static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3,
+             guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3]);
     const std::wstring folder = base + kCopyFolderPrefix + name;
     if (CreateDirectoryW(folder.c_str(), adminOnly ? &attributes : nullptr))
       created = folder + L"\\";

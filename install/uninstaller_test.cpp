@@ -59,7 +59,8 @@ TEST_F(UninstallerTest, RemovesTheInstalledSampleProduct) {
   EXPECT_FALSE(Exists(target_)) << "the folder is removed when empty";
   // A fresh folder of its own in the private temporary folder.
   EXPECT_TRUE(commandLine_.starts_with(L"\"" + Utils::GetTempWorkFolder() + L"ovun-")) << WideToUtf8(commandLine_);
-  EXPECT_NE(commandLine_.find(L"\\ONVelqor_un_asa.exe\" /S -adminact="), std::wstring::npos) << WideToUtf8(commandLine_);
+  EXPECT_NE(commandLine_.find(L"\\ONVelqor_un_asa.exe\" /S -adminact="), std::wstring::npos)
+      << WideToUtf8(commandLine_);
   EXPECT_TRUE(commandLine_.ends_with(L" -console=show _?=" + target_)) << WideToUtf8(commandLine_);
 }
 
@@ -84,7 +85,8 @@ TEST_F(UninstallerTest, ScriptedRuns) {
     Reports tail;  // after (5002, 0)
   } cases[] = {
       {"silent exit", "exit 0\n", {kExitedWithoutFinalLine}},
-      {"error then success in separate writes", "say Error=message\nsleep 200\nsay State=Success\n",
+      {"error then success in separate writes",
+       "say Error=message\nsleep 200\nsay State=Success\n",
        {{5005, 0, L"message"}, {5003, 0, L""}}},
       {"state fail", "say State=Fail\n", {{5005, 0, L"安装包卸载失败"}}},
       // Reading goes on after a final line while the uninstaller runs.
@@ -232,8 +234,10 @@ TEST_F(UninstallerTest, ElevatedCopyLiesInAFreshAdminOnlyFolder) {
     ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
     ASSERT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
     PSID sid = &ace->SidStart;
-    if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) ++adminAces;
-    else EXPECT_EQ(ace->Mask & kWriting, 0u) << "ACE " << i << " lets someone else write";
+    if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid))
+      ++adminAces;
+    else
+      EXPECT_EQ(ace->Mask & kWriting, 0u) << "ACE " << i << " lets someone else write";
   }
   EXPECT_EQ(adminAces, 2);
 }

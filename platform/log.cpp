@@ -41,18 +41,28 @@ void QualifiedFunctionName(const char* signature, wchar_t* out, size_t outChars)
   const char* end = nullptr;
   int depth = 0;
   for (const char* p = signature; *p; ++p) {
-    if (*p == '<') ++depth;
-    else if (*p == '>' && depth > 0) --depth;
-    else if (*p == '(' && depth == 0) { end = p; break; }
+    if (*p == '<')
+      ++depth;
+    else if (*p == '>' && depth > 0)
+      --depth;
+    else if (*p == '(' && depth == 0) {
+      end = p;
+      break;
+    }
   }
   if (!end) end = signature + std::strlen(signature);
   const char* begin = signature;
   depth = 0;
   for (const char* p = end; p > signature; --p) {
     const char c = p[-1];
-    if (c == '>') ++depth;
-    else if (c == '<' && depth > 0) --depth;
-    else if ((c == ' ' || c == '*' || c == '&') && depth == 0) { begin = p; break; }
+    if (c == '>')
+      ++depth;
+    else if (c == '<' && depth > 0)
+      --depth;
+    else if ((c == ' ' || c == '*' || c == '&') && depth == 0) {
+      begin = p;
+      break;
+    }
   }
   size_t n = 0;
   for (const char* p = begin; p < end && n + 1 < outChars; ++p) out[n++] = static_cast<unsigned char>(*p);

@@ -35,14 +35,12 @@ struct LogContext {
 
 #define OV_LOG_PREFIX L"<P%05d><T%05d><%04d-%02d-%02d %02d:%02d:%02d.%03d>(%s)<%04d>: "
 
-#define OV_LOG_WRITE_(fmt, ...)                                                              \
-  do {                                                                                       \
-    const ::Utils::LogContext ovLogCtx_(__PRETTY_FUNCTION__, __LINE__);                      \
-    ::Utils::WriteLog(OV_LOG_PREFIX fmt, ovLogCtx_.pid, ovLogCtx_.tid, ovLogCtx_.time.wYear, \
-                      ovLogCtx_.time.wMonth, ovLogCtx_.time.wDay, ovLogCtx_.time.wHour,      \
-                      ovLogCtx_.time.wMinute, ovLogCtx_.time.wSecond,                        \
-                      ovLogCtx_.time.wMilliseconds, ovLogCtx_.function,                      \
-                      ovLogCtx_.line __VA_OPT__(, ) __VA_ARGS__);                            \
+#define OV_LOG_WRITE_(fmt, ...)                                                                                     \
+  do {                                                                                                              \
+    const ::Utils::LogContext ovLogCtx_(__PRETTY_FUNCTION__, __LINE__);                                             \
+    ::Utils::WriteLog(OV_LOG_PREFIX fmt, ovLogCtx_.pid, ovLogCtx_.tid, ovLogCtx_.time.wYear, ovLogCtx_.time.wMonth, \
+                      ovLogCtx_.time.wDay, ovLogCtx_.time.wHour, ovLogCtx_.time.wMinute, ovLogCtx_.time.wSecond,    \
+                      ovLogCtx_.time.wMilliseconds, ovLogCtx_.function, ovLogCtx_.line __VA_OPT__(, ) __VA_ARGS__); \
   } while (0)
 
 // Message form: the format is appended unchanged.

@@ -113,12 +113,23 @@ std::wstring RefusedByPublisherCheck(HANDLE file, const std::wstring& path) {
 std::wstring PublisherCheck::Describe() const {
   const wchar_t* what = L"check failed";
   switch (result) {
-    case kTrusted: what = L"signed by the publisher"; break;
-    case kUnsigned: what = L"unsigned"; break;
-    case kBadSignature: what = L"bad signature"; break;
-    case kUnknownPublisher: what = L"signed by an unknown publisher"; break;
-    case kExpired: what = L"publisher certificate expired"; break;
-    case kCheckFailed: break;
+    case kTrusted:
+      what = L"signed by the publisher";
+      break;
+    case kUnsigned:
+      what = L"unsigned";
+      break;
+    case kBadSignature:
+      what = L"bad signature";
+      break;
+    case kUnknownPublisher:
+      what = L"signed by an unknown publisher";
+      break;
+    case kExpired:
+      what = L"publisher certificate expired";
+      break;
+    case kCheckFailed:
+      break;
   }
   wchar_t text[128];
   _snwprintf(text, 127, L"%ls (0x%08lX)", what, static_cast<unsigned long>(trustStatus));
@@ -167,9 +178,12 @@ PublisherCheck CheckPublisher(HANDLE file, const std::wstring& path, const std::
       // while the certificate was valid (a countersignature). Checked here
       // too: not every trust provider looks at the dates.
       const bool expired = CertVerifyTimeValidity(nullptr, cert->pCert->pCertInfo) != 0;
-      if (!pinned) check.result = PublisherCheck::kUnknownPublisher;
-      else if (expired && signer->csCounterSigners == 0) check.result = PublisherCheck::kExpired;
-      else check.result = PublisherCheck::kTrusted;
+      if (!pinned)
+        check.result = PublisherCheck::kUnknownPublisher;
+      else if (expired && signer->csCounterSigners == 0)
+        check.result = PublisherCheck::kExpired;
+      else
+        check.result = PublisherCheck::kTrusted;
     }
   }
   data.dwStateAction = WTD_STATEACTION_CLOSE;

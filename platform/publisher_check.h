@@ -26,7 +26,7 @@ struct PublisherCheck {
     kCheckFailed,       // the file could not be checked
   };
   Result result = kCheckFailed;
-  LONG trustStatus = 0;  // what WinVerifyTrust answered
+  LONG trustStatus = 0;   // what WinVerifyTrust answered
   std::string signerKey;  // the signer's key digest, when one was read
 
   bool trusted() const { return result == kTrusted; }

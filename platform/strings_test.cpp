@@ -12,8 +12,13 @@ TEST(Strings, LeadingNumberReads) {
     int integer;
     double real;
   } cases[] = {
-      {L"42", 42, 42.0}, {L"  -7x", -7, -7.0}, {L"abc", 0, 0.0}, {L"", 0, 0.0},
-      {L"0.35", 0, 0.35}, {L"+5", 5, 5.0},   {L"99999999999", INT_MAX, 99999999999.0},
+      {L"42", 42, 42.0},
+      {L"  -7x", -7, -7.0},
+      {L"abc", 0, 0.0},
+      {L"", 0, 0.0},
+      {L"0.35", 0, 0.35},
+      {L"+5", 5, 5.0},
+      {L"99999999999", INT_MAX, 99999999999.0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Utils::ParseLeadingInt(c.text), c.integer) << c.text;

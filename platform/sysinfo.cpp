@@ -16,10 +16,14 @@ std::wstring WindowsVersionLabel(unsigned major, unsigned minor, unsigned build,
   if (major <= 4) {
     label = L"XP-";
   } else if (major == 5) {
-    if (minor == 0) label = L"2K";
-    else if (minor == 1) label = L"XP";
-    else if (minor == 2) label = serverR2 ? L"Server 2003 R2" : L"Server 2003";
-    else label = L"XP+";
+    if (minor == 0)
+      label = L"2K";
+    else if (minor == 1)
+      label = L"XP";
+    else if (minor == 2)
+      label = serverR2 ? L"Server 2003 R2" : L"Server 2003";
+    else
+      label = L"XP+";
   } else if (major == 6) {
     static const wchar_t* const kSix[] = {L"Vista", L"7", L"8", L"8.1"};
     label = minor < 4 ? kSix[minor] : L"8.1+";
@@ -97,9 +101,8 @@ bool IsUserAdmin(const std::wstring& userName) {
 
 std::wstring FormatGuidString(const GUID& g) {
   wchar_t text[50] = {};
-  _snwprintf(text, 49, L"%08X%04X%04x%02X%02X%02X%02X%02X%02X%02X%02X", static_cast<unsigned>(g.Data1),
-             g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
-             g.Data4[7]);
+  _snwprintf(text, 49, L"%08X%04X%04x%02X%02X%02X%02X%02X%02X%02X%02X", static_cast<unsigned>(g.Data1), g.Data2,
+             g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
   return text;
 }
 

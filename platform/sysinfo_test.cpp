@@ -14,16 +14,26 @@ TEST(WindowsVersionLabel, WholeTable) {
     bool r2;
     const wchar_t* label;
   } cases[] = {
-      {0, 0, 0, false, L"XP-"},   {4, 10, 1998, false, L"XP-"},
-      {5, 0, 2195, false, L"2K"}, {5, 1, 2600, false, L"XP"},
-      {5, 2, 3790, false, L"Server 2003"}, {5, 2, 3790, true, L"Server 2003 R2"},
-      {5, 3, 0, false, L"XP+"},   {5, 9, 0, false, L"XP+"},
-      {6, 0, 6002, false, L"Vista"}, {6, 1, 7601, false, L"7"},
-      {6, 2, 9200, false, L"8"},  {6, 3, 9600, false, L"8.1"},
-      {6, 4, 0, false, L"8.1+"},  {6, 9, 0, false, L"8.1+"},
-      {10, 0, 19045, false, L"10"}, {10, 0, 22631, false, L"10"},  // Windows 11 reports 10.0
-      {10, 1, 0, false, L"10+"},  {11, 0, 22000, false, L"11.0.22000"},
-      {7, 2, 5, false, L"7.2.5"}, {12, 3, 65535, false, L"12.3.65535"},
+      {0, 0, 0, false, L"XP-"},
+      {4, 10, 1998, false, L"XP-"},
+      {5, 0, 2195, false, L"2K"},
+      {5, 1, 2600, false, L"XP"},
+      {5, 2, 3790, false, L"Server 2003"},
+      {5, 2, 3790, true, L"Server 2003 R2"},
+      {5, 3, 0, false, L"XP+"},
+      {5, 9, 0, false, L"XP+"},
+      {6, 0, 6002, false, L"Vista"},
+      {6, 1, 7601, false, L"7"},
+      {6, 2, 9200, false, L"8"},
+      {6, 3, 9600, false, L"8.1"},
+      {6, 4, 0, false, L"8.1+"},
+      {6, 9, 0, false, L"8.1+"},
+      {10, 0, 19045, false, L"10"},
+      {10, 0, 22631, false, L"10"},  // Windows 11 reports 10.0
+      {10, 1, 0, false, L"10+"},
+      {11, 0, 22000, false, L"11.0.22000"},
+      {7, 2, 5, false, L"7.2.5"},
+      {12, 3, 65535, false, L"12.3.65535"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(Utils::WindowsVersionLabel(c.major, c.minor, c.build, c.r2), c.label)
@@ -45,8 +55,10 @@ TEST(Guid, ThirdGroupLowerCaseRestUpper) {
   ASSERT_EQ(fresh.size(), 32u);
   for (size_t i = 0; i < fresh.size(); ++i) {
     ASSERT_TRUE(iswxdigit(fresh[i]));
-    if (i >= 12 && i < 16) EXPECT_FALSE(iswupper(fresh[i])) << i;
-    else EXPECT_FALSE(iswlower(fresh[i])) << i;
+    if (i >= 12 && i < 16)
+      EXPECT_FALSE(iswupper(fresh[i])) << i;
+    else
+      EXPECT_FALSE(iswlower(fresh[i])) << i;
   }
   EXPECT_NE(fresh, Utils::CreateGuidString());
 }

@@ -34,8 +34,8 @@ TEST(Thread, StartsSuspendedRunsCallableBracketedByLogLines) {
     for (auto& l : listener.Lines())
       if (l.pid == GetCurrentProcessId()) mine.push_back(l.text);
     ASSERT_EQ(mine.size(), 2u);
-    const std::string t = "<T" + std::string(tid < 10000 ? 5 - std::to_string(tid).size() : 0, '0') +
-                          std::to_string(tid) + ">";
+    const std::string t =
+        "<T" + std::string(tid < 10000 ? 5 - std::to_string(tid).size() : 0, '0') + std::to_string(tid) + ">";
     EXPECT_NE(mine[0].find(t), std::string::npos) << mine[0];
     EXPECT_NE(mine[0].find("(Utils::Thread::CallBack)<"), std::string::npos) << mine[0];
     EXPECT_TRUE(mine[0].ends_with(": THREAD BEGIN\r\n"));

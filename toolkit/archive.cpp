@@ -47,7 +47,9 @@ SRes MemRead(void* p, void* buf, size_t* size) {
 }
 SRes MemSeek(void* p, Int64* pos, ESzSeek origin) {
   auto* s = static_cast<MemoryInStream*>(p);
-  Int64 base = origin == SZ_SEEK_SET ? 0 : origin == SZ_SEEK_CUR ? static_cast<Int64>(s->pos) : static_cast<Int64>(s->size);
+  Int64 base = origin == SZ_SEEK_SET   ? 0
+               : origin == SZ_SEEK_CUR ? static_cast<Int64>(s->pos)
+                                       : static_cast<Int64>(s->size);
   const Int64 target = base + *pos;
   if (target < 0 || target > static_cast<Int64>(s->size)) return SZ_ERROR_READ;
   s->pos = static_cast<size_t>(target);
@@ -100,7 +102,8 @@ bool SkinArchive::Open(const void* data, size_t length) {
   for (UInt32 i = 0; i < db.db.NumFiles; ++i) {
     if (db.db.Files[i].IsDir) continue;
     size_t offset = 0, fileSize = 0;
-    res = SzArEx_Extract(&db, &stream.vt, i, &blockIndex, &block, &blockSize, &offset, &fileSize, &allocMain, &allocTemp);
+    res =
+        SzArEx_Extract(&db, &stream.vt, i, &blockIndex, &block, &blockSize, &offset, &fileSize, &allocMain, &allocTemp);
     if (res != SZ_OK) {
       OV_LOGS(L"skin archive: entry %d does not unpack (%d)", static_cast<int>(i), res);
       ok = false;

@@ -18,11 +18,11 @@ namespace skin {
 class SkinArchive {
  public:
   struct Entry {
-    std::wstring name;       // path inside the archive, "/" separated
-    size_t nameLength = 0;   // UTF-16 units, terminator included
-    int index = 0;           // position in the archive
+    std::wstring name;      // path inside the archive, "/" separated
+    size_t nameLength = 0;  // UTF-16 units, terminator included
+    int index = 0;          // position in the archive
     unsigned long long size = 0;
-    std::string data;        // the whole unpacked content
+    std::string data;  // the whole unpacked content
   };
 
   // Reads the database and unpacks every file. Stops at the first entry that

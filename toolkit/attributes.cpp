@@ -71,8 +71,10 @@ bool ParseBool(std::wstring_view text) { return EqualsNoCase(Trim(text), L"true"
 
 bool ParseColor(std::wstring_view text, uint32_t* argb) {
   text = Trim(text);
-  if (!text.empty() && text[0] == L'#') text.remove_prefix(1);
-  else if (text.size() >= 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) text.remove_prefix(2);
+  if (!text.empty() && text[0] == L'#')
+    text.remove_prefix(1);
+  else if (text.size() >= 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X'))
+    text.remove_prefix(2);
   uint32_t value = 0;
   size_t digits = 0;
   for (; digits < text.size() && digits < 8; ++digits) {
@@ -92,13 +94,20 @@ UINT ParseAlign(std::wstring_view text, UINT current) {
     size_t end = text.find_first_of(L", ", pos);
     if (end == std::wstring_view::npos) end = text.size();
     const std::wstring_view word = text.substr(pos, end - pos);
-    if (EqualsNoCase(word, L"left")) current = (current & ~(DT_CENTER | DT_RIGHT)) | DT_LEFT;
-    else if (EqualsNoCase(word, L"center")) current = (current & ~(DT_LEFT | DT_RIGHT)) | DT_CENTER;
-    else if (EqualsNoCase(word, L"right")) current = (current & ~(DT_LEFT | DT_CENTER)) | DT_RIGHT;
-    else if (EqualsNoCase(word, L"top")) current = (current & ~(DT_VCENTER | DT_BOTTOM)) | DT_TOP;
-    else if (EqualsNoCase(word, L"vcenter")) current = (current & ~(DT_TOP | DT_BOTTOM)) | DT_VCENTER;
-    else if (EqualsNoCase(word, L"bottom")) current = (current & ~(DT_TOP | DT_VCENTER)) | DT_BOTTOM;
-    else if (EqualsNoCase(word, L"wrap")) current = (current & ~DT_SINGLELINE) | DT_WORDBREAK;
+    if (EqualsNoCase(word, L"left"))
+      current = (current & ~(DT_CENTER | DT_RIGHT)) | DT_LEFT;
+    else if (EqualsNoCase(word, L"center"))
+      current = (current & ~(DT_LEFT | DT_RIGHT)) | DT_CENTER;
+    else if (EqualsNoCase(word, L"right"))
+      current = (current & ~(DT_LEFT | DT_CENTER)) | DT_RIGHT;
+    else if (EqualsNoCase(word, L"top"))
+      current = (current & ~(DT_VCENTER | DT_BOTTOM)) | DT_TOP;
+    else if (EqualsNoCase(word, L"vcenter"))
+      current = (current & ~(DT_TOP | DT_BOTTOM)) | DT_VCENTER;
+    else if (EqualsNoCase(word, L"bottom"))
+      current = (current & ~(DT_TOP | DT_VCENTER)) | DT_BOTTOM;
+    else if (EqualsNoCase(word, L"wrap"))
+      current = (current & ~DT_SINGLELINE) | DT_WORDBREAK;
     pos = end + 1;
   }
   return current;
@@ -121,14 +130,22 @@ ImageSpec ParseImageSpec(std::wstring_view text) {
     const size_t close = text.find(text[open], open + 1);
     if (close == std::wstring_view::npos) break;
     const std::wstring_view value = text.substr(open + 1, close - open - 1);
-    if (EqualsNoCase(key, L"file")) desc.file = std::wstring(value);
-    else if (EqualsNoCase(key, L"source")) desc.source = ParseRect(value);
-    else if (EqualsNoCase(key, L"corner")) desc.corner = ParseRect(value);
-    else if (EqualsNoCase(key, L"dest")) desc.dest = ParseRect(value);
-    else if (EqualsNoCase(key, L"fade")) desc.fade = ParseInt(value) < 0 ? 0 : ParseInt(value) > 255 ? 255 : ParseInt(value);
-    else if (EqualsNoCase(key, L"hole")) desc.hole = ParseBool(value);
-    else if (EqualsNoCase(key, L"xtiled")) desc.xtiled = ParseBool(value);
-    else if (EqualsNoCase(key, L"ytiled")) desc.ytiled = ParseBool(value);
+    if (EqualsNoCase(key, L"file"))
+      desc.file = std::wstring(value);
+    else if (EqualsNoCase(key, L"source"))
+      desc.source = ParseRect(value);
+    else if (EqualsNoCase(key, L"corner"))
+      desc.corner = ParseRect(value);
+    else if (EqualsNoCase(key, L"dest"))
+      desc.dest = ParseRect(value);
+    else if (EqualsNoCase(key, L"fade"))
+      desc.fade = ParseInt(value) < 0 ? 0 : ParseInt(value) > 255 ? 255 : ParseInt(value);
+    else if (EqualsNoCase(key, L"hole"))
+      desc.hole = ParseBool(value);
+    else if (EqualsNoCase(key, L"xtiled"))
+      desc.xtiled = ParseBool(value);
+    else if (EqualsNoCase(key, L"ytiled"))
+      desc.ytiled = ParseBool(value);
     pos = close + 1;
   }
   return desc;

@@ -36,10 +36,10 @@ UINT ParseAlign(std::wstring_view text, UINT current);
 //   hole='true' xtiled='true' ytiled='true'
 struct ImageSpec {
   std::wstring file;
-  RECT source = {};  // part of the image; empty = the whole image
-  RECT corner = {};  // nine-grid borders (fixed-size edges)
-  RECT dest = {};    // place inside the control; empty = the whole control
-  int fade = 255;    // constant opacity
+  RECT source = {};   // part of the image; empty = the whole image
+  RECT corner = {};   // nine-grid borders (fixed-size edges)
+  RECT dest = {};     // place inside the control; empty = the whole control
+  int fade = 255;     // constant opacity
   bool hole = false;  // nine-grid without its middle part
   bool xtiled = false;
   bool ytiled = false;

@@ -30,8 +30,12 @@ TEST(Attributes, Colors) {
     bool ok;
     uint32_t argb;
   } cases[] = {
-      {L"#FF8991AF", true, 0xFF8991AF}, {L"0xFF687FF5", true, 0xFF687FF5}, {L"#1890FF", true, 0xFF1890FF},
-      {L"26003B76", true, 0x26003B76},  {L"#", false, 0},                  {L"zz", false, 0},
+      {L"#FF8991AF", true, 0xFF8991AF},
+      {L"0xFF687FF5", true, 0xFF687FF5},
+      {L"#1890FF", true, 0xFF1890FF},
+      {L"26003B76", true, 0x26003B76},
+      {L"#", false, 0},
+      {L"zz", false, 0},
   };
   for (const Case& c : cases) {
     uint32_t argb = 0;
@@ -59,7 +63,8 @@ TEST(Attributes, ImageSpecs) {
   EXPECT_EQ(bare.file, L"res\\mainWnd\\logo.png");
   EXPECT_EQ(bare.fade, 255);
 
-  const ImageSpec full = ParseImageSpec(L"file='res\\common\\minbtn1.png' corner='2,2,2,2' dest='84,2,100,18' fade='110' hole='true'");
+  const ImageSpec full =
+      ParseImageSpec(L"file='res\\common\\minbtn1.png' corner='2,2,2,2' dest='84,2,100,18' fade='110' hole='true'");
   EXPECT_EQ(full.file, L"res\\common\\minbtn1.png");
   EXPECT_EQ(full.corner.right, 2);
   EXPECT_EQ(full.dest.left, 84);
@@ -68,7 +73,7 @@ TEST(Attributes, ImageSpecs) {
   EXPECT_TRUE(full.hole);
 
   EXPECT_EQ(ParseImageSpec(L"file=\"a.png\" fade='999'").fade, 255);  // clamped
-  EXPECT_EQ(ParseImageSpec(L"file='a.png").file, L"");                 // unterminated: nothing taken
+  EXPECT_EQ(ParseImageSpec(L"file='a.png").file, L"");                // unterminated: nothing taken
 }
 
 }  // namespace

@@ -144,35 +144,56 @@ void Control::DoEvent(Event& event) {
 
 void Control::SetAttribute(std::wstring_view name, std::wstring_view value) {
   uint32_t color = 0;
-  if (name == L"name") name_ = value;
-  else if (name == L"text") text_ = value;
-  else if (name == L"tooltip") toolTip_ = value;
-  else if (name == L"userdata") userData_ = value;
-  else if (name == L"width") fixedWidth_ = ClampSize(ParseInt(value));
-  else if (name == L"height") fixedHeight_ = ClampSize(ParseInt(value));
-  else if (name == L"padding") padding_ = ClampRect(ParseRect(value));
-  else if (name == L"float") float_ = ParseBool(value);
+  if (name == L"name")
+    name_ = value;
+  else if (name == L"text")
+    text_ = value;
+  else if (name == L"tooltip")
+    toolTip_ = value;
+  else if (name == L"userdata")
+    userData_ = value;
+  else if (name == L"width")
+    fixedWidth_ = ClampSize(ParseInt(value));
+  else if (name == L"height")
+    fixedHeight_ = ClampSize(ParseInt(value));
+  else if (name == L"padding")
+    padding_ = ClampRect(ParseRect(value));
+  else if (name == L"float")
+    float_ = ParseBool(value);
   else if (name == L"pos") {
     floatPos_ = ClampRect(ParseRect(value));
     float_ = true;
     fixedWidth_ = ClampSize(floatPos_.right - floatPos_.left);
     fixedHeight_ = ClampSize(floatPos_.bottom - floatPos_.top);
-  } else if (name == L"visible") visible_ = ParseBool(value);
-  else if (name == L"enabled") enabled_ = ParseBool(value);
-  else if (name == L"mouse") mouseEnabled_ = ParseBool(value);
-  else if (name == L"tabstop") tabStop_ = ParseBool(value);
-  else if (name == L"font") font_ = ParseInt(value);
-  else if (name == L"align") textStyle_ = ParseAlign(value, textStyle_);
-  else if (name == L"textpadding") textPadding_ = ClampRect(ParseRect(value));
-  else if (name == L"textcolor" && ParseColor(value, &color)) textColor_ = color;
-  else if (name == L"disabledtextcolor" && ParseColor(value, &color)) disabledTextColor_ = color;
-  else if (name == L"bkcolor" && ParseColor(value, &color)) bkColor_ = color;
-  else if (name == L"bordercolor" && ParseColor(value, &color)) borderColor_ = color;
-  else if (name == L"bordersize") borderSize_ = std::clamp(ParseInt(value), 0, 100);
+  } else if (name == L"visible")
+    visible_ = ParseBool(value);
+  else if (name == L"enabled")
+    enabled_ = ParseBool(value);
+  else if (name == L"mouse")
+    mouseEnabled_ = ParseBool(value);
+  else if (name == L"tabstop")
+    tabStop_ = ParseBool(value);
+  else if (name == L"font")
+    font_ = ParseInt(value);
+  else if (name == L"align")
+    textStyle_ = ParseAlign(value, textStyle_);
+  else if (name == L"textpadding")
+    textPadding_ = ClampRect(ParseRect(value));
+  else if (name == L"textcolor" && ParseColor(value, &color))
+    textColor_ = color;
+  else if (name == L"disabledtextcolor" && ParseColor(value, &color))
+    disabledTextColor_ = color;
+  else if (name == L"bkcolor" && ParseColor(value, &color))
+    bkColor_ = color;
+  else if (name == L"bordercolor" && ParseColor(value, &color))
+    borderColor_ = color;
+  else if (name == L"bordersize")
+    borderSize_ = std::clamp(ParseInt(value), 0, 100);
   else if (name == L"borderround") {
     const SIZE s = ParseSize(value);
     borderRound_ = RECT{std::clamp<int>(s.cx, 0, 1000), std::clamp<int>(s.cy, 0, 1000), 0, 0};
-  } else if (name == L"bkimage") bkImage_ = value;
+  } else if (name == L"bkimage")
+    bkImage_ = value;
 }
 
 void Control::DoPaint(HDC dc, const RECT& paint) {
@@ -233,7 +254,8 @@ void Control::DrawText(HDC dc, const std::wstring& text, RECT rect, uint32_t arg
   if (!(flags & DT_SINGLELINE) && (flags & (DT_VCENTER | DT_BOTTOM))) {
     // DrawText centres vertically only single lines: measure the block first.
     RECT measure = rect;
-    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measure, (flags & ~(DT_VCENTER | DT_BOTTOM)) | DT_CALCRECT);
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measure,
+                (flags & ~(DT_VCENTER | DT_BOTTOM)) | DT_CALCRECT);
     const int height = measure.bottom - measure.top;
     const int room = rect.bottom - rect.top;
     if (height < room) rect.top += (flags & DT_BOTTOM) ? room - height : (room - height) / 2;
@@ -346,9 +368,12 @@ void Container::DoPaint(HDC dc, const RECT& paint) {
 }
 
 void Container::SetAttribute(std::wstring_view name, std::wstring_view value) {
-  if (name == L"inset") inset_ = ClampRect(ParseRect(value));
-  else if (name == L"childpadding") childPadding_ = std::clamp(ParseInt(value), 0, kMaxExtent);
-  else Control::SetAttribute(name, value);
+  if (name == L"inset")
+    inset_ = ClampRect(ParseRect(value));
+  else if (name == L"childpadding")
+    childPadding_ = std::clamp(ParseInt(value), 0, kMaxExtent);
+  else
+    Control::SetAttribute(name, value);
 }
 
 std::vector<int> LayoutAxis(const std::vector<AxisItem>& items, int available, int childPadding) {
@@ -357,8 +382,10 @@ std::vector<int> LayoutAxis(const std::vector<AxisItem>& items, int available, i
   int stretch = 0;
   for (size_t i = 0; i < items.size(); ++i) {
     used += static_cast<long long>(items[i].before) + items[i].after + (i ? childPadding : 0);
-    if (items[i].fixed > 0) used += items[i].fixed;
-    else ++stretch;
+    if (items[i].fixed > 0)
+      used += items[i].fixed;
+    else
+      ++stretch;
   }
   const long long left = std::max<long long>(0, available - used);
   int given = 0, seen = 0;
@@ -391,8 +418,7 @@ void LayoutLine(const std::vector<Control*>& items, const RECT& inner, int child
     axis.push_back(vertical ? AxisItem{static_cast<int>(want.cy), static_cast<int>(p.top), static_cast<int>(p.bottom)}
                             : AxisItem{static_cast<int>(want.cx), static_cast<int>(p.left), static_cast<int>(p.right)});
   }
-  const std::vector<int> sizes =
-      LayoutAxis(axis, vertical ? available.cy : available.cx, childPadding);
+  const std::vector<int> sizes = LayoutAxis(axis, vertical ? available.cy : available.cx, childPadding);
   int cursor = vertical ? inner.top : inner.left;
   for (size_t i = 0; i < flow.size(); ++i) {
     Control* child = flow[i];
@@ -451,8 +477,10 @@ bool TabLayout::SelectItem(int index, bool notify) {
 }
 
 void TabLayout::SetAttribute(std::wstring_view name, std::wstring_view value) {
-  if (name == L"selectedid") current_ = std::max(0, ParseInt(value));
-  else Container::SetAttribute(name, value);
+  if (name == L"selectedid")
+    current_ = std::max(0, ParseInt(value));
+  else
+    Container::SetAttribute(name, value);
 }
 
 }  // namespace skin

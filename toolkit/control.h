@@ -43,7 +43,17 @@ class IControlFactory {
   ~IControlFactory() = default;
 };
 
-enum class EventType { kMouseEnter, kMouseLeave, kMouseMove, kButtonDown, kButtonUp, kSetFocus, kKillFocus, kKeyDown, kTimer };
+enum class EventType {
+  kMouseEnter,
+  kMouseLeave,
+  kMouseMove,
+  kButtonDown,
+  kButtonUp,
+  kSetFocus,
+  kKillFocus,
+  kKeyDown,
+  kTimer
+};
 
 struct Event {
   EventType type;

@@ -11,8 +11,8 @@ namespace skin {
 Control* Label::GetInterface(std::wstring_view name) { return name == L"Label" ? this : Control::GetInterface(name); }
 
 void Label::PaintText(HDC dc) {
-  const uint32_t color = IsEnabled() ? textColor_
-                                     : (disabledTextColor_ ? disabledTextColor_ : manager_->DefaultDisabledColor());
+  const uint32_t color =
+      IsEnabled() ? textColor_ : (disabledTextColor_ ? disabledTextColor_ : manager_->DefaultDisabledColor());
   DrawText(dc, GetText(), pos_, color, textStyle_);
 }
 
@@ -66,16 +66,26 @@ void Button::Activate() {
 
 void Button::SetAttribute(std::wstring_view name, std::wstring_view value) {
   uint32_t color = 0;
-  if (name == L"normalimage") normalImage_ = value;
-  else if (name == L"hotimage") hotImage_ = value;
-  else if (name == L"pushedimage") pushedImage_ = value;
-  else if (name == L"disabledimage") disabledImage_ = value;
-  else if (name == L"focusedimage") focusedImage_ = value;
-  else if (name == L"hottextcolor" && ParseColor(value, &color)) hotTextColor_ = color;
-  else if (name == L"pushedtextcolor" && ParseColor(value, &color)) pushedTextColor_ = color;
-  else if (name == L"hotbkcolor" && ParseColor(value, &color)) hotBkColor_ = color;
-  else if (name == L"pushedbkcolor" && ParseColor(value, &color)) pushedBkColor_ = color;
-  else Label::SetAttribute(name, value);
+  if (name == L"normalimage")
+    normalImage_ = value;
+  else if (name == L"hotimage")
+    hotImage_ = value;
+  else if (name == L"pushedimage")
+    pushedImage_ = value;
+  else if (name == L"disabledimage")
+    disabledImage_ = value;
+  else if (name == L"focusedimage")
+    focusedImage_ = value;
+  else if (name == L"hottextcolor" && ParseColor(value, &color))
+    hotTextColor_ = color;
+  else if (name == L"pushedtextcolor" && ParseColor(value, &color))
+    pushedTextColor_ = color;
+  else if (name == L"hotbkcolor" && ParseColor(value, &color))
+    hotBkColor_ = color;
+  else if (name == L"pushedbkcolor" && ParseColor(value, &color))
+    pushedBkColor_ = color;
+  else
+    Label::SetAttribute(name, value);
 }
 
 void Button::PaintStatusImage(HDC dc) {
@@ -83,8 +93,10 @@ void Button::PaintStatusImage(HDC dc) {
   // shipped skins have no disabled images).
   const bool down = pushed_ && hot_;
   if (!IsEnabled() && !disabledImage_.empty() && DrawImage(dc, disabledImage_)) return;
-  if (IsEnabled() && down && pushedBkColor_) FillBackground(dc, pushedBkColor_);
-  else if (IsEnabled() && hot_ && hotBkColor_) FillBackground(dc, hotBkColor_);
+  if (IsEnabled() && down && pushedBkColor_)
+    FillBackground(dc, pushedBkColor_);
+  else if (IsEnabled() && hot_ && hotBkColor_)
+    FillBackground(dc, hotBkColor_);
   if (IsEnabled() && down && !pushedImage_.empty() && DrawImage(dc, pushedImage_)) return;
   if (IsEnabled() && hot_ && !hotImage_.empty() && DrawImage(dc, hotImage_)) return;
   if (IsFocused() && !focusedImage_.empty() && DrawImage(dc, focusedImage_)) return;
@@ -93,9 +105,12 @@ void Button::PaintStatusImage(HDC dc) {
 
 void Button::PaintText(HDC dc) {
   uint32_t color = textColor_;
-  if (!IsEnabled()) color = disabledTextColor_ ? disabledTextColor_ : manager_->DefaultDisabledColor();
-  else if (pushed_ && hot_ && pushedTextColor_) color = pushedTextColor_;
-  else if (hot_ && hotTextColor_) color = hotTextColor_;
+  if (!IsEnabled())
+    color = disabledTextColor_ ? disabledTextColor_ : manager_->DefaultDisabledColor();
+  else if (pushed_ && hot_ && pushedTextColor_)
+    color = pushedTextColor_;
+  else if (hot_ && hotTextColor_)
+    color = hotTextColor_;
   DrawText(dc, GetText(), pos_, color, textStyle_);
 }
 
@@ -137,12 +152,18 @@ void Option::Activate() {
 
 void Option::SetAttribute(std::wstring_view name, std::wstring_view value) {
   uint32_t color = 0;
-  if (name == L"group") group_ = value;
-  else if (name == L"selected") selected_ = ParseBool(value);
-  else if (name == L"selectedimage") selectedImage_ = value;
-  else if (name == L"selectedhotimage") selectedHotImage_ = value;
-  else if (name == L"selectedtextcolor" && ParseColor(value, &color)) selectedTextColor_ = color;
-  else Button::SetAttribute(name, value);
+  if (name == L"group")
+    group_ = value;
+  else if (name == L"selected")
+    selected_ = ParseBool(value);
+  else if (name == L"selectedimage")
+    selectedImage_ = value;
+  else if (name == L"selectedhotimage")
+    selectedHotImage_ = value;
+  else if (name == L"selectedtextcolor" && ParseColor(value, &color))
+    selectedTextColor_ = color;
+  else
+    Button::SetAttribute(name, value);
 }
 
 void Option::PaintStatusImage(HDC dc) {
@@ -217,7 +238,8 @@ void Edit::BeginEdit() {
   SendMessageW(native_, WM_SETFONT, reinterpret_cast<WPARAM>(manager_->GetFont(font_)), FALSE);
   SendMessageW(native_, EM_LIMITTEXT, static_cast<WPARAM>(maxChars_), 0);
   SetWindowLongPtrW(native_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  nativeDefault_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(native_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NativeProc)));
+  nativeDefault_ =
+      reinterpret_cast<WNDPROC>(SetWindowLongPtrW(native_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NativeProc)));
   const int length = GetWindowTextLengthW(native_);
   SendMessageW(native_, EM_SETSEL, static_cast<WPARAM>(length), length);
   ShowWindow(native_, SW_SHOW);
@@ -278,19 +300,24 @@ void Edit::SetPos(const RECT& pos) {
 
 void Edit::SetAttribute(std::wstring_view name, std::wstring_view value) {
   uint32_t color = 0;
-  if (name == L"readonly") readOnly_ = ParseBool(value);
-  else if (name == L"password") password_ = ParseBool(value);
-  else if (name == L"maxchar") maxChars_ = std::clamp(ParseInt(value), 1, 32767);
-  else if (name == L"nativebkcolor" && ParseColor(value, &color)) nativeBkColor_ = color;
-  else Label::SetAttribute(name, value);
+  if (name == L"readonly")
+    readOnly_ = ParseBool(value);
+  else if (name == L"password")
+    password_ = ParseBool(value);
+  else if (name == L"maxchar")
+    maxChars_ = std::clamp(ParseInt(value), 1, 32767);
+  else if (name == L"nativebkcolor" && ParseColor(value, &color))
+    nativeBkColor_ = color;
+  else
+    Label::SetAttribute(name, value);
 }
 
 void Edit::PaintText(HDC dc) {
   if (native_) return;  // the native editor shows the text
   std::wstring text = Label::GetText();
   if (password_) text.assign(text.size(), L'*');
-  const uint32_t color = IsEnabled() ? textColor_
-                                     : (disabledTextColor_ ? disabledTextColor_ : manager_->DefaultDisabledColor());
+  const uint32_t color =
+      IsEnabled() ? textColor_ : (disabledTextColor_ ? disabledTextColor_ : manager_->DefaultDisabledColor());
   DrawText(dc, text, pos_, color, (textStyle_ | DT_SINGLELINE | DT_END_ELLIPSIS) & ~DT_WORDBREAK);
 }
 
@@ -312,13 +339,20 @@ void Progress::SetForeImage(const std::wstring& image) {
 }
 
 void Progress::SetAttribute(std::wstring_view name, std::wstring_view value) {
-  if (name == L"foreimage") foreImage_ = value;
-  else if (name == L"min") min_ = ParseInt(value);
-  else if (name == L"max") max_ = ParseInt(value);
-  else if (name == L"value") value_ = ParseInt(value);
-  else if (name == L"hor") horizontal_ = ParseBool(value);
-  else if (name == L"isstretchfore") stretchFore_ = ParseBool(value);
-  else Label::SetAttribute(name, value);
+  if (name == L"foreimage")
+    foreImage_ = value;
+  else if (name == L"min")
+    min_ = ParseInt(value);
+  else if (name == L"max")
+    max_ = ParseInt(value);
+  else if (name == L"value")
+    value_ = ParseInt(value);
+  else if (name == L"hor")
+    horizontal_ = ParseBool(value);
+  else if (name == L"isstretchfore")
+    stretchFore_ = ParseBool(value);
+  else
+    Label::SetAttribute(name, value);
 }
 
 void Progress::PaintStatusImage(HDC dc) {
@@ -326,8 +360,10 @@ void Progress::PaintStatusImage(HDC dc) {
   const long long span = static_cast<long long>(max_) - min_;
   const long long done = std::clamp<long long>(static_cast<long long>(value_) - min_, 0, span);
   RECT part = pos_;
-  if (horizontal_) part.right = pos_.left + static_cast<LONG>((pos_.right - pos_.left) * done / span);
-  else part.top = pos_.bottom - static_cast<LONG>((pos_.bottom - pos_.top) * done / span);
+  if (horizontal_)
+    part.right = pos_.left + static_cast<LONG>((pos_.right - pos_.left) * done / span);
+  else
+    part.top = pos_.bottom - static_cast<LONG>((pos_.bottom - pos_.top) * done / span);
   if (IsRectEmpty(&part)) return;
   if (stretchFore_) {
     DrawImageSpec(dc, part, foreImage_);

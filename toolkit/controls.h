@@ -121,8 +121,14 @@ class Progress : public Label {
   Control* GetInterface(std::wstring_view name) override;
   int GetValue() const { return value_; }
   void SetValue(int value);
-  void SetMaxValue(int max) { max_ = max; Invalidate(); }
-  void SetMinValue(int min) { min_ = min; Invalidate(); }
+  void SetMaxValue(int max) {
+    max_ = max;
+    Invalidate();
+  }
+  void SetMinValue(int min) {
+    min_ = min;
+    Invalidate();
+  }
   const std::wstring& GetForeImage() const { return foreImage_; }
   void SetForeImage(const std::wstring& image);
   void SetAttribute(std::wstring_view name, std::wstring_view value) override;

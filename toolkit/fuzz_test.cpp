@@ -15,18 +15,38 @@
 namespace skin {
 namespace {
 
-const wchar_t* const kSkins[] = {L"mainWnd.xml", L"exitTipWnd.xml", L"InstalledPathTipWnd.xml",
+const wchar_t* const kSkins[] = {L"mainWnd.xml",        L"exitTipWnd.xml",     L"InstalledPathTipWnd.xml",
                                  L"MessageBox1Wnd.xml", L"MessageBox2Wnd.xml", L"NetworkTipWnd.xml"};
 
 // Fragments that steer mutations towards interesting values.
 const wchar_t* const kTokens[] = {
-    L"<", L">", L"/>", L"</VerticalLayout>", L"=\"", L"\"", L"'", L"&", L"&#0;", L"&#xFFFF;", L"<!--", L"-->",
-    L" width=\"99999999\"", L" height=\"-5\"", L" pos=\"-100000,5,2147483647,9\"", L" padding=\"9999,9999,9999,9999\"",
+    L"<",
+    L">",
+    L"/>",
+    L"</VerticalLayout>",
+    L"=\"",
+    L"\"",
+    L"'",
+    L"&",
+    L"&#0;",
+    L"&#xFFFF;",
+    L"<!--",
+    L"-->",
+    L" width=\"99999999\"",
+    L" height=\"-5\"",
+    L" pos=\"-100000,5,2147483647,9\"",
+    L" padding=\"9999,9999,9999,9999\"",
     L" bkimage=\"file='res/grid.png' corner='9999,1,1,1' dest='-5,-5,99999,3' source='2,2,1,1'\"",
-    L" bkimage=\"file='res/grid.png' corner='1,1,1,1' hole='true' fade='-3'\"", L" font=\"77\"", L" align=\"wrap\"",
-    L"<TabLayout selectedid=\"99\">", L"<Progress value=\"500\" max=\"0\" foreimage=\"res/grid.png\"/>",
-    L"<Text text=\"&#x4E2D;\r\n\" width=\"1\"/>", L"<Combo><ListLabelElement/></Combo>", L"<Edit maxchar=\"-1\"/>",
-    L"<Font id=\"-1\" size=\"100000\" name=\"\"/>", L" borderround=\"9999,9999\" bordersize=\"999\" bkcolor=\"#80FF0000\"",
+    L" bkimage=\"file='res/grid.png' corner='1,1,1,1' hole='true' fade='-3'\"",
+    L" font=\"77\"",
+    L" align=\"wrap\"",
+    L"<TabLayout selectedid=\"99\">",
+    L"<Progress value=\"500\" max=\"0\" foreimage=\"res/grid.png\"/>",
+    L"<Text text=\"&#x4E2D;\r\n\" width=\"1\"/>",
+    L"<Combo><ListLabelElement/></Combo>",
+    L"<Edit maxchar=\"-1\"/>",
+    L"<Font id=\"-1\" size=\"100000\" name=\"\"/>",
+    L" borderround=\"9999,9999\" bordersize=\"999\" bkcolor=\"#80FF0000\"",
 };
 
 std::wstring Mutate(std::wstring text, std::mt19937& rng) {
@@ -35,12 +55,24 @@ std::wstring Mutate(std::wstring text, std::mt19937& rng) {
   for (int e = 0; e < edits && !text.empty(); ++e) {
     const size_t at = rng() % text.size();
     switch (kind(rng)) {
-      case 0: text[at] = static_cast<wchar_t>(rng() % 0x80); break;
-      case 1: text.erase(at, rng() % 40); break;
-      case 2: text.insert(at, kTokens[rng() % std::size(kTokens)]); break;
-      case 3: text.resize(at); break;
-      case 4: text.insert(at, text.substr(rng() % text.size(), rng() % 200)); break;
-      default: text[at] = static_cast<wchar_t>(rng() % 0xFFFF + 1); break;
+      case 0:
+        text[at] = static_cast<wchar_t>(rng() % 0x80);
+        break;
+      case 1:
+        text.erase(at, rng() % 40);
+        break;
+      case 2:
+        text.insert(at, kTokens[rng() % std::size(kTokens)]);
+        break;
+      case 3:
+        text.resize(at);
+        break;
+      case 4:
+        text.insert(at, text.substr(rng() % text.size(), rng() % 200));
+        break;
+      default:
+        text[at] = static_cast<wchar_t>(rng() % 0xFFFF + 1);
+        break;
     }
   }
   return text;

@@ -67,7 +67,8 @@ std::unique_ptr<Image> DecodeImage(std::string_view bytes) {
                                    WICBitmapPaletteTypeCustom)))
     return nullptr;
   UINT w = 0, h = 0;
-  if (FAILED(converter->GetSize(&w, &h)) || w == 0 || h == 0 || static_cast<unsigned long long>(w) * h > kMaxImagePixels)
+  if (FAILED(converter->GetSize(&w, &h)) || w == 0 || h == 0 ||
+      static_cast<unsigned long long>(w) * h > kMaxImagePixels)
     return nullptr;
   BITMAPINFO bi = {};
   bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
@@ -160,7 +161,8 @@ bool DrawImageSpec(HDC dc, const RECT& box, std::wstring_view text) {
   if (!image) return false;
   RECT dest = box;
   if (!IsRectEmpty(&desc.dest)) {
-    dest = RECT{box.left + desc.dest.left, box.top + desc.dest.top, box.left + desc.dest.right, box.top + desc.dest.bottom};
+    dest = RECT{box.left + desc.dest.left, box.top + desc.dest.top, box.left + desc.dest.right,
+                box.top + desc.dest.bottom};
     if (dest.right > box.right) dest.right = box.right;
     if (dest.bottom > box.bottom) dest.bottom = box.bottom;
   }

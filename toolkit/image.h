@@ -43,8 +43,7 @@ const Image* GetImage(std::wstring_view path);
 // Draws part `source` (empty = whole image) of `image` into `dest`, with the
 // nine-grid borders `corner` kept at their size, the middle left out when
 // `hole`, at constant opacity `alpha`.
-void DrawImage(HDC dc, const Image& image, const RECT& dest, RECT source, const RECT& corner, BYTE alpha,
-               bool hole);
+void DrawImage(HDC dc, const Image& image, const RECT& dest, RECT source, const RECT& corner, BYTE alpha, bool hole);
 
 // Draws an image reference of a control (see ParseImageSpec) into the
 // control rectangle `box`. False when the image is missing.

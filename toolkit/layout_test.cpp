@@ -20,7 +20,7 @@ TEST(Layout, AxisSharesWhatFixedChildrenLeave) {
       {{{45, 0, 0}, {0, 0, 0}}, 400, 0, {45, 355}},
       {{{0, 0, 0}, {200, 0, 0}, {0, 0, 0}}, 600, 0, {200, 200, 200}},
       {{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 100, 0, {33, 33, 34}},  // the last takes the remainder
-      {{{20, 5, 5}, {0, 0, 0}}, 100, 10, {20, 60}},                // paddings and child padding count
+      {{{20, 5, 5}, {0, 0, 0}}, 100, 10, {20, 60}},               // paddings and child padding count
       {{{300, 0, 0}, {0, 0, 0}}, 100, 0, {300, 0}},               // no room left: stretch gets 0
   };
   for (const Case& c : cases) EXPECT_EQ(LayoutAxis(c.items, c.available, c.childPadding), c.sizes);
@@ -36,7 +36,8 @@ Control* BuildSkin(PaintManager& manager, const wchar_t* text) {
 
 TEST(Layout, BuildsAndPlacesTheTree) {
   PaintManager manager;  // no window: layout and painting still work
-  ASSERT_NE(BuildSkin(manager, LR"(
+  ASSERT_NE(BuildSkin(manager,
+                      LR"(
     <Window size="600,400" caption="0,0,0,35" roundcorner="1,0" showshadow="TRUE">
       <Font id="1" name="Arial" size="18"/>
       <Bogus><Button name="lost"/></Bogus>
@@ -82,7 +83,8 @@ TEST(Layout, BuildsAndPlacesTheTree) {
 
 TEST(Layout, AbsurdSizesAreClamped) {
   PaintManager manager;
-  ASSERT_NE(BuildSkin(manager, LR"(<Window size="-5,99999999"><HorizontalLayout>
+  ASSERT_NE(BuildSkin(manager,
+                      LR"(<Window size="-5,99999999"><HorizontalLayout>
       <Label name="a" width="2147483647" padding="-99999,0,99999,0"/><Label name="b" width="-20"/>
     </HorizontalLayout></Window>)"),
             nullptr);

@@ -67,7 +67,8 @@ HFONT PaintManager::GetFont(int id) const {
 int PaintManager::MeasureTextWidth(HDC dc, const std::wstring& text, int font, UINT style) const {
   RECT r = {0, 0, 10000, 10000};
   HGDIOBJ old = SelectObject(dc, GetFont(font));
-  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, (style & ~DT_WORDBREAK) | DT_SINGLELINE | DT_CALCRECT | DT_NOPREFIX);
+  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r,
+              (style & ~DT_WORDBREAK) | DT_SINGLELINE | DT_CALCRECT | DT_NOPREFIX);
   SelectObject(dc, old);
   return r.right - r.left;
 }
@@ -125,7 +126,8 @@ void PaintManager::MoveFocus(bool forward) {
   if (order.empty()) return;
   auto it = std::find(order.begin(), order.end(), focus_);
   size_t next;
-  if (it == order.end()) next = forward ? 0 : order.size() - 1;
+  if (it == order.end())
+    next = forward ? 0 : order.size() - 1;
   else {
     const size_t at = static_cast<size_t>(it - order.begin());
     next = forward ? (at + 1) % order.size() : (at + order.size() - 1) % order.size();

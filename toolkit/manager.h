@@ -72,8 +72,7 @@ class PaintManager {
 
   void AddNotifier(INotifyReceiver* receiver);
   void RemoveNotifier(INotifyReceiver* receiver);
-  void SendNotify(Control* sender, const std::wstring& type, WPARAM wParam = 0, LPARAM lParam = 0,
-                  bool queued = false);
+  void SendNotify(Control* sender, const std::wstring& type, WPARAM wParam = 0, LPARAM lParam = 0, bool queued = false);
 
   void Invalidate(const RECT& rect);
   void NeedUpdate() { needUpdate_ = true; }

@@ -30,8 +30,10 @@ bool DecodeSkinText(std::string_view bytes, TextEncoding encoding, std::wstring*
       return true;
     case TextEncoding::kUtf16: {
       if (bytes.size() < 2) return false;
-      const bool bigEndian = static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF;
-      const bool littleEndian = static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE;
+      const bool bigEndian =
+          static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF;
+      const bool littleEndian =
+          static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE;
       if (!bigEndian && !littleEndian) return false;
       for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
         const unsigned char a = bytes[i], b = bytes[i + 1];
@@ -107,11 +109,16 @@ class Reader {
       const size_t semi = raw.find(L';', i);
       if (semi == std::wstring_view::npos || semi - i > 10) return false;
       const std::wstring_view name = raw.substr(i + 1, semi - i - 1);
-      if (name == L"amp") out->push_back(L'&');
-      else if (name == L"lt") out->push_back(L'<');
-      else if (name == L"gt") out->push_back(L'>');
-      else if (name == L"quot") out->push_back(L'"');
-      else if (name == L"apos") out->push_back(L'\'');
+      if (name == L"amp")
+        out->push_back(L'&');
+      else if (name == L"lt")
+        out->push_back(L'<');
+      else if (name == L"gt")
+        out->push_back(L'>');
+      else if (name == L"quot")
+        out->push_back(L'"');
+      else if (name == L"apos")
+        out->push_back(L'\'');
       else if (name.size() >= 2 && name[0] == L'#') {
         const bool hex = name[1] == L'x' || name[1] == L'X';
         const std::wstring digits(name.substr(hex ? 2 : 1));
@@ -145,7 +152,8 @@ class Reader {
         break;
       }
       std::wstring key = Name();
-      if (key.empty()) return node->attributes.empty() ? L"Expected start-tag closing" : L"Error while parsing attributes";
+      if (key.empty())
+        return node->attributes.empty() ? L"Expected start-tag closing" : L"Error while parsing attributes";
       SkipSpace();
       if (!Peek(L'=')) return L"Error while parsing attributes";
       ++pos_;

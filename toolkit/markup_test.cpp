@@ -7,12 +7,13 @@ namespace {
 
 TEST(Markup, ReadsElementsAttributesAndEntities) {
   Markup m;
-  ASSERT_TRUE(m.Parse(L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- skin -->\n"
-                      L"<Window size=\"600,400\" caption='0,0,0,35'>\n"
-                      L"  <Font id=\"0\" name=\"微软雅黑\"/>\n"
-                      L"  <!-- a comment between children -->\n"
-                      L"  <Label text=\"a &amp; b &lt;c&gt; &#x4E2D;&#25991;\"></Label>\n"
-                      L"</Window>\n"))
+  ASSERT_TRUE(
+      m.Parse(L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- skin -->\n"
+              L"<Window size=\"600,400\" caption='0,0,0,35'>\n"
+              L"  <Font id=\"0\" name=\"微软雅黑\"/>\n"
+              L"  <!-- a comment between children -->\n"
+              L"  <Label text=\"a &amp; b &lt;c&gt; &#x4E2D;&#25991;\"></Label>\n"
+              L"</Window>\n"))
       << m.ErrorMessage();
   const MarkupNode* root = m.Root();
   ASSERT_NE(root, nullptr);

@@ -63,7 +63,9 @@ std::wstring ResolveLanguageText(const std::wstring& text) {
   return GetLanguageText(id, &found) ? found : text;
 }
 
-void SetSkinFailureHandler(SkinFailureHandler handler) { FailureHandler() = handler ? std::move(handler) : DefaultSkinFailure; }
+void SetSkinFailureHandler(SkinFailureHandler handler) {
+  FailureHandler() = handler ? std::move(handler) : DefaultSkinFailure;
+}
 
 void ReportSkinFailure(const std::wstring& skinFile, const std::wstring& error) {
   OV_LOGS(L"skin %s cannot be built: %s", skinFile.c_str(), error.c_str());

@@ -40,7 +40,9 @@ HWND WindowImplBase::Create(HWND owner, const wchar_t* title, DWORD style, DWORD
 
 WindowImplBase* WindowImplBase::FromHandle(HWND window) {
   // Only windows whose class procedure is ours carry the object pointer.
-  if (!window || static_cast<ULONG_PTR>(GetClassLongPtrW(window, GCLP_WNDPROC)) != reinterpret_cast<ULONG_PTR>(WindowProc)) return nullptr;
+  if (!window ||
+      static_cast<ULONG_PTR>(GetClassLongPtrW(window, GCLP_WNDPROC)) != reinterpret_cast<ULONG_PTR>(WindowProc))
+    return nullptr;
   return reinterpret_cast<WindowImplBase*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
@@ -198,10 +200,14 @@ void WindowImplBase::Notify(skin::Notify& msg) {
 void WindowImplBase::OnClick(skin::Notify& msg) {
   if (!msg.sender) return;
   const std::wstring& name = msg.sender->GetName();
-  if (name == L"closebtn") Close(IDOK);
-  else if (name == L"minbtn") SendMessageW(window_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-  else if (name == L"maxbtn") SendMessageW(window_, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
-  else if (name == L"restorebtn") SendMessageW(window_, WM_SYSCOMMAND, SC_RESTORE, 0);
+  if (name == L"closebtn")
+    Close(IDOK);
+  else if (name == L"minbtn")
+    SendMessageW(window_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  else if (name == L"maxbtn")
+    SendMessageW(window_, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  else if (name == L"restorebtn")
+    SendMessageW(window_, WM_SYSCOMMAND, SC_RESTORE, 0);
 }
 
 void WindowImplBase::Close(UINT code) {

@@ -75,7 +75,8 @@ class TestWindow : public WindowImplBase {
   int type_;
 };
 
-const wchar_t kSkin[] = LR"(<?xml version="1.0" encoding="utf-8"?>
+const wchar_t kSkin[] =
+    LR"(<?xml version="1.0" encoding="utf-8"?>
 <Window size="300,200" caption="0,0,0,30" roundcorner="4,4">
   <VerticalLayout name="root">
     <HorizontalLayout height="30"><Control/><Button name="closebtn" width="30" tabstop="false"/></HorizontalLayout>

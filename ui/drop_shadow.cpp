@@ -110,8 +110,10 @@ void CDropShadow::OnOwnerMessage(HWND owner, UINT message, WPARAM wParam, LPARAM
       } else if (state_ & kOwnerShown) {
         // Growing waits for the owner's next paint, so the shadow never
         // shows the new size before the window does.
-        if (LOWORD(lParam) > lastWidth_ || HIWORD(lParam) > lastHeight_) updatePending_ = true;
-        else Update(owner);
+        if (LOWORD(lParam) > lastWidth_ || HIWORD(lParam) > lastHeight_)
+          updatePending_ = true;
+        else
+          Update(owner);
         if (!(state_ & kShadowShown)) {
           ShowWindow(window_, SW_SHOWNA);
           state_ |= kShadowShown;
@@ -151,9 +153,7 @@ void CDropShadow::OnOwnerMessage(HWND owner, UINT message, WPARAM wParam, LPARAM
   }
 }
 
-ShadowParams CDropShadow::params() const {
-  return ShadowParams{size_, sharpness_, darkness_, dx_, dy_, color_};
-}
+ShadowParams CDropShadow::params() const { return ShadowParams{size_, sharpness_, darkness_, dx_, dy_, color_}; }
 
 void CDropShadow::Changed() {
   if ((state_ & kShadowShown) && owner_) Update(owner_);

@@ -38,11 +38,11 @@ class CDropShadow {
   void Create(HWND owner);
 
   // Each setter refuses (false, nothing changed) a value out of range.
-  bool SetDarkness(unsigned darkness);      // 0 .. 255
-  bool SetSharpness(unsigned sharpness);    // 0 .. 20
-  bool SetSize(int size);                   // -20 .. 20
-  bool SetPosition(int x, int y);           // -20 .. 20 each
-  bool SetColor(COLORREF color);            // the top byte is ignored
+  bool SetDarkness(unsigned darkness);    // 0 .. 255
+  bool SetSharpness(unsigned sharpness);  // 0 .. 20
+  bool SetSize(int size);                 // -20 .. 20
+  bool SetPosition(int x, int y);         // -20 .. 20 each
+  bool SetColor(COLORREF color);          // the top byte is ignored
   // Image mode: a nine-grid picture instead of the computed shadow.
   bool SetImage(const std::wstring& image, const RECT& corner, const RECT& holeOffset);
 

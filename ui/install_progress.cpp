@@ -8,9 +8,7 @@
 #include "platform/strings.h"
 #include "toolkit/resources.h"
 
-int DownloadPercent(double fraction, double downloadScale) {
-  return static_cast<int>(fraction * downloadScale * 100);
-}
+int DownloadPercent(double fraction, double downloadScale) { return static_cast<int>(fraction * downloadScale * 100); }
 
 int InstallPercent(double& smoothed, double reported, double downloadScale) {
   smoothed += 0.15;
@@ -22,7 +20,7 @@ int InstallPercent(double& smoothed, double reported, double downloadScale) {
 
 std::wstring ProgressText(const std::wstring& userData, bool stopwatchRunning, DWORD elapsedMs, int percent) {
   const wchar_t* format = userData.empty() ? (stopwatchRunning && elapsedMs > 60000 ? L"正在安装中:%d%%，请耐心等待..."
-                                                                                      : L"正在安装中:%d%%，请稍候...")
+                                                                                    : L"正在安装中:%d%%，请稍候...")
                                            : userData.c_str();
   wchar_t text[250] = {};
   // The skin's user data is a format with the percentage as its only
@@ -68,20 +66,33 @@ int LanguageIndexOfCode(const std::wstring& code) {
 
 int LanguageIndexForLangId(LANGID id) {
   switch (id) {
-    case 1033: return 0;
-    case 1028: return 2;
-    case 1057: return 3;
-    case 1055: return 4;
-    case 1031: return 5;
-    case 1036: return 6;
-    case 1046: return 8;
-    case 1041: return 9;
-    case 1042: return 10;
-    case 1045: return 11;
+    case 1033:
+      return 0;
+    case 1028:
+      return 2;
+    case 1057:
+      return 3;
+    case 1055:
+      return 4;
+    case 1031:
+      return 5;
+    case 1036:
+      return 6;
+    case 1046:
+      return 8;
+    case 1041:
+      return 9;
+    case 1042:
+      return 10;
+    case 1045:
+      return 11;
     case 1043:
-    case 2067: return 12;
-    case 1040: return 13;
-    default: break;
+    case 2067:
+      return 12;
+    case 1040:
+      return 13;
+    default:
+      break;
   }
   // Spanish: 1034 and the regional variants 2058 ... 20490, 1024 apart.
   if (id == 1034 || (id >= 2058 && id <= 20490 && (id - 2058) % 1024 == 0)) return 7;

@@ -21,7 +21,7 @@ std::wstring ProgressText(const std::wstring& userData, bool stopwatchRunning, D
 
 // The language list: 0 "en-US" ... 13 "it-IT".
 inline constexpr int kLanguageCount = 14;
-const wchar_t* LanguageCode(int index);  // null outside the list
+const wchar_t* LanguageCode(int index);             // null outside the list
 int LanguageIndexOfCode(const std::wstring& code);  // -1 when not in the list
 // The list index for a Windows UI language identifier (0 for unknown ones).
 int LanguageIndexForLangId(LANGID id);

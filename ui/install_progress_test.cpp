@@ -11,7 +11,8 @@ TEST(ProgressPercent, DownloadShareOfTheBar) {
     double fraction, scale;
     int percent;
   } cases[] = {{0.5, 0.7, 35}, {1.0, 0.7, 70}, {0.999, 0.7, 69}, {0.5, 0.0, 0}, {1.0, 1.0, 100}, {0.0, 0.7, 0}};
-  for (const Case& c : cases) EXPECT_EQ(DownloadPercent(c.fraction, c.scale), c.percent) << c.fraction << " " << c.scale;
+  for (const Case& c : cases)
+    EXPECT_EQ(DownloadPercent(c.fraction, c.scale), c.percent) << c.fraction << " " << c.scale;
 }
 
 TEST(ProgressPercent, PackageProgressMovesOnAtLeastFifteenPercentUntilNinetyFive) {
@@ -43,9 +44,9 @@ TEST(Languages, CodesAndWindowsIdentifiers) {
   struct Case {
     LANGID id;
     int index;
-  } cases[] = {{1033, 0}, {1028, 2}, {2052, 0}, {1057, 3}, {1055, 4}, {1031, 5}, {1036, 6}, {1034, 7},
-               {2058, 7}, {20490, 7}, {3083, 0}, {1046, 8}, {1041, 9}, {1042, 10}, {1045, 11}, {1043, 12},
-               {2067, 12}, {1040, 13}, {0, 0}};
+  } cases[] = {{1033, 0},  {1028, 2},  {2052, 0},  {1057, 3},  {1055, 4}, {1031, 5}, {1036, 6},
+               {1034, 7},  {2058, 7},  {20490, 7}, {3083, 0},  {1046, 8}, {1041, 9}, {1042, 10},
+               {1045, 11}, {1043, 12}, {2067, 12}, {1040, 13}, {0, 0}};
   for (const Case& c : cases) EXPECT_EQ(LanguageIndexForLangId(c.id), c.index) << c.id;
 }
 

@@ -146,8 +146,7 @@ void CMainWnd::InitWindow() {
 
   const InstallerSettings& settings = Settings();
   orchestrator_ = std::make_unique<CDownloadInstaller>(
-      ReportFunction(),
-      SequenceOptions{settings.DownloadType, settings.HttpReady, settings.InsNew, settings.InstCmd});
+      ReportFunction(), SequenceOptions{settings.DownloadType, settings.HttpReady, settings.InsNew, settings.InstCmd});
   state_.Read();
   installedBefore_ = !state_.registeredInstallPath.empty();
   const std::wstring defaultFolder = state_.DefaultFolder();
@@ -270,8 +269,10 @@ void CMainWnd::OnClick(skin::Notify& msg) {
   const int page = CurrentPage();
   if (sender == defaultInstallBtn_) {
     ReportClick(L"立即安装", Ab());
-    if (IsSelected(treatyCb_)) StartInstall(state_.DefaultFolder(), true, true);
-    else SetVisible(tipLbl_, true);
+    if (IsSelected(treatyCb_))
+      StartInstall(state_.DefaultFolder(), true, true);
+    else
+      SetVisible(tipLbl_, true);
   } else if (sender == customeBtn_) {
     ReportClick(L"自定义安装", Ab());
     SelectPage(1);
@@ -429,8 +430,8 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool desktopShortcut, bo
 void CMainWnd::OnCheckNet(WPARAM result) {
   const bool failed = (static_cast<uint32_t>(result) >> 16) != 0;
   if (failed)
-    ShowMessageBox(GetHWND(), SkinDescriptor::ForFile(L"MessageBox2Wnd.xml"), L"当前网络环境较差，请在网络通畅时进行安装",
-                   kTipCaption);
+    ShowMessageBox(GetHWND(), SkinDescriptor::ForFile(L"MessageBox2Wnd.xml"),
+                   L"当前网络环境较差，请在网络通畅时进行安装", kTipCaption);
   manager_.SendNotify(manager_.GetRoot(), L"install", failed ? 0 : 1);
 }
 

@@ -24,7 +24,7 @@
 #include "platform/thread.h"
 #include "ui/skin_frame.h"
 
-inline constexpr UINT WM_INSTALLER_REPORT = WM_USER + 1000;  // 2024; lParam: heap ReportRecord
+inline constexpr UINT WM_INSTALLER_REPORT = WM_USER + 1000;   // 2024; lParam: heap ReportRecord
 inline constexpr UINT WM_DOWNLOADER_STARTED = WM_USER + 200;  // 1224; another process may send it
 
 class CMainWnd : public CSkinFrame {

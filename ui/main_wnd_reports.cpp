@@ -23,8 +23,7 @@ using namespace main_wnd;
 
 void CMainWnd::ShowProgress(int percent) {
   const DWORD elapsed = stopwatchRunning_ ? GetTickCount() - stopwatchStart_ : 0;
-  if (progressLb_)
-    progressLb_->SetText(ProgressText(progressLb_->GetUserData(), stopwatchRunning_, elapsed, percent));
+  if (progressLb_) progressLb_->SetText(ProgressText(progressLb_->GetUserData(), stopwatchRunning_, elapsed, percent));
   if (skin::Progress* bar = AsProgress(installPrg_)) bar->SetValue(percent);
 }
 
@@ -59,8 +58,10 @@ void CMainWnd::OnReport(ReportRecord* record) {
       // later, with its "install" notification.
       const int mode = installMode_;
       SelectPage(mode);
-      if (answer == kMessageBoxOk) RetryInstall();
-      else if (answer == kMessageBoxCancel && installedBefore_) Close(1);
+      if (answer == kMessageBoxOk)
+        RetryInstall();
+      else if (answer == kMessageBoxCancel && installedBefore_)
+        Close(1);
       break;
     }
     case DL_CODE_RETRY:

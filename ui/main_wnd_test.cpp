@@ -27,7 +27,9 @@ struct Shown {
 
 class Events : public InstallerEventSink {
  public:
-  void Task(const std::wstring& name, const std::wstring&, float, const std::wstring&) override { names.push_back(name); }
+  void Task(const std::wstring& name, const std::wstring&, float, const std::wstring&) override {
+    names.push_back(name);
+  }
   void Click(const std::wstring& name, const std::wstring&) override { names.push_back(name); }
   void View(const std::wstring& name, const std::wstring&) override { names.push_back(name); }
   void Crash(const std::wstring&) override {}
@@ -71,10 +73,15 @@ class MainWindow : public ::testing::Test {
     ui_test::Pump(100);
   }
   void Report(int32_t code, double number, const wchar_t* text = L"") {
-    SendMessageW(window_->GetHWND(), WM_INSTALLER_REPORT, 0, reinterpret_cast<LPARAM>(new ReportRecord{code, number, text}));
+    SendMessageW(window_->GetHWND(), WM_INSTALLER_REPORT, 0,
+                 reinterpret_cast<LPARAM>(new ReportRecord{code, number, text}));
   }
-  int Bar() { return static_cast<skin::Progress*>(window_->FindControl(L"installPrg")->GetInterface(L"Progress"))->GetValue(); }
-  int Page() { return static_cast<skin::TabLayout*>(window_->FindControl(L"mainTabLt")->GetInterface(L"TabLayout"))->GetCurSel(); }
+  int Bar() {
+    return static_cast<skin::Progress*>(window_->FindControl(L"installPrg")->GetInterface(L"Progress"))->GetValue();
+  }
+  int Page() {
+    return static_cast<skin::TabLayout*>(window_->FindControl(L"mainTabLt")->GetInterface(L"TabLayout"))->GetCurSel();
+  }
   std::wstring Text(const wchar_t* name) { return window_->FindControl(name)->GetText(); }
   static void FreeBytes(uint64_t bytes) {
     CMainWnd::SetFreeSpaceQuery([bytes](const std::wstring&, uint64_t* free) {

@@ -40,5 +40,6 @@ class CMessageBoxWnd : public CSkinFrame {
 int ShowMessageBox(HWND owner, const SkinDescriptor& skin, const wchar_t* text, const wchar_t* caption);
 
 // Tests replace the dialogs with a function; null restores them.
-using MessageBoxHook = std::function<int(HWND owner, const SkinDescriptor& skin, const wchar_t* text, const wchar_t* caption)>;
+using MessageBoxHook =
+    std::function<int(HWND owner, const SkinDescriptor& skin, const wchar_t* text, const wchar_t* caption)>;
 void SetMessageBoxHook(MessageBoxHook hook);

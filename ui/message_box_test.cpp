@@ -27,11 +27,16 @@ TEST_F(MessageBoxTest, EachButtonGivesItsResult) {
     const wchar_t* control;  // null: Alt+F4
     int result;
   } cases[] = {
-      {L"exitTipWnd.xml", L"okBtn", 0},            {L"ExitTipWnd.xml", L"cancelBtn", 1},
-      {L"exitTipWnd.xml", L"closebtn", 2},         {L"InstalledPathTipWnd.xml", L"okBtn", 0},
-      {L"InstalledPathTipWnd.xml", L"cancelBtn", 1}, {L"NetworkTipWnd.xml", L"okBtn", 0},
-      {L"NetworkTipWnd.xml", L"closebtn", 2},      {L"MessageBox1Wnd.xml", L"closebtn", 2},
-      {L"MessageBox2Wnd.xml", L"closebtn", 2},     {L"exitTipWnd.xml", nullptr, 1},
+      {L"exitTipWnd.xml", L"okBtn", 0},
+      {L"ExitTipWnd.xml", L"cancelBtn", 1},
+      {L"exitTipWnd.xml", L"closebtn", 2},
+      {L"InstalledPathTipWnd.xml", L"okBtn", 0},
+      {L"InstalledPathTipWnd.xml", L"cancelBtn", 1},
+      {L"NetworkTipWnd.xml", L"okBtn", 0},
+      {L"NetworkTipWnd.xml", L"closebtn", 2},
+      {L"MessageBox1Wnd.xml", L"closebtn", 2},
+      {L"MessageBox2Wnd.xml", L"closebtn", 2},
+      {L"exitTipWnd.xml", nullptr, 1},
       {L"MessageBox1Wnd.xml", nullptr, 1},
   };
   for (const Case& c : cases) {
@@ -43,7 +48,8 @@ TEST_F(MessageBoxTest, EachButtonGivesItsResult) {
       SendMessageW(h, WM_SYSCOMMAND, SC_CLOSE, 0);  // what Alt+F4 does
       return true;
     });
-    EXPECT_EQ(ShowMessageBox(nullptr, skin, nullptr, nullptr), c.result) << c.skin << " " << (c.control ? c.control : L"alt+f4");
+    EXPECT_EQ(ShowMessageBox(nullptr, skin, nullptr, nullptr), c.result)
+        << c.skin << " " << (c.control ? c.control : L"alt+f4");
   }
 }
 

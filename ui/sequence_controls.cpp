@@ -35,7 +35,7 @@ bool IsFrameFormat(std::wstring_view format) {
   for (size_t i = 0; i < format.size(); ++i) {
     if (format[i] != L'%') continue;
     if (++i < format.size() && format[i] == L'%') continue;
-    while (i < format.size() && wcschr(L"-+ #0", format[i])) ++i;  // flags
+    while (i < format.size() && wcschr(L"-+ #0", format[i])) ++i;                 // flags
     while (i < format.size() && (iswdigit(format[i]) || format[i] == L'.')) ++i;  // width, precision
     if (i >= format.size() || !wcschr(L"diuxXo", format[i])) return false;
     ++conversions;
@@ -54,13 +54,20 @@ std::wstring SequenceAnimation::FramePath(int frame) const {
 
 bool SequenceAnimation::SetAttribute(std::wstring_view name, std::wstring_view value) {
   auto flag = [&](bool* target) { *target = value != L"false"; };
-  if (name == L"sequencebkimage") format = value;
-  else if (skin::EqualsNoCase(name, L"sequencecount")) count = skin::ParseInt(value);
-  else if (skin::EqualsNoCase(name, L"sequencespan")) period = skin::ParseInt(value);
-  else if (skin::EqualsNoCase(name, L"sequenceloop")) flag(&loop);
-  else if (skin::EqualsNoCase(name, L"autostart")) flag(&autostart);
-  else if (skin::EqualsNoCase(name, L"sequenceround")) flag(&round);
-  else return false;
+  if (name == L"sequencebkimage")
+    format = value;
+  else if (skin::EqualsNoCase(name, L"sequencecount"))
+    count = skin::ParseInt(value);
+  else if (skin::EqualsNoCase(name, L"sequencespan"))
+    period = skin::ParseInt(value);
+  else if (skin::EqualsNoCase(name, L"sequenceloop"))
+    flag(&loop);
+  else if (skin::EqualsNoCase(name, L"autostart"))
+    flag(&autostart);
+  else if (skin::EqualsNoCase(name, L"sequenceround"))
+    flag(&round);
+  else
+    return false;
   return true;
 }
 
@@ -88,7 +95,8 @@ void SequenceControl<Base>::SetAttribute(std::wstring_view name, std::wstring_vi
 template <class Base>
 void SequenceControl<Base>::DoInit() {
   Base::DoInit();
-  if (animation_.autostart) this->SetTimer(SequenceAnimation::kTimerId, static_cast<UINT>(std::max(animation_.period, 1)));
+  if (animation_.autostart)
+    this->SetTimer(SequenceAnimation::kTimerId, static_cast<UINT>(std::max(animation_.period, 1)));
 }
 
 template <class Base>

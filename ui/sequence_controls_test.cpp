@@ -34,7 +34,7 @@ TEST(SequenceAnimation, TheFourFrameOrders) {
   } cases[] = {
       {false, true, {0, 1, 2, 3, 0, 1, 2, 3, 0, 1}, false},
       {true, true, {0, 1, 2, 3, 2, 1, 0, 1, 2, 3}, false},
-      {false, false, {0, 1, 2, 3}, true},   // the last frame stays
+      {false, false, {0, 1, 2, 3}, true},       // the last frame stays
       {true, false, {0, 1, 2, 3, 2, 1}, true},  // frame 1 stays
   };
   for (const Case& c : cases) {
@@ -79,8 +79,8 @@ TEST(SequenceAnimation, AttributesAndFramePaths) {
   struct Case {
     const wchar_t* format;
     bool ok;
-  } formats[] = {{L"%.3d.png", true}, {L"%d", true}, {L"100%% %03x", true}, {L"%s", false},
-                 {L"%d%d", false},    {L"plain", false}, {L"%n", false}, {L"%", false}};
+  } formats[] = {{L"%.3d.png", true}, {L"%d", true},     {L"100%% %03x", true}, {L"%s", false},
+                 {L"%d%d", false},    {L"plain", false}, {L"%n", false},        {L"%", false}};
   for (const Case& c : formats) EXPECT_EQ(IsFrameFormat(c.format), c.ok) << c.format;
   a.format = L"%s%s%s";
   EXPECT_EQ(a.FramePath(1), L"");  // never handed to the formatter

@@ -75,7 +75,7 @@ TEST(ShadowBitmap, OwnerWithoutRegionGetsATransparentShadow) {
 TEST(ShadowBitmap, SpansFollowTheWindowRegion) {
   const std::vector<ShadowSpan> rows =
       OwnerSpans(skin::UniqueRegion(CreateRoundRectRgn(0, 0, 41, 31, 20, 20)).get(), 40, 30);
-  EXPECT_GT(rows[0].start, 0);       // rounded top corners
+  EXPECT_GT(rows[0].start, 0);  // rounded top corners
   EXPECT_EQ(rows[15].start, 0);
   EXPECT_EQ(rows[15].end, 40);
   EXPECT_LT(rows[29].end, 40);

@@ -20,7 +20,16 @@ class ObjectNode;
 
 class PropertyValue {
  public:
-  enum Kind { kNumber = 0, kInteger = 1, kString = 2, kStringList = 3, kDateTime = 4, kBoolean = 5, kObject = 6, kNone = 7 };
+  enum Kind {
+    kNumber = 0,
+    kInteger = 1,
+    kString = 2,
+    kStringList = 3,
+    kDateTime = 4,
+    kBoolean = 5,
+    kObject = 6,
+    kNone = 7
+  };
 
   PropertyValue() = default;
   explicit PropertyValue(double number);

@@ -55,8 +55,14 @@ TEST(RequestBody, EncodingsFollowTheirStandards) {
   const struct {
     const char* in;
     const char* out;
-  } base64[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-                {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xFB\xFF", "+/8="}};
+  } base64[] = {{"", ""},
+                {"f", "Zg=="},
+                {"fo", "Zm8="},
+                {"foo", "Zm9v"},
+                {"foob", "Zm9vYg=="},
+                {"fooba", "Zm9vYmE="},
+                {"foobar", "Zm9vYmFy"},
+                {"\xFB\xFF", "+/8="}};
   for (const auto& c : base64) EXPECT_EQ(Base64Encode(c.in), c.out) << c.in;
   EXPECT_EQ(PercentEncode("Az09-._~+/= \xE4"), "Az09-._~%2B%2F%3D%20%E4");
 

@@ -220,7 +220,9 @@ void Sdk::Shutdown() {
   g_instance = nullptr;
 }
 
-std::vector<std::string> Sdk::QueuedRecords() { return g_instance ? g_instance->queue_.Snapshot() : std::vector<std::string>(); }
+std::vector<std::string> Sdk::QueuedRecords() {
+  return g_instance ? g_instance->queue_.Snapshot() : std::vector<std::string>();
+}
 
 std::string Sdk::DistinctId() { return g_instance ? g_instance->distinctId_ : std::string(); }
 

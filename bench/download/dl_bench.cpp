@@ -76,12 +76,15 @@ int wmain(int argc, wchar_t** argv) {
   std::mutex mutex;
   std::condition_variable done;
   int final = 0;
-  auto downloader = CreateDownloader(_wtoi(argv[2]), [&](int32_t code, double, const wchar_t*) {
-    if (code != DL_CODE_SUCCESS && code != DL_CODE_FAIL) return;
-    std::lock_guard<std::mutex> lock(mutex);
-    final = code;
-    done.notify_all();
-  }, argv[3], argv[4]);
+  auto downloader = CreateDownloader(
+      _wtoi(argv[2]),
+      [&](int32_t code, double, const wchar_t*) {
+        if (code != DL_CODE_SUCCESS && code != DL_CODE_FAIL) return;
+        std::lock_guard<std::mutex> lock(mutex);
+        final = code;
+        done.notify_all();
+      },
+      argv[3], argv[4]);
   QueryPerformanceCounter(&start);
   downloader->Start();
   {

@@ -105,10 +105,11 @@ TEST_F(TrackerAgainstCollector, InstallerEventsArriveWithTheirExactProperties) {
   std::set<std::string> keys;
   for (const auto& k : click.getMemberNames()) keys.insert(k);
   const std::set<std::string> want = {
-      "pl_name", "pl_click_type", "$is_first_time", "plc_ab", "pl_app_id", "$app_version", "$app_id",
-      "pl_app_store", "pl_edition", "pl_dlapp_id", "pl_app_platform", "pl_track_type", "pl_sdk_version", "pl_sdk",
-      "$os", "$os_version", "pl_l10n_locale", "pl_l10n_language", "pl_l10n_country", "$screen_height",
-      "$screen_width", "$lib", "$lib_version"};
+      "pl_name",         "pl_click_type",  "$is_first_time",   "plc_ab",          "pl_app_id",
+      "$app_version",    "$app_id",        "pl_app_store",     "pl_edition",      "pl_dlapp_id",
+      "pl_app_platform", "pl_track_type",  "pl_sdk_version",   "pl_sdk",          "$os",
+      "$os_version",     "pl_l10n_locale", "pl_l10n_language", "pl_l10n_country", "$screen_height",
+      "$screen_width",   "$lib",           "$lib_version"};
   EXPECT_EQ(keys, want);
   EXPECT_EQ(click["pl_name"], "立即安装");
   EXPECT_EQ(click["pl_click_type"], "Button");
@@ -213,9 +214,9 @@ TEST_F(TrackerAgainstCollector, RecordsTheServerDidNotTakeAreSentByTheNextRun) {
   second->trackTask(Task("next run"), {});
   second->trackUninstall("", {});
   second.reset();
-  EXPECT_EQ(Names(collector_.Records(), "pl_task_name"),
-            (std::vector<std::string>{"c1", "c2", "c3", "c4", "c5", "PlEventUninstall", "next run",
-                                      "PlEventUninstall"}));
+  EXPECT_EQ(
+      Names(collector_.Records(), "pl_task_name"),
+      (std::vector<std::string>{"c1", "c2", "c3", "c4", "c5", "PlEventUninstall", "next run", "PlEventUninstall"}));
   EXPECT_TRUE(StagingLines(staging_).empty());
 }
 

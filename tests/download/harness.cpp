@@ -103,8 +103,8 @@ std::vector<LoggedRequest> Requests(const std::string& name) {
   std::istringstream(Http(FaultBase() + "/_log/" + name, nullptr)) >> log;
   std::vector<LoggedRequest> out;
   for (const auto& r : log)
-    out.push_back({r["method"].asString(), r["path"].asString(), r["range"].asString(),
-                   r["accept_encoding"].asString()});
+    out.push_back(
+        {r["method"].asString(), r["path"].asString(), r["range"].asString(), r["accept_encoding"].asString()});
   return out;
 }
 
@@ -150,7 +150,8 @@ ScratchDir::~ScratchDir() {
 
 std::vector<std::wstring> ScratchDir::Files() const {
   std::vector<std::wstring> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename().wstring());
+  for (const auto& entry : std::filesystem::directory_iterator(path_))
+    names.push_back(entry.path().filename().wstring());
   return names;
 }
 

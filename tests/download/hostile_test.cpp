@@ -51,8 +51,8 @@ TEST_P(Hostile, NeverACorruptSuccessNeverAHang) {
     const auto target = dir / L"pkg.exe";
     Recorder recorder;
     {
-      auto downloader = CreateDownloader(GetParam(), recorder.Callback(),
-                                         Wide(PackageUrl(name, md5)), target.wstring());
+      auto downloader =
+          CreateDownloader(GetParam(), recorder.Callback(), Wide(PackageUrl(name, md5)), target.wstring());
       recorder.downloader = downloader.get();
       downloader->Start();
       ASSERT_TRUE(recorder.WaitFinal(120000));

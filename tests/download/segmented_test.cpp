@@ -120,8 +120,8 @@ TEST(Segmented, UpperCaseUrlMd5NeverMatches) {
   ScratchDir dir;
   Download<CMTCurlDownloader> run(PackageUrl("mtupper", md5), dir / L"pkg.exe");
   ASSERT_TRUE(run.Finish());
-  EXPECT_THAT(run.recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_NOTICE, DL_CODE_RETRY, DL_CODE_START,
-                                                DL_CODE_NOTICE, DL_CODE_FAIL));
+  EXPECT_THAT(run.recorder.Codes(),
+              ElementsAre(DL_CODE_START, DL_CODE_NOTICE, DL_CODE_RETRY, DL_CODE_START, DL_CODE_NOTICE, DL_CODE_FAIL));
   EXPECT_EQ(run.recorder.Events()[1].text, L"mtcurl文件md5校验失败");
   const auto log = Requests("mtupper");
   EXPECT_EQ(CountRequests(log, "HEAD"), 1);

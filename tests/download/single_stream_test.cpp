@@ -116,8 +116,8 @@ TEST(SingleStream, RetryBudget) {
     listener.Clear();
     std::string steps;
     for (int i = 0; i < c.failures; ++i) steps += std::string(c.failure) + ", ";
-    const std::string md5 = AddScenario(std::string(R"({"name": "budget-)") + c.name +
-                                        R"(", "size": 2097152, "get": [)" + steps + "{}]}");
+    const std::string md5 =
+        AddScenario(std::string(R"({"name": "budget-)") + c.name + R"(", "size": 2097152, "get": [)" + steps + "{}]}");
     ScratchDir dir;
     Download<CCurlDownloader> run(PackageUrl(std::string("budget-") + c.name, md5), dir / L"pkg.exe");
     ASSERT_TRUE(run.Finish());
@@ -194,8 +194,8 @@ TEST(SingleStream, Md5MismatchRetriesOnceWithoutHeadThenFailsAndKeepsNoFile) {
   ScratchDir dir;
   Download<CCurlDownloader> run(PackageUrl("upper", Upper(md5)), dir / L"pkg.exe");
   ASSERT_TRUE(run.Finish());
-  EXPECT_THAT(run.recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_NOTICE, DL_CODE_RETRY, DL_CODE_START,
-                                                DL_CODE_NOTICE, DL_CODE_FAIL));
+  EXPECT_THAT(run.recorder.Codes(),
+              ElementsAre(DL_CODE_START, DL_CODE_NOTICE, DL_CODE_RETRY, DL_CODE_START, DL_CODE_NOTICE, DL_CODE_FAIL));
   const auto events = run.recorder.Events();
   EXPECT_EQ(events[1].text, L"curl文件md5校验失败");
   EXPECT_EQ(events.back().number, 0.0);

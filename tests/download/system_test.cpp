@@ -77,7 +77,8 @@ TEST(System, StalledServerFailsEachAttempt) {
   AddScenario(R"({"name": "sysstall", "size": 200000, "get": [{"stall": 1000}]})");
   ScratchDir dir;
   Recorder recorder;
-  CWinDownloader downloader(recorder.Callback(), Wide(FaultBase() + "/s/sysstall/pkg.exe"), (dir / L"pkg.exe").wstring());
+  CWinDownloader downloader(recorder.Callback(), Wide(FaultBase() + "/s/sysstall/pkg.exe"),
+                            (dir / L"pkg.exe").wstring());
   downloader.Start();
   ASSERT_TRUE(recorder.WaitFinal(120000));
   EXPECT_THAT(recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_FAIL));
@@ -108,9 +109,7 @@ TEST(System, DestructionAbortsAStalledTransfer) {
 
 TEST(System, NeverStartedDoesNothing) {
   Recorder recorder;
-  {
-    CWinDownloader never(recorder.Callback(), L"http://127.0.0.1:1/x", L"never");
-  }
+  { CWinDownloader never(recorder.Callback(), L"http://127.0.0.1:1/x", L"never"); }
   EXPECT_TRUE(recorder.Events().empty());
 }
 

@@ -121,8 +121,10 @@ class Window {
     std::lock_guard<std::mutex> lock(mutex_);
     Reports out;
     for (const Recorded& r : reports_) {
-      if (r.code != DL_CODE_PROGRESS) out.push_back(r);
-      else EXPECT_TRUE(r.number >= 0 && r.number <= 1 && r.text.empty()) << r;
+      if (r.code != DL_CODE_PROGRESS)
+        out.push_back(r);
+      else
+        EXPECT_TRUE(r.number >= 0 && r.number <= 1 && r.text.empty()) << r;
     }
     return out;
   }
@@ -194,7 +196,7 @@ TEST_F(SequenceTest, OnlyThePublishersPackageRuns) {
   struct Case {
     const char* name;
     const wchar_t* file;
-    bool redirected;  // the server hands over another file, its MD5 in the final URL
+    bool redirected;         // the server hands over another file, its MD5 in the final URL
     const wchar_t* refusal;  // null: installs
   } cases[] = {
       {"signed by the publisher", L"publisher", false, nullptr},
@@ -261,17 +263,21 @@ TEST_F(SequenceTest, UninstallOutcomes) {
   const std::string url = ServePackage();
   struct Case {
     const char* name;
-    std::string script;      // the uninstaller's, when it runs
-    bool lockRecorded;       // the copy cannot be made
-    bool recordedIsText;     // the copy is no program
-    Reports uninstall;       // what the uninstall reports
+    std::string script;   // the uninstaller's, when it runs
+    bool lockRecorded;    // the copy cannot be made
+    bool recordedIsText;  // the copy is no program
+    Reports uninstall;    // what the uninstall reports
     bool downloads;
     const wchar_t* elsewhere = nullptr;  // the recorded uninstaller is a program here, relative to the target
   } cases[] = {
       {"copy fails", "", true, false, {{UNIST_CODE_FAIL, 1, L"可执行卸载文件不存在"}}, false},
       // Not a program, so not the publisher's: refused before any launch.
-      {"not the publisher's", "", false, true,
-       {{UNIST_CODE_FAIL, 4, L"卸载程序签名校验失败: unsigned (0x800B0003)"}}, false},
+      {"not the publisher's",
+       "",
+       false,
+       true,
+       {{UNIST_CODE_FAIL, 4, L"卸载程序签名校验失败: unsigned (0x800B0003)"}},
+       false},
       {"error", "say Error=boom\n", false, false, {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"boom"}}, false},
       {"fail", "say State=Fail\n", false, false, {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"安装包卸载失败"}}, false},
       // The orchestrator follows the reports: a success from the same run still downloads.
@@ -283,10 +289,20 @@ TEST_F(SequenceTest, UninstallOutcomes) {
        true},
       // The recorded path comes from the user's registry hive: a program
       // outside the registered install folder is not run, elevated or not.
-      {"outside the install folder", "", false, false, {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}}, false,
+      {"outside the install folder",
+       "",
+       false,
+       false,
+       {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}},
+       false,
        L"..\\evil.exe"},
-      {"outside, by a name that only starts alike", "", false, false, {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}},
-       false, L"..\\ONVelqorX\\uninst.ep"},
+      {"outside, by a name that only starts alike",
+       "",
+       false,
+       false,
+       {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}},
+       false,
+       L"..\\ONVelqorX\\uninst.ep"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -303,7 +319,8 @@ TEST_F(SequenceTest, UninstallOutcomes) {
     Utils::UniqueHandle lock(
         c.lockRecorded ? CreateFileW(recorded.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : nullptr);
     std::unique_ptr<ScopedScript> script;
-    if (!c.script.empty()) script = std::make_unique<ScopedScript>(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", c.script);
+    if (!c.script.empty())
+      script = std::make_unique<ScopedScript>(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", c.script);
     window_.Clear();
     auto orchestrator = Make(url, recorded);
     StartAndFinish(*orchestrator);
@@ -369,14 +386,16 @@ TEST_F(SequenceTest, DownloadFailureThenSecondStart) {
   CDownloadInstaller::ReportFailureReason({DL_CODE_NOTICE, 0, L"curl文件md5校验失败"}, true, {{L"AB", L"IN"}});
   CDownloadInstaller::ReportFailureReason({IST_CODE_FAIL, 1000, L"x"}, false, {{L"AB", L"IN"}});
   ASSERT_EQ(sink.tasks.size(), 4u);
-  EXPECT_EQ(sink.tasks[2], (std::array<std::wstring, 3>{L"下载失败原因", L":1.code=0；2.msg=curl文件md5校验失败", L"IN"}));
+  EXPECT_EQ(sink.tasks[2],
+            (std::array<std::wstring, 3>{L"下载失败原因", L":1.code=0；2.msg=curl文件md5校验失败", L"IN"}));
   EXPECT_EQ(sink.tasks[3], (std::array<std::wstring, 3>{L"安装失败原因", L":1.code=1000；2.msg=x", L"IN"}));
   sink.tasks.resize(2);
   ULARGE_INTEGER available = {}, total, totalFree;
   ASSERT_TRUE(GetDiskFreeSpaceExW(target_.substr(0, 2).c_str(), &available, &total, &totalFree));
   ASSERT_EQ(sink.tasks.size(), 2u);
-  const std::wregex text(L"1\\.code=(-?\\d+)；2\\.msg=LibCurl；3\\.缓存磁盘容量=(\\d+\\.\\d\\d)G；4\\.缓存读写权限=(可读|无权限)"
-                         L"；5\\.服务器连接状态code=\\d+");
+  const std::wregex text(
+      L"1\\.code=(-?\\d+)；2\\.msg=LibCurl；3\\.缓存磁盘容量=(\\d+\\.\\d\\d)G；4\\.缓存读写权限=(可读|无权限)"
+      L"；5\\.服务器连接状态code=\\d+");
   for (size_t i = 0; i < 2; ++i) {
     const auto& [name, reason, ab] = sink.tasks[i];
     EXPECT_EQ(name, L"下载失败原因");
@@ -444,36 +463,71 @@ TEST_F(SequenceTest, ChildBehaviours) {
     Reports package_;         // what the package run reports after 2001, 2002 (0); empty: the built-in run's
     bool downloads = true;
   } cases[] = {
-      {"package: final line in two writes", "", "part State=Fa\nsleep 300\nsay il\nexit 1\n", {},
+      {"package: final line in two writes",
+       "",
+       "part State=Fa\nsleep 300\nsay il\nexit 1\n",
+       {},
        {{IST_CODE_FAIL, 0, L"安装包安装失败"}}},
-      {"package: message in two writes", "", "part Error=disk \nsleep 300\nsay full\nexit 1\n", {},
+      {"package: message in two writes",
+       "",
+       "part Error=disk \nsleep 300\nsay full\nexit 1\n",
+       {},
        {{IST_CODE_FAIL, 1000, L"disk full"}}},
-      {"package: last line without a line feed", "", "part State=Fa\nsleep 300\npart il\nexit 1\n", {},
+      {"package: last line without a line feed",
+       "",
+       "part State=Fa\nsleep 300\npart il\nexit 1\n",
+       {},
        {{IST_CODE_FAIL, 0, L"安装包安装失败"}}},
-      {"package: exit 3 without a final line", "", "say Progress=0.5\nexit 3\n", {},
+      {"package: exit 3 without a final line",
+       "",
+       "say Progress=0.5\nexit 3\n",
+       {},
        {{IST_CODE_PROGRESS, 0.5, L""}, {IST_CODE_FAIL, 1, L"安装包异常退出，退出码=3"}}},
-      {"package: crash status without a final line", "", "exit 3221225477\n", {},
+      {"package: crash status without a final line",
+       "",
+       "exit 3221225477\n",
+       {},
        {{IST_CODE_FAIL, 1, L"安装包异常退出，退出码=0xC0000005"}}},
       {"package: exit 0 without a final line", "", "install\nexit 0\n", {}, {{INSTALL_SUCCESS, 1, L""}}},
-      {"package: 64 KiB on standard error", "", "install\nerrfill 65536 E\nsay State=Success\n", {},
+      {"package: 64 KiB on standard error",
+       "",
+       "install\nerrfill 65536 E\nsay State=Success\n",
+       {},
        {{INSTALL_SUCCESS, 0, L""}}},
-      {"uninstaller: success twice", "say State=Success\nsleep 300\nsay State=Success\n", "",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_SUCCESS, 0, L""}}, {}},
+      {"uninstaller: success twice",
+       "say State=Success\nsleep 300\nsay State=Success\n",
+       "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_SUCCESS, 0, L""}},
+       {}},
       // It waits (a while) for the new package to run, then removes the
       // product: the new package must not run before it has exited.
       {"uninstaller: goes on removing files after its success",
        "say State=Success\nwait-for 2000 " + marker + "\nuninstall\n",
        "say Progress=0.1\ninstall\ntouch " + marker + "\nsay State=Success\n",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}, {{IST_CODE_PROGRESS, 0.1, L""}, {INSTALL_SUCCESS, 0, L""}}},
-      {"uninstaller: final line in two writes", "part State=Succ\nsleep 300\nsay ess\n", "",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}, {}},
-      {"uninstaller: 64 KiB on standard error", "errfill 65536 E\nsay State=Success\n", "",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}, {}},
-      {"uninstaller: success, then failure", "say State=Success\nsleep 300\nsay Error=rollback\n", "",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"rollback"}}, {}, false},
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}},
+       {{IST_CODE_PROGRESS, 0.1, L""}, {INSTALL_SUCCESS, 0, L""}}},
+      {"uninstaller: final line in two writes",
+       "part State=Succ\nsleep 300\nsay ess\n",
+       "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}},
+       {}},
+      {"uninstaller: 64 KiB on standard error",
+       "errfill 65536 E\nsay State=Success\n",
+       "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}},
+       {}},
+      {"uninstaller: success, then failure",
+       "say State=Success\nsleep 300\nsay Error=rollback\n",
+       "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"rollback"}},
+       {},
+       false},
       // Waited for up to the limit (3 s here), then a clear failure.
-      {"uninstaller: runs on after its success", "pidfile " + pidFile + "\nsay State=Success\nhang\n", "",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"卸载程序报告成功后仍未退出"}}, {},
+      {"uninstaller: runs on after its success",
+       "pidfile " + pidFile + "\nsay State=Success\nhang\n",
+       "",
+       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"卸载程序报告成功后仍未退出"}},
+       {},
        false},
   };
   const Utils::ScopedHook exitWait(&CUnInstaller::SetExitWaitForTesting, 3000);
@@ -558,8 +612,10 @@ TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
     if (Exists(marker)) ++wins;
     DeleteFileW(marker.c_str());
     const int32_t end = window_.Collapsed().back().code;
-    if (end == INSTALL_SUCCESS) ++installed;
-    else ++refused;
+    if (end == INSTALL_SUCCESS)
+      ++installed;
+    else
+      ++refused;
   }
   SetEnvironmentVariableW(L"OV_ATTACK_MARKER", nullptr);
   std::printf(
@@ -593,10 +649,12 @@ TEST_F(SequenceTest, RetryAfterMd5Mismatch) {
     auto orchestrator = Make(dltest::PackageUrl(c.name, md5));
     StartAndFinish(*orchestrator);
     orchestrator.reset();
-    EXPECT_EQ(window_.Collapsed(),
-              Concat({{kDownloadStart, {DL_CODE_NOTICE, 0, c.notice}, {DL_CODE_RETRY, 0, L"LibCurl"}, kDownloadStart,
-                       kDownloaded},
-                      PackageReports(target_)}));
+    EXPECT_EQ(window_.Collapsed(), Concat({{kDownloadStart,
+                                            {DL_CODE_NOTICE, 0, c.notice},
+                                            {DL_CODE_RETRY, 0, L"LibCurl"},
+                                            kDownloadStart,
+                                            kDownloaded},
+                                           PackageReports(target_)}));
     EXPECT_GE(dltest::CountRequests(dltest::Requests(c.name), "GET"), 2);
     EXPECT_FALSE(Exists(Package()));
   }
@@ -887,7 +945,8 @@ TEST_F(SequenceTest, KilledAtAnyMomentThenCompletes) {
     const DriverRun cut = RunDriver(arguments(), folder_ / L"cut.txt", &plan);
     if (cut.killed())
       ++killedIn[std::max(cut.killedIn(), 0)];
-    else ++endedBeforeKill;
+    else
+      ++endedBeforeKill;
     waitForOrphans();
 
     full = RunDriver(arguments(), folder_ / L"full.txt");

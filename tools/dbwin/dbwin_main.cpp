@@ -10,8 +10,10 @@
 int main(int argc, char** argv) {
   DWORD pid = 0, seconds = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--pid")) pid = std::strtoul(argv[i + 1], nullptr, 10);
-    else if (!std::strcmp(argv[i], "--seconds")) seconds = std::strtoul(argv[i + 1], nullptr, 10);
+    if (!std::strcmp(argv[i], "--pid"))
+      pid = std::strtoul(argv[i + 1], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--seconds"))
+      seconds = std::strtoul(argv[i + 1], nullptr, 10);
   }
   DebugOutputListener listener;
   const bool ok = listener.Start([pid](const DebugOutputLine& line) {

@@ -42,13 +42,20 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
     }
     if (i + 1 >= argc) return false;
     const wchar_t* value = argv[++i];
-    if (name == L"--url") options.url = value;
-    else if (name == L"--folder") options.folder = value;
-    else if (name == L"--uninstaller") options.uninstaller = value;
-    else if (name == L"--installed") options.installed = value;
-    else if (name == L"--lang") options.language = value;
-    else if (name == L"--type") options.type = static_cast<int>(std::wcstol(value, nullptr, 10));
-    else return false;
+    if (name == L"--url")
+      options.url = value;
+    else if (name == L"--folder")
+      options.folder = value;
+    else if (name == L"--uninstaller")
+      options.uninstaller = value;
+    else if (name == L"--installed")
+      options.installed = value;
+    else if (name == L"--lang")
+      options.language = value;
+    else if (name == L"--type")
+      options.type = static_cast<int>(std::wcstol(value, nullptr, 10));
+    else
+      return false;
   }
   // The registered install folder, inside which the uninstaller must lie:
   // by default the target, as for an upgrade in place.
@@ -101,9 +108,10 @@ class Console {
 int wmain(int argc, wchar_t** argv) {
   Options options;
   if (!Parse(argc, argv, options)) {
-    std::fputs("usage: ov_orchestrate --url URL --folder F [--uninstaller P [--installed DIR]] [--type N] [--insnew] "
-               "[--lang TAG]\n",
-               stderr);
+    std::fputs(
+        "usage: ov_orchestrate --url URL --folder F [--uninstaller P [--installed DIR]] [--type N] [--insnew] "
+        "[--lang TAG]\n",
+        stderr);
     return 2;
   }
   if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {

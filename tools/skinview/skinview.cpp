@@ -72,7 +72,9 @@ class Probe : public Base {
         FILETIME created, exited, kernel, user, now;
         GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
         GetSystemTimeAsFileTime(&now);
-        const auto ticks = [](FILETIME t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+        const auto ticks = [](FILETIME t) {
+          return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+        };
         printf("first-paint-ms=%llu\n", (ticks(now) - ticks(created)) / 10000);
         // The same moment on the host's clock, so the benchmark can measure
         // from the launch it timed itself, without the program's teardown.
@@ -125,8 +127,10 @@ using ProbeMainWindow = Probe<CMainWnd>;
 std::wstring Unescape(const wchar_t* text) {
   std::wstring out;
   for (const wchar_t* p = text; *p; ++p) {
-    if (p[0] == L'\\' && p[1] == L'n') out += L"\r\n", ++p;
-    else out += *p;
+    if (p[0] == L'\\' && p[1] == L'n')
+      out += L"\r\n", ++p;
+    else
+      out += *p;
   }
   return out;
 }
@@ -141,15 +145,24 @@ int wmain(int argc, wchar_t** argv) {
   bool withOwner = false;
   for (int i = 1; i < argc; ++i) {
     const std::wstring a = argv[i];
-    if ((a == L"--dialog" || a == L"--window") && i + 1 < argc) mode = a, skinFile = argv[++i];
-    else if (a == L"--main-window") mode = a;
-    else if (a == L"--text" && i + 1 < argc) textArg = Unescape(argv[++i]), text = textArg.c_str();
-    else if (a == L"--caption" && i + 1 < argc) captionArg = Unescape(argv[++i]), caption = captionArg.c_str();
-    else if (a == L"--page" && i + 1 < argc) g_page = _wtoi(argv[++i]);
-    else if (a == L"--owner") withOwner = true;
-    else if (a == L"--layout") g_layout = true;
-    else if (a == L"--first-paint") g_firstPaint = true;
-    else if (a == L"--measure-animation" && i + 1 < argc) g_measureSeconds = _wtoi(argv[++i]);
+    if ((a == L"--dialog" || a == L"--window") && i + 1 < argc)
+      mode = a, skinFile = argv[++i];
+    else if (a == L"--main-window")
+      mode = a;
+    else if (a == L"--text" && i + 1 < argc)
+      textArg = Unescape(argv[++i]), text = textArg.c_str();
+    else if (a == L"--caption" && i + 1 < argc)
+      captionArg = Unescape(argv[++i]), caption = captionArg.c_str();
+    else if (a == L"--page" && i + 1 < argc)
+      g_page = _wtoi(argv[++i]);
+    else if (a == L"--owner")
+      withOwner = true;
+    else if (a == L"--layout")
+      g_layout = true;
+    else if (a == L"--first-paint")
+      g_firstPaint = true;
+    else if (a == L"--measure-animation" && i + 1 < argc)
+      g_measureSeconds = _wtoi(argv[++i]);
   }
   if (mode.empty()) {
     fprintf(stderr, "usage: skinview --dialog|--window <skin.xml> [options]\n");

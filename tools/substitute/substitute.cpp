@@ -177,43 +177,60 @@ std::string Hex(const std::wstring& text) {
 void Run(const std::wstring& command, const std::wstring& argument) {
   std::wistringstream args(argument);
   unsigned long number = 0;
-  if (command == L"say") Say(argument);
-  else if (command == L"part") Write(Encode(argument));
+  if (command == L"say")
+    Say(argument);
+  else if (command == L"part")
+    Write(Encode(argument));
   else if (command == L"encoding")
-    g_encoding = argument == L"utf8" ? CP_UTF8 : argument == L"acp" ? CP_ACP : std::wcstoul(argument.c_str(), nullptr, 10);
-  else if (command == L"hex") Write(Hex(argument));
+    g_encoding = argument == L"utf8"  ? CP_UTF8
+                 : argument == L"acp" ? CP_ACP
+                                      : std::wcstoul(argument.c_str(), nullptr, 10);
+  else if (command == L"hex")
+    Write(Hex(argument));
   else if (command == L"repeat" || command == L"fill" || command == L"errfill" || command == L"lines") {
     args >> number;
     std::wstring text;
     std::getline(args >> std::ws, text);
-    if (command == L"fill") Fill(number, Encode(text));
+    if (command == L"fill")
+      Fill(number, Encode(text));
     else if (command == L"errfill") {
       g_out = GetStdHandle(STD_ERROR_HANDLE);
       Fill(number, Encode(text));
       g_out = GetStdHandle(STD_OUTPUT_HANDLE);
-    }
-    else if (command == L"lines") Lines(number, Encode(text));
-    else for (unsigned long i = 0; i < number; ++i) Say(text);
+    } else if (command == L"lines")
+      Lines(number, Encode(text));
+    else
+      for (unsigned long i = 0; i < number; ++i) Say(text);
   } else if (command == L"garbage") {
     unsigned long seed = 0;
     args >> number >> seed;
     Garbage(number, seed);
-  } else if (command == L"cmdline") Say(std::wstring(L"Message=") + GetCommandLineW());
-  else if (command == L"install") Install();
-  else if (command == L"uninstall") Uninstall();
-  else if (command == L"spawn-holder") SpawnHolder(argument);
-  else if (command == L"pidfile") std::ofstream(Expand(argument).c_str()) << GetCurrentProcessId();
-  else if (command == L"touch") std::ofstream(Expand(argument).c_str()).flush();
-  else if (command == L"close-output") CloseHandle(g_out);
+  } else if (command == L"cmdline")
+    Say(std::wstring(L"Message=") + GetCommandLineW());
+  else if (command == L"install")
+    Install();
+  else if (command == L"uninstall")
+    Uninstall();
+  else if (command == L"spawn-holder")
+    SpawnHolder(argument);
+  else if (command == L"pidfile")
+    std::ofstream(Expand(argument).c_str()) << GetCurrentProcessId();
+  else if (command == L"touch")
+    std::ofstream(Expand(argument).c_str()).flush();
+  else if (command == L"close-output")
+    CloseHandle(g_out);
   else if (command == L"wait-for") {
     args >> number;
     std::wstring path;
     std::getline(args >> std::ws, path);
     path = Expand(path);
     for (unsigned long waited = 0; waited < number && !PathFileExistsW(path.c_str()); waited += 50) Sleep(50);
-  } else if (command == L"sleep") Sleep(std::wcstoul(argument.c_str(), nullptr, 10));
-  else if (command == L"hang") Sleep(INFINITE);
-  else if (command == L"exit") ExitProcess(std::wcstoul(argument.c_str(), nullptr, 10));
+  } else if (command == L"sleep")
+    Sleep(std::wcstoul(argument.c_str(), nullptr, 10));
+  else if (command == L"hang")
+    Sleep(INFINITE);
+  else if (command == L"exit")
+    ExitProcess(std::wcstoul(argument.c_str(), nullptr, 10));
 }
 
 void RunScript(const std::wstring& script) {
@@ -333,8 +350,10 @@ int wmain(int argc, wchar_t** argv) {
     std::fputws(L"usage: /S -console=show ... /D=<folder>\n", stderr);
     return 2;
   }
-  if (const size_t folder = line.find(L" /D="); folder != std::wstring::npos) g_installDir = line.substr(folder + 4);
-  else g_installDir = QuotedOption(line, L"-instdir=");
+  if (const size_t folder = line.find(L" /D="); folder != std::wstring::npos)
+    g_installDir = line.substr(folder + 4);
+  else
+    g_installDir = QuotedOption(line, L"-instdir=");
   if (g_installDir.empty()) g_installDir = DefaultInstallDir();
   // Imports version.dll, as real packages do. It is no KnownDLL, so Windows
   // looks for it in the package's folder first: the planting attacker's aim.
