@@ -37,11 +37,10 @@ void PreloadSystemLibraries() {
         reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
   if (g_setDefaultDllDirectories) g_setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   SetDllDirectoryW(L"");
-  for (const wchar_t* name : kPreloadedLibraries) {
-    const std::wstring path = std::wstring(system) + name;
-    LoadLibraryW(path.c_str());  // a missing one is fine; loaded ones stay until exit
-  }
-  for (const wchar_t* name : kDelayLoadedLibraries) LoadLibraryW((std::wstring(system) + name).c_str());
+  // A missing one is fine; loaded ones stay until exit.
+  const auto loadFromSystem = [&system](const wchar_t* name) { LoadLibraryW((std::wstring(system) + name).c_str()); };
+  for (const wchar_t* name : kPreloadedLibraries) loadFromSystem(name);
+  for (const wchar_t* name : kDelayLoadedLibraries) loadFromSystem(name);
 }
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS*) {

@@ -61,12 +61,15 @@ TEST_F(InstallerProcess, SecondInstanceExitsWithMinusOneSilently) {
 // loaded, whether the exe imports that DLL, start-up preloads it or a
 // library loads it later. Wine, unlike Windows, prefers its own built-in
 // DLLs; this test's environment (WINEDLLOVERRIDES, app/CMakeLists.txt) makes
-// it look beside the exe first for these names, as Windows does. Not
-// "version": Wine's own advapi32 imports it before any code of ours runs,
-// where Windows' advapi32, a known DLL, does not.
+// it look beside the exe first for the names dropped, as Windows does.
 TEST_F(InstallerProcess, DllsDroppedBesideTheExeAreNeverLoaded) {
-  const std::vector<std::wstring> names = {L"bcrypt",   L"crypt32", L"msimg32", L"netapi32", L"urlmon",  L"winmm",
-                                           L"wtsapi32", L"dwmapi",  L"uxtheme", L"secur32",  L"iphlpapi"};
+  std::vector<std::wstring> names;  // the names the test's environment covers
+  for (std::wstring list = Utils::Utf8ToWide(OV_DROPPED_DLLS); !list.empty();) {
+    const size_t comma = std::min(list.find(L','), list.size());
+    names.push_back(list.substr(0, comma));
+    list.erase(0, comma + 1);
+  }
+  ASSERT_FALSE(names.empty());
   std::wstring planted = L"Z:" + Utils::Utf8ToWide(OV_PLANTED_DLL);  // a host path
   std::replace(planted.begin(), planted.end(), L'/', L'\\');
   for (const std::wstring& name : names)

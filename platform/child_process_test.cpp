@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/scoped_hook.h"
+
 namespace {
 
 bool IsOpen(HANDLE h) {
@@ -86,7 +88,7 @@ TEST(ChildProcess, ParentKeepsOnlyItsOwnPrivateEnds) {
 TEST(ChildProcess, SystemDllPolicyIsDroppedOnlyWhereRefused) {
   for (const bool refused : {false, true}) {
     SCOPED_TRACE(refused ? "refused" : "accepted");
-    const bool previous = Utils::ChildProcess::SimulatePolicyRefusalForTesting(refused);
+    const Utils::ScopedHook refusal(&Utils::ChildProcess::SimulatePolicyRefusalForTesting, refused);
     Utils::ChildProcess child;
     CreatePipes(child);
     child.PreferSystemDlls();
@@ -99,7 +101,6 @@ TEST(ChildProcess, SystemDllPolicyIsDroppedOnlyWhereRefused) {
     CreatePipes(missing);
     missing.PreferSystemDlls();
     EXPECT_THROW(missing.Start(L"C:\\no\\such\\program.exe /S"), Utils::Exception);
-    Utils::ChildProcess::SimulatePolicyRefusalForTesting(previous);
   }
 }
 
