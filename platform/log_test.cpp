@@ -4,6 +4,7 @@
 
 #include <regex>
 
+#include "platform/handles.h"
 #include "tools/dbwin/dbwin_listener.h"
 
 namespace {
@@ -56,6 +57,21 @@ TEST_F(LogTest, MessageFormKeepsTheLiteralsEnding) {
   EXPECT_TRUE(lines[0].ends_with(": get_IsConnectedToInternet:0")) << lines[0];
   EXPECT_TRUE(lines[1].ends_with(": bare\n")) << lines[1];
   EXPECT_TRUE(lines[2].ends_with(": wide 1234567890123 0.500000\r\n")) << lines[2];
+}
+
+// A writer killed between taking the buffer and handing it over leaves the
+// channel taken: without the listener offering it again, every later line
+// waited ten seconds and was then dropped.
+TEST_F(LogTest, AWriterKilledInsideTheHandshakeLosesNoLaterLine) {
+  OV_LOGS(L"before");
+  ASSERT_TRUE(listener_.WaitFor("before", 5000));
+  const Utils::UniqueHandle bufferReady(OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY"));
+  ASSERT_TRUE(bufferReady);
+  ASSERT_EQ(WaitForSingleObject(bufferReady.get(), 5000), WAIT_OBJECT_0);  // taken, never handed back
+  OV_LOGS(L"after one");
+  OV_LOGS(L"after two");
+  EXPECT_TRUE(listener_.WaitFor("after two", 30000));
+  EXPECT_EQ(Mine().size(), 3u);
 }
 
 TEST(LogPrefix, WidthsAreMinimumsNotLimits) {

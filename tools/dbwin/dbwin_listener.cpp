@@ -5,7 +5,9 @@
 
 namespace {
 constexpr DWORD kBufferSize = 4096;
-}
+constexpr DWORD kIdleMs = 1000;
+constexpr DWORD kHandOverMs = 200;
+}  // namespace
 
 bool DebugOutputListener::Start(Callback onLine) {
   onLine_ = std::move(onLine);
@@ -35,7 +37,24 @@ void DebugOutputListener::Run() {
   const HANDLE waits[] = {dataReady_.get(), stop_.get()};
   const char* const view = static_cast<const char*>(view_.get());
   SetEvent(bufferReady_.get());
-  while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+  for (;;) {
+    DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kIdleMs);
+    if (woke == WAIT_TIMEOUT) {
+      // Quiet: either idle, or a writer was killed after taking the buffer
+      // and never handed it over, and every later writer would wait ten
+      // seconds per line and drop it. Still offered means idle.
+      if (WaitForSingleObject(bufferReady_.get(), 0) == WAIT_OBJECT_0) {
+        SetEvent(bufferReady_.get());
+        continue;
+      }
+      // Taken: a live writer hands it over within moments.
+      woke = WaitForMultipleObjects(2, waits, FALSE, kHandOverMs);
+      if (woke == WAIT_TIMEOUT) {
+        SetEvent(bufferReady_.get());
+        continue;
+      }
+    }
+    if (woke != WAIT_OBJECT_0) break;
     DebugOutputLine line;
     std::memcpy(&line.pid, view, sizeof(DWORD));
     line.text.assign(view + sizeof(DWORD), strnlen(view + sizeof(DWORD), kBufferSize - sizeof(DWORD)));
