@@ -31,6 +31,7 @@
 #include "platform/child_process.h"
 #include "platform/scoped_hook.h"
 #include "tests/download/harness.h"
+#include "tools/dbwin/dbwin_listener.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -930,8 +931,18 @@ TEST_F(SequenceTest, KilledAtAnyMomentThenCompletes) {
   };
   // Each round is an upgrade, so all three phases happen; the last complete
   // run's timeline spreads the kills over the phase's length.
+  // The driver's log: a launch failure names its call and error only there.
+  DebugOutputListener log;
+  const bool logging = log.Start();
+  auto failureLines = [&] {
+    std::string lines;
+    for (const DebugOutputLine& line : log.Lines())
+      if (line.text.find("fail") != std::string::npos || line.text.find("ending") != std::string::npos)
+        lines += line.text;
+    return lines;
+  };
   DriverRun full = RunDriver(arguments(), folder_ / L"full.txt");
-  ASSERT_EQ(full.exitCode, 0u) << full.output;
+  ASSERT_EQ(full.exitCode, 0u) << full.output << failureLines();
   std::array<ULONGLONG, kPhaseCount> lengthMs = {300, 300, 300};
   std::srand(12);
   std::array<int, kPhaseCount> killedIn = {};
@@ -949,9 +960,10 @@ TEST_F(SequenceTest, KilledAtAnyMomentThenCompletes) {
       ++endedBeforeKill;
     waitForOrphans();
 
+    log.Clear();
     full = RunDriver(arguments(), folder_ / L"full.txt");
     waitForOrphans();
-    EXPECT_EQ(full.exitCode, 0u) << full.output;
+    EXPECT_EQ(full.exitCode, 0u) << full.output << (logging ? failureLines() : "(no log: channel taken)\n");
     if (full.exitCode == 0) ++completions;
     // One product, its uninstaller, its settings; no package, part or
     // segment file, no second copy anywhere below the target.
