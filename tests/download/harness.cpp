@@ -79,10 +79,16 @@ std::vector<Event> Recorder::Events() const {
   return events_;
 }
 
+std::vector<Event> Recorder::Reports() const {
+  std::vector<Event> reports;
+  for (const Event& e : Events())
+    if (e.code != DL_CODE_PROGRESS) reports.push_back(e);
+  return reports;
+}
+
 std::vector<int32_t> Recorder::Codes() const {
   std::vector<int32_t> codes;
-  for (const Event& e : Events())
-    if (e.code != DL_CODE_PROGRESS) codes.push_back(e.code);
+  for (const Event& e : Reports()) codes.push_back(e.code);
   return codes;
 }
 

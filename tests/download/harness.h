@@ -32,7 +32,9 @@ class Recorder {
   // Waits for DL_CODE_SUCCESS or DL_CODE_FAIL.
   bool WaitFinal(DWORD timeoutMs);
   std::vector<Event> Events() const;
-  // The codes without DL_CODE_PROGRESS, in order.
+  // The reports without DL_CODE_PROGRESS, in order: progress may fall
+  // anywhere between them on a busy machine.
+  std::vector<Event> Reports() const;
   std::vector<int32_t> Codes() const;
   bool overlapped() const { return overlapped_; }
 

@@ -102,7 +102,7 @@ TEST(Segmented, FailedPartBeforeProgressDeletesPartsRetriesOnceThenFails) {
   Download<CMTCurlDownloader> run(PackageUrl("e500", md5), dir / L"pkg.exe");
   ASSERT_TRUE(run.Finish());
   EXPECT_THAT(run.recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_RETRY, DL_CODE_START, DL_CODE_FAIL));
-  const auto events = run.recorder.Events();
+  const auto events = run.recorder.Reports();
   EXPECT_EQ(events[1].number, 22.0);
   EXPECT_EQ(events.back().number, 22.0);
   EXPECT_EQ(events.back().text, L"LibCurl");
@@ -122,7 +122,7 @@ TEST(Segmented, UpperCaseUrlMd5NeverMatches) {
   ASSERT_TRUE(run.Finish());
   EXPECT_THAT(run.recorder.Codes(),
               ElementsAre(DL_CODE_START, DL_CODE_NOTICE, DL_CODE_RETRY, DL_CODE_START, DL_CODE_NOTICE, DL_CODE_FAIL));
-  EXPECT_EQ(run.recorder.Events()[1].text, L"mtcurl文件md5校验失败");
+  EXPECT_EQ(run.recorder.Reports()[1].text, L"mtcurl文件md5校验失败");
   const auto log = Requests("mtupper");
   EXPECT_EQ(CountRequests(log, "HEAD"), 1);
   EXPECT_THAT(GetRanges("mtupper"), ElementsAre("bytes=0-2097151", "bytes=0-2097151")) << "the retry starts over";

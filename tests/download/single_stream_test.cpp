@@ -203,7 +203,7 @@ TEST(SingleStream, Md5MismatchRetriesOnceWithoutHeadThenFailsAndKeepsNoFile) {
   ASSERT_TRUE(run.Finish());
   EXPECT_THAT(run.recorder.Codes(),
               ElementsAre(DL_CODE_START, DL_CODE_NOTICE, DL_CODE_RETRY, DL_CODE_START, DL_CODE_NOTICE, DL_CODE_FAIL));
-  const auto events = run.recorder.Events();
+  const auto events = run.recorder.Reports();
   EXPECT_EQ(events[1].text, L"curl文件md5校验失败");
   EXPECT_EQ(events.back().number, 0.0);
   EXPECT_EQ(events.back().text, L"LibCurl");
