@@ -122,7 +122,9 @@ namespace {
 void Blend(HDC dc, HDC src, int dx, int dy, int dw, int dh, int sx, int sy, int sw, int sh, BYTE alpha) {
   if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
   const BLENDFUNCTION bf = {AC_SRC_OVER, 0, alpha, AC_SRC_ALPHA};
-  AlphaBlend(dc, dx, dy, dw, dh, src, sx, sy, sw, sh, bf);
+  // gdi32's own entry: msimg32's AlphaBlend only forwards to it, and msimg32
+  // is not a known DLL.
+  GdiAlphaBlend(dc, dx, dy, dw, dh, src, sx, sy, sw, sh, bf);
 }
 
 }  // namespace
