@@ -4,9 +4,9 @@
 
 #include "analytics/installer_events.h"
 #include "app/settings.h"
-#include "delay_loaded_dlls.h"
 #include "platform/log.h"
 #include "platform/strings.h"
+#include "platform/system_imports.h"
 #include "ui/main_wnd.h"
 #include "ui/skin_frame.h"
 
@@ -19,11 +19,6 @@ const wchar_t* const kPreloadedLibraries[] = {
     L"\\version.dll", L"\\ws2_32.dll",  L"\\sxs.dll",     L"\\dwmapi.dll",        L"\\msimg32.dll",
     L"\\d3d8.dll",    L"\\ieframe.dll", L"\\ws2help.dll", L"\\WindowsCodecs.dll",
 };
-
-// The exe imports these lazily (cmake/DelayLoad.cmake). Loading them here
-// by full path means their first call finds the system's copy, never a file
-// of that name beside the exe, also where SetDefaultDllDirectories is missing.
-const wchar_t* const kDelayLoadedLibraries[] = {OV_DELAY_LOADED_DLLS};
 
 EventExtras AbIn() { return {{L"AB", L"IN"}}; }
 
@@ -40,7 +35,6 @@ void PreloadSystemLibraries() {
   // A missing one is fine; loaded ones stay until exit.
   const auto loadFromSystem = [&system](const wchar_t* name) { LoadLibraryW((std::wstring(system) + name).c_str()); };
   for (const wchar_t* name : kPreloadedLibraries) loadFromSystem(name);
-  for (const wchar_t* name : kDelayLoadedLibraries) loadFromSystem(name);
 }
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS*) {
@@ -70,6 +64,12 @@ int RunInstaller(HINSTANCE instance) {
   InstallerSettings& settings = Settings();  // the settings file was read before wWinMain
 
   PreloadSystemLibraries();
+  // Bound from the system folder before main (platform/system_imports.h).
+  // Every supported Windows has them all; without one nothing can work.
+  if (const std::wstring unbound = Utils::UnboundSystemImport(); !unbound.empty()) {
+    OV_LOGS(L"system function not available: %s", unbound.c_str());
+    return 1;
+  }
   // The report functions ask the settings whether analytics are on, at each
   // report: the command line may turn them off after the tracker exists.
   InstallerAnalytics analytics;

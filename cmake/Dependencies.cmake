@@ -7,11 +7,12 @@ find_library(OV_ZLIB_LIB NAMES libz.a z REQUIRED)
 add_library(ov::zlib INTERFACE IMPORTED)
 set_target_properties(ov::zlib PROPERTIES INTERFACE_LINK_LIBRARIES "${OV_ZLIB_LIB}")
 
+# Schannel's crypt32 calls reach the system imports' slots (platform/).
 add_library(ov::curl INTERFACE IMPORTED)
 set_target_properties(ov::curl PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${OV_DEPS_PREFIX}/include"
   INTERFACE_COMPILE_DEFINITIONS CURL_STATICLIB
-  INTERFACE_LINK_LIBRARIES "${OV_CURL_LIB};${OV_ZLIB_LIB};ws2_32;crypt32;secur32;bcrypt;advapi32;normaliz;wldap32")
+  INTERFACE_LINK_LIBRARIES "${OV_CURL_LIB};${OV_ZLIB_LIB};ws2_32;secur32;advapi32;normaliz;wldap32;ov_system_imports")
 
 add_library(ov::jsoncpp INTERFACE IMPORTED)
 set_target_properties(ov::jsoncpp PROPERTIES
