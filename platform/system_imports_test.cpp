@@ -23,8 +23,8 @@ TEST(SystemImports, EveryDllComesFromTheSystemFolder) {
   EXPECT_EQ(Utils::UnboundSystemImport(), L"");
   wchar_t system[MAX_PATH] = {};
   ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
-  for (const wchar_t* dll : {L"bcrypt.dll", L"crypt32.dll", L"netapi32.dll", L"urlmon.dll", L"winmm.dll",
-                             L"wtsapi32.dll"}) {
+  for (const wchar_t* dll :
+       {L"bcrypt.dll", L"crypt32.dll", L"netapi32.dll", L"urlmon.dll", L"winmm.dll", L"wtsapi32.dll"}) {
     HMODULE module = GetModuleHandleW(dll);
     ASSERT_NE(module, nullptr) << dll << " was not loaded before main";
     wchar_t path[MAX_PATH] = {};
@@ -40,8 +40,7 @@ TEST(SystemImports, CallsReachTheSystemFunctions) {
   HMODULE crypt32 = GetModuleHandleW(L"crypt32.dll");
   ASSERT_NE(crypt32, nullptr);
   // The address of a dllimport function is the slot's content.
-  EXPECT_EQ(reinterpret_cast<void*>(&CertOpenStore),
-            reinterpret_cast<void*>(GetProcAddress(crypt32, "CertOpenStore")));
+  EXPECT_EQ(reinterpret_cast<void*>(&CertOpenStore), reinterpret_cast<void*>(GetProcAddress(crypt32, "CertOpenStore")));
   HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
   ASSERT_NE(store, nullptr);
   EXPECT_TRUE(CertCloseStore(store, 0));
