@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "platform/handles.h"
 #include "platform/strings.h"
 #include "tests/support/test_support.h"
 #include "tools/dbwin/dbwin_listener.h"
@@ -148,6 +149,56 @@ std::wstring ShippedExe() {
   return ThisFolder() + L"\\OndraVelqorSetup.exe";
 }
 
+std::string ManifestOf(const std::wstring& exe) {
+  const Utils::UniqueLibrary module(
+      LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  HRSRC manifest = module ? FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)) : nullptr;
+  if (!manifest) return {};
+  return std::string(static_cast<const char*>(LockResource(LoadResource(module.get(), manifest))),
+                     SizeofResource(module.get(), manifest));
+}
+
+// The manifest's name for the machine in the exe's PE header.
+std::string ArchitectureOf(const std::wstring& exe) {
+  const Utils::UniqueHandle file(
+      CreateFileW(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  auto read = [&file](LONG at, void* into, DWORD size) {
+    DWORD got = 0;
+    return SetFilePointer(file.get(), at, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+           ReadFile(file.get(), into, size, &got, nullptr) && got == size;
+  };
+  IMAGE_DOS_HEADER dos = {};
+  struct {
+    DWORD signature;
+    IMAGE_FILE_HEADER header;
+  } nt = {};
+  if (!file || !read(0, &dos, sizeof(dos)) || !read(dos.e_lfanew, &nt, sizeof(nt)) ||
+      nt.signature != IMAGE_NT_SIGNATURE)
+    return "unreadable";
+  if (nt.header.Machine == IMAGE_FILE_MACHINE_I386) return "x86";
+  if (nt.header.Machine == IMAGE_FILE_MACHINE_AMD64) return "amd64";
+  return "unknown";
+}
+
+// A 64-bit process whose manifest asks for the x86 common controls gets no
+// comctl32 v6 (c000007b) where both are installed: the edit box takes no
+// typing and the folder browser ends the process.
+TEST(ExeResources, ManifestNamesTheExesOwnArchitecture) {
+  for (const std::wstring& exe : {ShippedExe(), ThisFolder() + L"\\OndraVelqorSetup.exe"}) {
+    SCOPED_TRACE(Utils::WideToUtf8(exe));
+    const std::string xml = ManifestOf(exe);
+    ASSERT_FALSE(xml.empty());
+    std::vector<std::string> named;  // the assembly itself and the common controls
+    const std::string attribute = "processorArchitecture=\"";
+    for (size_t at = xml.find(attribute); at != std::string::npos; at = xml.find(attribute, at + 1)) {
+      const size_t begin = at + attribute.size();
+      named.push_back(xml.substr(begin, xml.find('"', begin) - begin));
+    }
+    const std::string own = ArchitectureOf(exe);
+    EXPECT_EQ(named, std::vector<std::string>(2, own));
+  }
+}
+
 TEST(ExeResources, ManifestVersionIconStringsAndSkins) {
   const std::wstring exe = ShippedExe();
   const Utils::UniqueLibrary module(
@@ -161,9 +212,8 @@ TEST(ExeResources, ManifestVersionIconStringsAndSkins) {
   EXPECT_GT(LoadStringW(m, 111, text, 64), 0);
   EXPECT_STREQ(text, L"OndraVelqor");
 
-  HRSRC manifest = FindResourceW(m, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
-  ASSERT_NE(manifest, nullptr);
-  const std::string xml(static_cast<const char*>(LockResource(LoadResource(m, manifest))), SizeofResource(m, manifest));
+  const std::string xml = ManifestOf(exe);
+  ASSERT_FALSE(xml.empty());
   EXPECT_NE(xml.find("level=\"requireAdministrator\""), std::string::npos);
   for (const char* os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
                          "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})

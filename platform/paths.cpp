@@ -48,6 +48,24 @@ std::wstring GetTempWorkFolder() {
   return {};
 }
 
+namespace {
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+}  // namespace
+
+bool IsFullyQualifiedPath(std::wstring_view path) {
+  if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && IsSeparator(path[2])) return true;
+  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
+  const std::wstring_view rest = path.substr(2);
+  const size_t serverEnd = rest.find_first_of(L"\\/");
+  if (serverEnd == 0 || serverEnd == std::wstring_view::npos) return false;
+  // "\\.\" and "\\?\" reach devices and unchecked names, not folders on a share.
+  const std::wstring_view server = rest.substr(0, serverEnd);
+  if (server == L"." || server == L"?") return false;
+  const std::wstring_view share = rest.substr(serverEnd + 1);
+  return !share.empty() && !IsSeparator(share[0]);
+}
+
 SystemResult CreateDirectories(const std::wstring& path) {
   if (path.size() > MAX_PATH) return {ERROR_FILENAME_EXCED_RANGE};
   // The root ("C:\", "\\server\share\") is never created: on a share,

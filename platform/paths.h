@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "platform/system_error.h"
 
@@ -20,6 +21,12 @@ bool GetRegValue(const std::wstring& name, std::wstring& text);
 
 // "%TEMP%\~PeLanTemp.92482B06FB471E17\", created when missing; empty on failure.
 std::wstring GetTempWorkFolder();
+
+// True for a path that names one folder whatever the current drive and
+// folder are: "C:\..." or "\\server\share...". False for empty, relative,
+// drive-relative ("C:foo"), root-relative ("\foo") and the device and raw
+// namespaces ("\\.\", "\\?\"). Either separator counts.
+bool IsFullyQualifiedPath(std::wstring_view path);
 
 // Creates every missing folder of the path; succeeds when it exists
 // afterwards, else carries the error of the folder that could not be made.

@@ -57,6 +57,37 @@ TEST(Registry, MissingValueLeavesStringUntouched) {
   EXPECT_EQ(text, L"unchanged");
 }
 
+TEST(IsFullyQualifiedPath, OnlyDriveAbsoluteAndSharePathsPass) {
+  const struct {
+    const wchar_t* path;
+    bool qualified;
+  } cases[] = {
+      {L"C:\\Apps\\ONVelqor", true},
+      {L"d:/Apps", true},
+      {L"C:\\", true},
+      {L"\\\\server\\share\\Apps", true},
+      {L"\\\\server\\share", true},
+      {L"//server/share/Apps", true},
+      {L"", false},
+      {L"   ", false},
+      {L"   \\ONVelqor", false},  // whitespace-only text with the product folder appended
+      {L"\\ONVelqor", false},     // the current drive's root
+      {L"relative dir\\sub\\ONVelqor", false},
+      {L".\\Apps", false},
+      {L"C:", false},
+      {L"C:Apps", false},  // that drive's current folder
+      {L" C:\\Apps", false},
+      {L"1:\\Apps", false},
+      {L"\\\\", false},
+      {L"\\\\server", false},
+      {L"\\\\server\\", false},
+      {L"\\\\server\\\\share", false},
+      {L"\\\\.\\PhysicalDrive0", false},
+      {L"\\\\?\\C:\\Apps", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Utils::IsFullyQualifiedPath(c.path), c.qualified) << "'" << c.path << "'";
+}
+
 std::wstring ScratchRoot() {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);

@@ -385,7 +385,12 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool desktopShortcut, bo
     }
   }
   SetEnabled(customeInstallBtn_, false);
-  if (const Utils::SystemResult made = Utils::CreateDirectories(folder); !made) {
+  // An empty or relative folder would land under whatever the current drive
+  // and folder happen to be ("\ONVelqor" at the drive's root): refused before
+  // anything is created, as a folder that cannot be made is.
+  const Utils::SystemResult made =
+      Utils::IsFullyQualifiedPath(folder) ? Utils::CreateDirectories(folder) : Utils::SystemResult{ERROR_BAD_PATHNAME};
+  if (!made) {
     OV_LOGS(L"cannot create %s:%lu", folder.c_str(), made.error);
     ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox2Wnd.xml"), L"无效路径", kTipCaption);
     manager_.SendNotify(manager_.GetRoot(), L"install", 0);

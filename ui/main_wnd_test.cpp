@@ -5,6 +5,7 @@
 #include "ui/main_wnd.h"
 
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "app/settings.h"
 #include "download/downloader.h"
 #include "install/report_codes.h"
+#include "platform/paths.h"
+#include "platform/strings.h"
 #include "tests/support/test_support.h"
 #include "toolkit/archive.h"
 #include "toolkit/controls.h"
@@ -136,6 +139,49 @@ TEST_F(MainWindow, NetworkCheckOnItsWorkerDecidesWhetherTheInstallationStarts) {
   EXPECT_EQ(Page(), 2);
   EXPECT_EQ(events_.Count(L"安装中"), 1);
   window_.reset();  // the orchestrator stops its download and waits for it
+}
+
+// Relative text would make folders under the working directory, and an
+// empty box "\\ONVelqor" at the current drive's root: refused as a folder
+// that cannot be made is, before anything exists.
+TEST_F(MainWindow, CustomInstallRefusesAFolderThatIsNotFullyQualified) {
+  Settings().DownloadUrl = L"http://127.0.0.1:9/software/0/none.exe";  // nothing listens there
+  FreeBytes(1ull << 40);
+  const std::wstring work = folder_.substr(0, folder_.rfind(L'\\')) + L"\\cwd";
+  ASSERT_TRUE(Utils::CreateDirectories(work));
+  struct CurrentDirectory {
+    wchar_t saved[MAX_PATH] = {};
+    CurrentDirectory() { GetCurrentDirectoryW(MAX_PATH, saved); }
+    ~CurrentDirectory() { SetCurrentDirectoryW(saved); }  // before TearDown removes the folder
+  } restore;
+  ASSERT_TRUE(SetCurrentDirectoryW(work.c_str()));
+  auto exists = [](const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; };
+  const std::wstring root = work.substr(0, 3);  // "C:\"
+  const bool rootHadFolder = exists(root + L"ONVelqor"), rootHadFoo = exists(root + L"foo");
+
+  ASSERT_NO_FATAL_FAILURE(Open());
+  static_cast<skin::TabLayout*>(window_->FindControl(L"mainTabLt")->GetInterface(L"TabLayout"))->SelectItem(1);
+  ui_test::Pump(50);
+  skin::Control* edit = window_->FindControl(L"installDirEdit");
+  ASSERT_NE(edit, nullptr);
+  const std::wstring driveRelative = work.substr(0, 2) + L"foo";  // "C:foo": that drive's current folder
+  for (const std::wstring& text : {std::wstring(), std::wstring(L"   "), std::wstring(L"relative dir\\sub"),
+                                   driveRelative, std::wstring(L"\\foo")}) {
+    SCOPED_TRACE(Utils::WideToUtf8(L"'" + text + L"'"));
+    shown_.clear();
+    edit->SetText(text);
+    ASSERT_TRUE(ui_test::ClickControl(window_->GetHWND(), L"customeInstallBtn"));
+    for (int i = 0; i < 50 && shown_.empty(); ++i) ui_test::Pump(20);
+    ASSERT_EQ(shown_.size(), 1u);
+    EXPECT_EQ(shown_[0].skin, L"MessageBox2Wnd.xml");
+    EXPECT_EQ(shown_[0].text, L"无效路径");
+    EXPECT_EQ(Page(), 1);
+    EXPECT_TRUE(window_->FindControl(L"customeInstallBtn")->IsEnabled());
+  }
+  EXPECT_TRUE(PathIsDirectoryEmptyW(work.c_str())) << "nothing made under the working directory";
+  EXPECT_EQ(exists(root + L"ONVelqor"), rootHadFolder) << "nothing made at the drive's root";
+  EXPECT_EQ(exists(root + L"foo"), rootHadFoo);
+  EXPECT_EQ(events_.Count(L"安装中"), 0);
 }
 
 TEST_F(MainWindow, ReportsFillOneBarAndAFailureResetsItAboveSixtyNine) {
