@@ -10,6 +10,7 @@
 here=${here:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 EXE_PID=
 DBWIN_PID=
+MATCH=
 step=0
 
 drv_init() {
