@@ -7,6 +7,8 @@
 # PEERS names host-side servers (tools/peers/<name>.sh) started on free
 # loopback ports for the test and stopped after it; their ports and folders
 # reach the test as environment variables.
+# LABELS runs_exe marks a test that starts the build's OndraVelqorSetup.exe
+# (scripts/test.sh says whether the shipped exe itself ran).
 enable_testing()
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(OV_WINE wine)

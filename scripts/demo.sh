@@ -52,7 +52,14 @@ reset_machine
 collector POST /reset >/dev/null
 package_script "${GOOD_PACKAGE[@]/AutoStartup/UserStartup}"
 start_exe
-wait_window OndraVelqor && sleep 0.5 && shot page0-one-click
+# A window that never paints still answers clicks: compare what it shows.
+if ! wait_window OndraVelqor; then
+  fail "the window did not show"
+elif sleep 0.5 && shot_painted page0-one-click page0 OndraVelqor; then
+  echo "   the window is painted as skinview draws page 0: $MATCH"
+else
+  fail "the window is not painted as skinview draws page 0: $MATCH"
+fi
 click page0 defaultInstallBtn OndraVelqor
 wait_log 'page 2' 10 && sleep 1 && shot page2-progress
 if wait_log 'page 3' 120; then

@@ -7,6 +7,8 @@
 #   main_window_test.sh <runtime-build-dir> <artifact-dir>
 # Needs the peers nginx-download and collector (OV_NGINX_*, OV_COLLECTOR_*).
 # A screenshot of every step lands in <artifact-dir>; FAIL lines say why.
+# Page 0 and the exit question must look as skinview draws their skins
+# (<artifact-dir>/reference/): clicks and logs alone pass a black window.
 set -u
 here=$(cd "$(dirname "$0")/../.." && pwd)
 build=$1
@@ -20,6 +22,13 @@ fail() {
   failures=$((failures + 1))
 }
 ok() { echo "ok   $CASE: $1"; }
+painted() {  # <name> <skin> <title> <what>: shot_painted as a case line
+  if shot_painted "$1" "$2" "$3"; then
+    ok "$4 painted as skinview draws it: $MATCH"
+  else
+    fail "$4 not painted as skinview draws it: $MATCH"
+  fi
+}
 trap drv_done EXIT
 drv_init "$build" "$art"
 echo "default folder: $DEFAULT"
@@ -31,7 +40,11 @@ collector POST /reset >/dev/null
 package_script "${GOOD_PACKAGE[@]}"
 start_exe
 if wait_window OndraVelqor && wait_log 'page 0|default folder'; then
-  sleep 0.5; shot page0
+  sleep 0.5
+  # A window that stays black still answers clicks and logs every step.
+  CASE=painted
+  painted page0 page0 OndraVelqor "page 0"
+  CASE=quick-install
   # 10: a second installer exits with -1 and leaves the first alone.
   wine "$dir/OndraVelqorSetup.exe" >/dev/null 2>&1
   rc=$?
@@ -49,6 +62,12 @@ if wait_window OndraVelqor && wait_log 'page 0|default folder'; then
   # 8: the close button asks; "否" keeps the window.
   CASE=closing
   click page0 closebtn OndraVelqor
+  if wait_window 消息框; then
+    sleep 0.5
+    CASE=painted
+    painted exit-question exitTipWnd 消息框 "the exit question"
+    CASE=closing
+  fi
   dialog_click exitTipWnd cancelBtn
   sleep 0.5
   kill -0 "$EXE_PID" 2>/dev/null && ok "否 keeps the window" || fail "否 closed the installer"

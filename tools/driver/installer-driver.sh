@@ -5,10 +5,12 @@
 #   drv_init <runtime-build-dir> <artifact-dir>   needs OV_NGINX_ROOT, OV_NGINX_PORT,
 #                                                 OV_COLLECTOR_PORT, OV_COLLECTOR_CONTROL_PORT
 #   drv_done                                      stops what drv_init started
+#   shot_painted <name> <skin> <title>            is the exe's window painted? (MATCH)
 # The caller defines fail <text> (a step went wrong) before calling.
 here=${here:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 EXE_PID=
 DBWIN_PID=
+MATCH=
 step=0
 
 drv_init() {
@@ -16,8 +18,8 @@ drv_init() {
   art=$2
   SV_EXE="$build/tools/skinview/skinview.exe"
   . "$here/tools/skinview/skinview-lib.sh"
-  mkdir -p "$art"
-  rm -f "$art"/*.png "$art"/*.txt
+  mkdir -p "$art/reference"
+  rm -f "$art"/*.png "$art"/*.txt "$art"/reference/*.png
   tmp=$(mktemp -d)
   pkg="$build/tools/substitute/ov_substitute.exe"
   md5=$(md5sum "$pkg" | cut -d' ' -f1)
@@ -73,9 +75,26 @@ GOOD_PACKAGE=("say Encode=UTF8" "say Progress=0.1" "install" "say Progress=0.5" 
   "say ExePath=\${INSTDIR}\\OndraVelqor.exe" "say UninstEp=\${INSTDIR}\\uninst.ep" "say StartupStyle=AutoStartup"
   "say Progress=1" "say State=Success")
 
-shot() {  # <name>: the whole screen, numbered in order
+shot() {  # <name>: the whole screen, numbered in order; LAST_SHOT is its file
   step=$((step + 1))
-  import -window root "$art/$(printf '%02d' "$step")-$1.png" 2>/dev/null
+  LAST_SHOT="$art/$(printf '%02d' "$step")-$1.png"
+  import -window root "$LAST_SHOT" 2>/dev/null
+}
+# shot <name>, then compares the exe's window <title> in it with skinview's
+# rendering of the same skin in its first state (<skin>: a layout name of
+# drv_init, kept in <artifact-dir>/reference/). True when enough pixels match;
+# MATCH holds the share (tools/driver/image-match.py). The pointer leaves the
+# window first, as it did for the reference: no hover highlight in either.
+shot_painted() {
+  local id X Y WIDTH HEIGHT SCREEN WINDOW
+  MATCH="no $3 window"
+  id=$(window_of "$3")
+  [ -n "$id" ] || return 1
+  xdotool mousemove 0 0
+  sleep 0.3
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  shot "$1"
+  MATCH=$("$here/tools/driver/image-match.py" "$LAST_SHOT" "$art/reference/$2.png" --at "$X,$Y")
 }
 WEPFX_DEFAULT=
 reset_machine() {  # no installation, no product running
@@ -98,12 +117,15 @@ for b in json.load(sys.stdin):
         print("%s %s%s" % (r.get("event"), name, extra))'
 }
 
-drv_capture() {  # <file> <title> <skinview args...>
+drv_capture() {  # <file> <title> <skinview args...>: layout and reference picture
   local file=$1 title=$2 x y w h
   shift 2
+  xdotool mousemove 0 0
   sv_start "$tmp/sv.out" "$@" --layout
   if ! sv_wait_ready "$tmp/sv.out"; then sv_stop; return 1; fi
   read -r x y w h <<<"$(sv_window "$title")"
+  sleep 0.3  # "ready" comes with the first paint; let the X server show it
+  sv_shot "$art/reference/$file.png" "$x $y $w $h"
   tr -d '\r' <"$tmp/sv.out" | awk -v x="$x" -v y="$y" 'NF == 5 { printf "%s %d %d\n", $1, ($2 + $4) / 2 - x, ($3 + $5) / 2 - y }' >"$L/$file"
   sv_stop
 }
