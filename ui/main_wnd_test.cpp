@@ -161,6 +161,9 @@ TEST_F(MainWindow, CustomInstallRefusesAFolderThatIsNotFullyQualified) {
 
   ASSERT_NO_FATAL_FAILURE(Open());
   static_cast<skin::TabLayout*>(window_->FindControl(L"mainTabLt")->GetInterface(L"TabLayout"))->SelectItem(1);
+  // The new page is laid out when it paints; posted clicks come before a
+  // pending paint, and on a busy machine one reached page 0's 立即安装.
+  UpdateWindow(window_->GetHWND());
   ui_test::Pump(50);
   skin::Control* edit = window_->FindControl(L"installDirEdit");
   ASSERT_NE(edit, nullptr);
