@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "platform/log.h"
+#include "platform/startup_marks.h"
 #include "platform/thread.h"
 
 namespace skin {
@@ -67,6 +68,7 @@ void FinishPrefetch() {
   if (!g_prefetcher) return;
   g_prefetcher->Release();
   g_prefetcher.reset();
+  Utils::MarkStartup("archive-joined");
   if (!g_registered) g_registered = std::move(g_prefetched);
   g_prefetched.reset();
 }
@@ -166,8 +168,13 @@ void PrefetchArchive(const void* data, size_t length) {
   if (g_registered || g_prefetcher || !g_archiveKind7z) return;
   g_prefetched = std::make_unique<SkinArchive>();
   SkinArchive* target = g_prefetched.get();
-  g_prefetcher = std::make_unique<Utils::Thread>(nullptr, L"SkinArchive",
-                                                 [target, data, length](void*) { target->Open(data, length); });
+  g_prefetcher = std::make_unique<Utils::Thread>(nullptr, L"SkinArchive", [target, data, length](void*) {
+    {
+      const Utils::StartupStep step("archive-unpack");
+      target->Open(data, length);
+    }
+    Utils::MarkStartup("archive-unpacked");
+  });
   if (!g_prefetcher->handle()) {
     g_prefetcher.reset();
     g_prefetched.reset();
@@ -190,6 +197,7 @@ bool OpenRegisteredArchive(const void* data, size_t length) {
   }
   auto archive = std::make_unique<SkinArchive>();
   archive->Open(data, length);  // a partly read archive still serves its entries
+  Utils::MarkStartup("archive-unpacked");
   g_registered = std::move(archive);
   return true;
 }

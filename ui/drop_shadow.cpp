@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/startup_marks.h"
 #include "toolkit/gdi_handles.h"
 #include "toolkit/image.h"
 
@@ -211,6 +212,7 @@ POINT CDropShadow::Origin(const RECT& owner) const {
 
 void CDropShadow::Update(HWND owner) {
   if (!IsShadowWindow(window_) || !g_updateLayeredWindow) return;
+  const Utils::StartupStep step("shadow-update");
   RECT r;
   GetWindowRect(owner, &r);
   const int w = r.right - r.left, h = r.bottom - r.top;
