@@ -16,9 +16,10 @@ SkinDescriptor SkinDescriptor::ForFile(const std::wstring& skinFile) {
 void PrepareSkinToolkit(HINSTANCE instance) {
   skin::SetInstance(instance);
   skin::SetArchiveKind7z(true);
-  CDropShadow::Initialize(instance);  // without layered windows there are simply no shadows
-  // The archive unpacks on a worker while COM and the image decoder start here.
+  // The archive unpacks on a worker while COM, the image decoder and the
+  // window system (the first window class) start here.
   skin::PrefetchSkinArchive(147);
+  CDropShadow::Initialize(instance);  // without layered windows there are simply no shadows
 }
 
 CSkinFrame::CSkinFrame(const SkinDescriptor& d)
