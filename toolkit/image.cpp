@@ -54,7 +54,10 @@ std::wstring CacheKey(std::wstring_view path) {
 
 }  // namespace
 
-void WarmUpImageDecoder() { Factory(); }
+void WarmUpImageDecoder() {
+  Factory();
+  Utils::MarkStartup("decoder-ready");
+}
 
 std::unique_ptr<Image> DecodeImage(std::string_view bytes) {
   IWICImagingFactory* factory = Factory();

@@ -9,7 +9,6 @@
 #include "platform/startup_marks.h"
 #include "toolkit/archive.h"
 #include "toolkit/builder.h"
-#include "toolkit/image.h"
 #include "toolkit/markup.h"
 #include "toolkit/resources.h"
 
@@ -89,8 +88,6 @@ void PrefetchSkinArchive(int resourceId) {
   const void* data = nullptr;
   DWORD size = 0;
   if (!IsArchiveRegistered() && FindSkinResource(resourceId, &data, &size)) PrefetchArchive(data, size);
-  WarmUpImageDecoder();
-  Utils::MarkStartup("decoder-ready");
 }
 
 bool WindowImplBase::LoadSkinArchive() {
