@@ -78,9 +78,9 @@ first_paint_row() {
   rm -rf "$dir"
 }
 probe_run /dev/null "$build/tools/skinview/minimal_window.exe"  # warm the file cache
-first_paint_row dialog "≤ 1.5" --dialog exitTipWnd.xml
+first_paint_row dialog "≤ 1.2" --dialog exitTipWnd.xml
 # The real main window controller (its installed-state checks included).
-first_paint_row main-window "≤ 1.3" --main-window
+first_paint_row main-window "≤ 1.2" --main-window
 # The same with the installer's own start-up before its window (DLL preload,
 # libcurl): what the exe adds in front of the row above.
 first_paint_row "main-window (installer start-up)" "—" --main-window --installer-start
