@@ -90,6 +90,10 @@ int RunInstaller(HINSTANCE instance) {
   SingleInstanceGuard guard;
   guard.Acquire();
   if (!guard.handle()) return -1;  // silently: no window, no event, no clean-up
+  // This process shows the window: the skin archive unpacks while the
+  // tracker and the settings are made. Not earlier, so a second instance
+  // starts no thread (and logs nothing).
+  PrefetchSkins(instance);
 
   // From the settings file's value, before the command line can change it;
   // events reported before it existed (a libcurl failure) are sent now.

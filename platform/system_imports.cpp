@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/startup_marks.h"
+
 namespace Utils {
 
 namespace {
@@ -35,6 +37,7 @@ void RecordUnbound(std::wstring unbound) {
 }
 
 std::wstring BindSystemImports(const SystemImportDll* dlls, size_t count) {
+  MarkStartup("imports-binding");  // the process's first code of ours
   std::wstring unbound;
   wchar_t system[MAX_PATH] = {};
   const UINT length = GetSystemDirectoryW(system, MAX_PATH);
@@ -59,6 +62,7 @@ std::wstring BindSystemImports(const SystemImportDll* dlls, size_t count) {
         unbound = Describe(dll.name, import.function, error);
     }
   }
+  MarkStartup("imports-bound");
   return unbound;
 }
 

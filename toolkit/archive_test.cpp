@@ -84,6 +84,35 @@ TEST_F(ArchiveTest, PrefetchedArchiveBecomesTheRegisteredOne) {
   EXPECT_EQ(RegisteredArchive()->entries().size(), 7u);
 }
 
+// The window thread reads a prefetched archive while the worker still
+// unpacks it: each read waits for its entry and gets what a finished
+// archive holds, also for a name the archive lacks and for entries behind
+// damage, which never come.
+TEST_F(ArchiveTest, ReadsDuringPrefetchMatchAnOpenedArchive) {
+  SetArchiveKind7z(true);
+  std::string damaged = bytes_;
+  damaged[damaged.size() / 2] = static_cast<char>(damaged[damaged.size() / 2] ^ 0x5A);
+  for (const std::string* bytes : {&bytes_, &damaged}) {
+    SkinArchive opened;
+    opened.Open(bytes->data(), bytes->size());
+    PrefetchArchive(bytes->data(), bytes->size());
+    const SkinArchive* prefetched = RegisteredArchive();
+    ASSERT_NE(prefetched, nullptr);
+    // Last entry first: it is the one still unpacking.
+    for (const wchar_t* name : {L"res/grid.png", L"missing.xml", L"MainWnd.xml", L"empty.xml", L"over.xml"}) {
+      const std::string* want = opened.Data(name);
+      const std::string* got = prefetched->Data(name);
+      ASSERT_EQ(got != nullptr, want != nullptr) << name;
+      if (got) {
+        EXPECT_EQ(*got, *want) << name;
+      }
+    }
+    EXPECT_EQ(prefetched->entries().size(), opened.entries().size());
+    EXPECT_EQ(opened.entries().size() < 7u, bytes == &damaged);
+    CloseRegisteredArchive();
+  }
+}
+
 TEST_F(ArchiveTest, WithoutTheArchiveKindNothingIsOpened) {
   SetArchiveKind7z(false);
   EXPECT_FALSE(OpenRegisteredArchive(bytes_.data(), bytes_.size()));

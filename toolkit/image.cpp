@@ -6,6 +6,7 @@
 #include <map>
 
 #include "platform/log.h"
+#include "platform/startup_marks.h"
 #include "toolkit/archive.h"
 #include "toolkit/resources.h"
 
@@ -31,7 +32,11 @@ IWICImagingFactory* Factory() {
   // Window thread only. COM stays initialised for the life of the thread:
   // the shell's folder browser needs the same apartment later.
   static IWICImagingFactory* factory = [] {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+      const Utils::StartupStep step("com-init");
+      CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    }
+    const Utils::StartupStep step("wic-factory");
     IWICImagingFactory* f = nullptr;
     if (FAILED(CoCreateInstance(kClsidWicFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                 reinterpret_cast<void**>(&f))))
@@ -49,11 +54,15 @@ std::wstring CacheKey(std::wstring_view path) {
 
 }  // namespace
 
-void WarmUpImageDecoder() { Factory(); }
+void WarmUpImageDecoder() {
+  Factory();
+  Utils::MarkStartup("decoder-ready");
+}
 
 std::unique_ptr<Image> DecodeImage(std::string_view bytes) {
   IWICImagingFactory* factory = Factory();
   if (!factory || bytes.empty() || bytes.size() > 0x7FFFFFFF) return nullptr;
+  const Utils::StartupStep step("image-decode");
   ComPtr<IWICStream> stream;
   ComPtr<IWICBitmapDecoder> decoder;
   ComPtr<IWICBitmapFrameDecode> frame;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/startup_marks.h"
 #include "toolkit/attributes.h"
 #include "toolkit/controls.h"
 
@@ -44,6 +45,7 @@ bool PaintManager::IsLive(const Control* control) const {
 void PaintManager::AddFont(int id, const std::wstring& face, int size, bool bold, bool underline, bool italic,
                            bool isDefault) {
   size = std::clamp(size, 1, 500);
+  const Utils::StartupStep step("font");
   UniqueFont font(CreateFontW(-size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, italic, underline, FALSE, DEFAULT_CHARSET,
                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
                               face.substr(0, LF_FACESIZE - 1).c_str()));
@@ -224,6 +226,7 @@ void PaintManager::Render(HDC dc, const RECT& client, const RECT& paint) {
 }
 
 void PaintManager::Paint() {
+  const Utils::StartupStep step("paint");
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(window_, &ps);
   RECT client;

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "platform/log.h"
+#include "platform/startup_marks.h"
 #include "toolkit/archive.h"
 #include "toolkit/builder.h"
-#include "toolkit/image.h"
 #include "toolkit/markup.h"
 #include "toolkit/resources.h"
 
@@ -34,8 +34,10 @@ HWND WindowImplBase::Create(HWND owner, const wchar_t* title, DWORD style, DWORD
     wc.lpszClassName = GetWindowClassName();
     if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return nullptr;
   }
-  return CreateWindowExW(exStyle, GetWindowClassName(), title, style, x, y, width, height, owner, nullptr, Instance(),
-                         this);
+  HWND window = CreateWindowExW(exStyle, GetWindowClassName(), title, style, x, y, width, height, owner, nullptr,
+                                Instance(), this);
+  Utils::MarkStartup("window-created");
+  return window;
 }
 
 WindowImplBase* WindowImplBase::FromHandle(HWND window) {
@@ -86,7 +88,6 @@ void PrefetchSkinArchive(int resourceId) {
   const void* data = nullptr;
   DWORD size = 0;
   if (!IsArchiveRegistered() && FindSkinResource(resourceId, &data, &size)) PrefetchArchive(data, size);
-  WarmUpImageDecoder();
 }
 
 bool WindowImplBase::LoadSkinArchive() {
@@ -107,11 +108,17 @@ LRESULT WindowImplBase::OnCreate() {
   bool loaded = false;
   if (GetResourceType() == kSkinFromArchive) {
     if (!LoadSkinArchive()) return 0;  // no resource: an empty window
+    const Utils::StartupStep step("skin-parse");
     loaded = markup.LoadFromArchive(file, TextEncoding::kUtf8);
   } else {
+    const Utils::StartupStep step("skin-parse");
     loaded = markup.LoadFromFile(ResourcePath() + file, TextEncoding::kUtf8);
   }
-  Control* root = loaded ? BuildControls(*markup.Root(), manager_, this) : nullptr;
+  Control* root = nullptr;
+  if (loaded) {
+    const Utils::StartupStep step("skin-build");
+    root = BuildControls(*markup.Root(), manager_, this);
+  }
   if (!root) {
     ReportSkinFailure(file, loaded ? L"no control in the skin" : markup.ErrorMessage());
     return 0;
@@ -122,6 +129,7 @@ LRESULT WindowImplBase::OnCreate() {
     SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
   CenterWindow();  // before the first show, so the window never flashes at the default place
   ApplyRoundCorner();
+  const Utils::StartupStep step("init-window");
   InitWindow();
   return 0;
 }
@@ -241,6 +249,7 @@ UINT WindowImplBase::ShowModal() {
   if (!window) return 0;
   HWND owner = GetWindow(window, GW_OWNER);
   ::ShowWindow(window, SW_SHOWNORMAL);
+  Utils::MarkStartup("window-shown");
   if (owner) {
     modalOwner_ = owner;
     EnableWindow(owner, FALSE);

@@ -20,8 +20,9 @@ inline constexpr int kSkinFromFile = 1;     // skin file and images in the resou
 inline constexpr int kSkinFromArchive = 4;  // the "SKINRES" 7z archive resource
 
 // Start-up: begins unpacking the "SKINRES" archive resource `resourceId` of
-// the module on a worker thread, and starts the image decoder, so the first
-// window finds both ready. Optional: windows do the same on demand.
+// the module on a worker thread, so the first window finds it ready.
+// Optional: windows do the same on demand. The worker only unpacks memory:
+// it loads no DLL and calls no window or COM function.
 void PrefetchSkinArchive(int resourceId);
 
 class WindowImplBase : public INotifyReceiver, public IControlFactory {

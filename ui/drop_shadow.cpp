@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/startup_marks.h"
 #include "toolkit/gdi_handles.h"
 #include "toolkit/image.h"
 
@@ -113,7 +114,7 @@ void CDropShadow::OnOwnerMessage(HWND owner, UINT message, WPARAM wParam, LPARAM
         if (LOWORD(lParam) > lastWidth_ || HIWORD(lParam) > lastHeight_)
           updatePending_ = true;
         else
-          Update(owner);
+          Refresh(owner);
         if (!(state_ & kShadowShown)) {
           ShowWindow(window_, SW_SHOWNA);
           state_ |= kShadowShown;
@@ -130,7 +131,7 @@ void CDropShadow::OnOwnerMessage(HWND owner, UINT message, WPARAM wParam, LPARAM
       break;
     case WM_ACTIVATE:
     case WM_EXITSIZEMOVE:
-      if (state_ & kShadowShown) Update(owner);
+      if (state_ & kShadowShown) Refresh(owner);
       break;
     case WM_SHOWWINDOW:
       if (!(state_ & kEnabled)) break;
@@ -156,7 +157,13 @@ void CDropShadow::OnOwnerMessage(HWND owner, UINT message, WPARAM wParam, LPARAM
 ShadowParams CDropShadow::params() const { return ShadowParams{size_, sharpness_, darkness_, dx_, dy_, color_}; }
 
 void CDropShadow::Changed() {
-  if ((state_ & kShadowShown) && owner_) Update(owner_);
+  if ((state_ & kShadowShown) && owner_) Refresh(owner_);
+}
+
+void CDropShadow::Refresh(HWND owner) {
+  // Showing a window sizes and activates it before its first paint: an
+  // update there would only be redone by the paint's own.
+  if (!updatePending_) Update(owner);
 }
 
 bool CDropShadow::SetDarkness(unsigned darkness) {
@@ -211,6 +218,7 @@ POINT CDropShadow::Origin(const RECT& owner) const {
 
 void CDropShadow::Update(HWND owner) {
   if (!IsShadowWindow(window_) || !g_updateLayeredWindow) return;
+  const Utils::StartupStep step("shadow-update");
   RECT r;
   GetWindowRect(owner, &r);
   const int w = r.right - r.left, h = r.bottom - r.top;

@@ -57,6 +57,8 @@ class CDropShadow {
   static LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void OnOwnerMessage(HWND owner, UINT message, WPARAM wParam, LPARAM lParam);
   void Changed();
+  // Update, unless one is pending: the owner's next paint makes it anyway.
+  void Refresh(HWND owner);
   POINT Origin(const RECT& owner) const;
 
   HWND window_ = reinterpret_cast<HWND>(-1);

@@ -4,6 +4,7 @@
 
 #include "toolkit/archive.h"
 #include "toolkit/attributes.h"
+#include "toolkit/image.h"
 #include "toolkit/resources.h"
 
 SkinDescriptor SkinDescriptor::ForFile(const std::wstring& skinFile) {
@@ -13,12 +14,18 @@ SkinDescriptor SkinDescriptor::ForFile(const std::wstring& skinFile) {
   return d;
 }
 
-void PrepareSkinToolkit(HINSTANCE instance) {
+void PrefetchSkins(HINSTANCE instance) {
   skin::SetInstance(instance);
   skin::SetArchiveKind7z(true);
-  CDropShadow::Initialize(instance);  // without layered windows there are simply no shadows
-  // The archive unpacks on a worker while COM and the image decoder start here.
   skin::PrefetchSkinArchive(147);
+}
+
+void PrepareSkinToolkit(HINSTANCE instance) {
+  // The archive unpacks on a worker while COM, the image decoder and the
+  // window system (the first window class) start here.
+  PrefetchSkins(instance);
+  skin::WarmUpImageDecoder();
+  CDropShadow::Initialize(instance);  // without layered windows there are simply no shadows
 }
 
 CSkinFrame::CSkinFrame(const SkinDescriptor& d)

@@ -21,9 +21,14 @@ struct SkinDescriptor {
   static SkinDescriptor ForFile(const std::wstring& skinFile);
 };
 
-// Start-up step for the window subsystem: the toolkit's module handle, the
-// 7z archive kind and the shadow window class; it also starts unpacking the
-// skin archive and the image decoder, so the first window finds them ready.
+// The earliest start-up step for the windows: the toolkit's module handle
+// and the 7z archive kind, and the skin archive's unpacking on a worker
+// (the longest part of the first window's start), so that start-up's other
+// steps overlap it. A second call does nothing.
+void PrefetchSkins(HINSTANCE instance);
+
+// Start-up step for the window subsystem: PrefetchSkins (unless done), COM
+// and the image decoder, and the shadow window class.
 void PrepareSkinToolkit(HINSTANCE instance);
 
 class CSkinFrame : public skin::WindowImplBase {

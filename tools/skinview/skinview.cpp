@@ -11,18 +11,26 @@
 //       included), for the first-paint benchmark.
 //   --layout   prints "<name> <left> <top> <right> <bottom>" (screen
 //              coordinates) for every named control once the window shows.
-//   --first-paint  ends the program right after the first painted frame.
+//   --first-paint  ends the program right after the first painted frame and
+//              prints where the start went ("startup-mark <name> <epoch ms>",
+//              "startup-step <name> <ms> <count>").
+//   --installer-start  (with --main-window) first runs the installer's own
+//              start-up steps that come before its window: the system DLL
+//              preload and libcurl's initialisation.
 //   --measure-animation <s>  (with --window mainWnd.xml --page 2) counts the
 //              frames progressAnLb shows in <s> seconds and the growth of the
 //              private memory meanwhile, prints them and ends.
 #include <windows.h>
 
+#include <curl/curl.h>
 #include <psapi.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
+#include "platform/startup_marks.h"
 #include "toolkit/controls.h"
 #include "ui/main_wnd.h"
 #include "ui/message_box.h"
@@ -40,6 +48,15 @@ size_t PrivateBytes() {
   PROCESS_MEMORY_COUNTERS_EX pmc = {};
   GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof(pmc));
   return pmc.PrivateUsage;
+}
+
+void PrintStartup() {
+  Utils::StartupMark marks[64];
+  const size_t n = Utils::StartupMarks(marks, 64);
+  for (size_t i = 0; i < n; ++i) printf("startup-mark %s %.1f\n", marks[i].name, marks[i].epochMs);
+  Utils::StartupStepTotal steps[32];
+  const size_t m = Utils::StartupStepTotals(steps, 32);
+  for (size_t i = 0; i < m; ++i) printf("startup-step %s %.1f %d\n", steps[i].name, steps[i].ms, steps[i].count);
 }
 
 void PrintLayout(skin::WindowImplBase* window) {
@@ -79,6 +96,7 @@ class Probe : public Base {
         // The same moment on the host's clock, so the benchmark can measure
         // from the launch it timed itself, without the program's teardown.
         printf("first-paint-epoch-ms=%llu\n", (ticks(now) - 116444736000000000ULL) / 10000);
+        PrintStartup();
         fflush(stdout);
         PostQuitMessage(0);
       }
@@ -138,11 +156,13 @@ std::wstring Unescape(const wchar_t* text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  Utils::MarkStartup("main");
   std::wstring mode, skinFile;
   std::wstring textArg, captionArg;
   const wchar_t* text = nullptr;
   const wchar_t* caption = nullptr;
   bool withOwner = false;
+  bool installerStart = false;
   for (int i = 1; i < argc; ++i) {
     const std::wstring a = argv[i];
     if ((a == L"--dialog" || a == L"--window") && i + 1 < argc)
@@ -161,12 +181,20 @@ int wmain(int argc, wchar_t** argv) {
       g_layout = true;
     else if (a == L"--first-paint")
       g_firstPaint = true;
+    else if (a == L"--installer-start")
+      installerStart = true;
     else if (a == L"--measure-animation" && i + 1 < argc)
       g_measureSeconds = _wtoi(argv[++i]);
   }
   if (mode.empty()) {
     fprintf(stderr, "usage: skinview --dialog|--window <skin.xml> [options]\n");
     return 64;
+  }
+  if (installerStart) {
+    PreloadSystemLibraries();
+    Utils::MarkStartup("dlls-preloaded");
+    curl_global_init(CURL_GLOBAL_ALL);
+    Utils::MarkStartup("curl-ready");
   }
   PrepareSkinToolkit(GetModuleHandleW(nullptr));
   if (mode == L"--main-window") {
