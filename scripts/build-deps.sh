@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the third-party libraries from Debian's source packages into
-# one prefix: libcurl (static, Schannel, zlib, HTTP/HTTPS/FILE), jsoncpp and
-# the LZMA SDK's 7z decoder. A finished library is never built twice.
+# one prefix: libcurl (static, Schannel, zlib, HTTP/HTTPS/FILE) and the LZMA
+# SDK's 7z decoder. A finished library is never built twice. (RapidJSON is
+# header-only: Debian's rapidjson-dev, see cmake/Dependencies.cmake.)
 #   build-deps.sh [i686|x86_64]   (default i686); prints the prefix last
 #   OV_DEPS_DIR  where sources and the prefixes live (default ~/.cache/ondravelqor-deps)
 set -euo pipefail
@@ -48,18 +49,6 @@ if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
     -DCURL_DISABLE_COOKIES=ON -DCURL_DISABLE_MIME=ON -DCURL_DISABLE_NETRC=ON -DCURL_DISABLE_ALTSVC=ON \
     -DCURL_DISABLE_HSTS=ON -DCURL_DISABLE_DOH=ON -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none \
     >/dev/null
-  cmake --build "$d/$BUILD" >/dev/null
-  cmake --install "$d/$BUILD" >/dev/null
-fi
-
-if [ ! -f "$PREFIX/lib/libjsoncpp.a" ]; then
-  d=$(fetch libjsoncpp 'libjsoncpp-1*')
-  rm -rf "$d/$BUILD"
-  cmake -S "$d" -B "$d/$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" \
-    -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF \
-    -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
-    -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DJSONCPP_WITH_CMAKE_PACKAGE=ON >/dev/null
   cmake --build "$d/$BUILD" >/dev/null
   cmake --install "$d/$BUILD" >/dev/null
 fi
