@@ -18,6 +18,10 @@ case "$ARCH" in
 esac
 TOOLCHAIN=$here/cmake/mingw-$ARCH.cmake
 mkdir -p "$PREFIX" "$SRC"
+# The libraries take part in the exe's link-time optimisation; their objects
+# keep machine code as well, so test programs link them without it.
+LTO="-flto -ffat-lto-objects"
+AR=$ARCH-w64-mingw32-gcc-ar-posix
 
 # A prefix built by an older recipe is rebuilt from scratch.
 recipe=$(cat "$0" "$TOOLCHAIN" | sha1sum | cut -d' ' -f1)
@@ -38,6 +42,8 @@ if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
   rm -rf "$d/$BUILD"
   cmake -S "$d" -B "$d/$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_INSTALL_PREFIX="$PREFIX" \
+    -DCMAKE_C_FLAGS="$LTO" -DCMAKE_AR="$(command -v "$AR")" \
+    -DCMAKE_RANLIB="$(command -v "$ARCH-w64-mingw32-gcc-ranlib-posix")" \
     -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
     -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=ON \
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
@@ -59,10 +65,10 @@ if [ ! -f "$PREFIX/lib/liblzma7z.a" ]; then
   rm -rf "$b"; mkdir -p "$b" "$PREFIX/include/lzma7z"
   objs=()
   for n in 7zAlloc 7zBuf 7zCrc 7zCrcOpt 7zDec 7zIn 7zStream CpuArch LzmaDec Lzma2Dec Bra Bra86 Bcj2; do
-    "$ARCH-w64-mingw32-gcc-posix" -O2 -c "$d/C/$n.c" -o "$b/$n.o"
+    "$ARCH-w64-mingw32-gcc-posix" -O2 $LTO -c "$d/C/$n.c" -o "$b/$n.o"
     objs+=("$b/$n.o")
   done
-  "$ARCH-w64-mingw32-ar" rcs "$b/liblzma7z.a" "${objs[@]}"
+  "$AR" rcs "$b/liblzma7z.a" "${objs[@]}"
   cp "$d"/C/*.h "$PREFIX/include/lzma7z/"
   cp "$b/liblzma7z.a" "$PREFIX/lib/"
 fi
