@@ -49,7 +49,8 @@ inline std::string JsonString(const rapidjson::Value& object, const char* name) 
 inline std::vector<std::string> JsonNames(const rapidjson::Value& object) {
   std::vector<std::string> names;
   if (object.IsObject())
-    for (const auto& member : object.GetObject()) names.emplace_back(member.name.GetString(), member.name.GetStringLength());
+    for (const auto& member : object.GetObject())
+      names.emplace_back(member.name.GetString(), member.name.GetStringLength());
   return names;
 }
 
