@@ -11,7 +11,7 @@ add_library(ov::curl INTERFACE IMPORTED)
 set_target_properties(ov::curl PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${OV_DEPS_PREFIX}/include"
   INTERFACE_COMPILE_DEFINITIONS CURL_STATICLIB
-  INTERFACE_LINK_LIBRARIES "${OV_CURL_LIB};${OV_ZLIB_LIB};ws2_32;secur32;advapi32;normaliz;wldap32;ov_system_imports")
+  INTERFACE_LINK_LIBRARIES "${OV_CURL_LIB};ws2_32;secur32;advapi32;normaliz;wldap32;ov_system_imports")
 
 # RapidJSON, header-only, from Debian's rapidjson-dev. The cross compiler
 # must never see the host's /usr/include, so a folder of the build holds only

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Cross-builds the third-party libraries from Debian's source packages into
-# one prefix: libcurl (static, Schannel, zlib, HTTP/HTTPS/FILE) and the LZMA
+# one prefix: libcurl (static, Schannel, HTTP/HTTPS/FILE, proxies) and the LZMA
 # SDK's 7z decoder. A finished library is never built twice. (RapidJSON is
 # header-only: Debian's rapidjson-dev, see cmake/Dependencies.cmake.)
 #   build-deps.sh [i686|x86_64]   (default i686); prints the prefix last
@@ -37,6 +37,12 @@ fetch() { # package, folder glob
   compgen -G "$SRC/$2" | head -n1
 }
 
+# Only what the installer uses: HTTP and HTTPS (Schannel), FILE (a package
+# URL may be "file:///", download/url_text.h), and proxies with their
+# authentication through the system's SSPI (NTLM, Negotiate, Digest), which
+# the proxy support needs. No zlib: the downloads ask for the identity
+# encoding (no CURLOPT_ACCEPT_ENCODING). No cookies and no progress meter
+# (the transfer-info callback stays).
 if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
   d=$(fetch curl 'curl-7*')
   rm -rf "$d/$BUILD"
@@ -45,7 +51,7 @@ if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
     -DCMAKE_C_FLAGS="$LTO" -DCMAKE_AR="$(command -v "$AR")" \
     -DCMAKE_RANLIB="$(command -v "$ARCH-w64-mingw32-gcc-ranlib-posix")" \
     -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
-    -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=ON \
+    -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF \
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
     -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DENABLE_MANUAL=OFF -DCURL_DISABLE_LDAP=ON \
     -DHTTP_ONLY=OFF -DCURL_DISABLE_FTP=ON -DCURL_DISABLE_DICT=ON -DCURL_DISABLE_TELNET=ON \
@@ -54,6 +60,7 @@ if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
     -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF \
     -DCURL_DISABLE_COOKIES=ON -DCURL_DISABLE_MIME=ON -DCURL_DISABLE_NETRC=ON -DCURL_DISABLE_ALTSVC=ON \
     -DCURL_DISABLE_HSTS=ON -DCURL_DISABLE_DOH=ON -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none \
+    -DCURL_DISABLE_PROGRESS_METER=ON \
     >/dev/null
   cmake --build "$d/$BUILD" >/dev/null
   cmake --install "$d/$BUILD" >/dev/null
