@@ -4,9 +4,10 @@
   pack_skins.py <skins-dir> <image-list> <stage-dir> <out.7z>
 
 Copies the skins into a stage folder, adds a plain placeholder for every
-listed image the folder does not have yet (and says so), then runs
-7zz a -t7z -m0=lzma2 -ms=on.
+listed image the folder does not have yet (and says so), recompresses every
+PNG losslessly with zopflipng, then runs 7zz a -t7z -m0=lzma2 -ms=on.
 """
+import concurrent.futures
 import os
 import shutil
 import struct
@@ -48,6 +49,32 @@ def placeholder(path, width, height, frame=None):
         f.write(png(width, height, pixel))
 
 
+def same_pixels(a, b):
+    """True when two images have the same pixels, by ImageMagick's compare:
+    as shown (alpha included), and with alpha off, so that the colours kept
+    under fully transparent pixels count too."""
+    for alpha in ([], ["-alpha", "off"]):
+        result = subprocess.run(["compare", "-metric", "AE"] + alpha + [a, b, "null:"], capture_output=True, text=True)
+        if result.returncode > 1 or float(result.stderr.split()[0]) != 0:
+            return False
+    return True
+
+
+def recompress(path):
+    """Replaces the PNG by zopflipng's smaller encoding of it when its pixels
+    (transparent ones' colours too) decode the same; returns the bytes saved."""
+    smaller = path + ".zopfli"
+    subprocess.run(["zopflipng", "-y", path, smaller], check=True, capture_output=True)
+    before, after = os.path.getsize(path), os.path.getsize(smaller)
+    if after < before and same_pixels(smaller, path):
+        os.replace(smaller, path)
+        return before - after
+    if after < before:
+        print(f"pack_skins: zopflipng changed the pixels of {path}: kept as it was", file=sys.stderr)
+    os.remove(smaller)
+    return 0
+
+
 def main():
     skins, image_list, stage, out = sys.argv[1:5]
     shutil.rmtree(stage, ignore_errors=True)
@@ -70,6 +97,12 @@ def main():
             filled += 1
     if filled:
         print(f"pack_skins: {filled} images missing from {skins}: placeholders used", file=sys.stderr)
+    # The archive is LZMA, which cannot shrink deflate streams; zopfli's
+    # smaller ones (same pixels) make the exe smaller.
+    images = [os.path.join(root, f) for root, _, files in os.walk(stage) for f in files if f.endswith(".png")]
+    with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
+        savings = list(pool.map(recompress, images))
+    print(f"pack_skins: {sum(1 for s in savings if s)} of {len(images)} images recompressed, {sum(savings)} bytes saved")
     if os.path.exists(out):
         os.remove(out)
     entries = sorted(os.listdir(stage))
