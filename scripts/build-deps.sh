@@ -42,13 +42,15 @@ fetch() { # package, folder glob
 # authentication through the system's SSPI (NTLM, Negotiate, Digest), which
 # the proxy support needs. No zlib: the downloads ask for the identity
 # encoding (no CURLOPT_ACCEPT_ENCODING). No cookies and no progress meter
-# (the transfer-info callback stays).
+# (the transfer-info callback stays). Its sscanf and snprintf are the C
+# runtime's (msvcrt), as in an MSVC build of curl: mingw's C99 scanf and the
+# number parsing under it stay out of the exe.
 if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
   d=$(fetch curl 'curl-7*')
   rm -rf "$d/$BUILD"
   cmake -S "$d" -B "$d/$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_INSTALL_PREFIX="$PREFIX" \
-    -DCMAKE_C_FLAGS="$LTO" -DCMAKE_AR="$(command -v "$AR")" \
+    -DCMAKE_C_FLAGS="$LTO -D__USE_MINGW_ANSI_STDIO=0" -DCMAKE_AR="$(command -v "$AR")" \
     -DCMAKE_RANLIB="$(command -v "$ARCH-w64-mingw32-gcc-ranlib-posix")" \
     -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
     -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF \
