@@ -39,9 +39,11 @@ first_paint_row dialog "≤ 1.5" --dialog exitTipWnd.xml
 # The real main window controller (its installed-state checks included).
 first_paint_row main-window "≤ 1.3" --main-window
 
+# Everything linked in, unpacked and with relocations (docs/building.md has
+# the recipe and what the budget leaves for high-DPI artwork and a signature).
 size=$(stat -c %s "${OV_SHIPPED_EXE:-$build/app/OndraVelqorSetup.exe}")
-budget=1572864
-echo "| installer exe size (bytes) | $size | $budget (budget) | $(awk -v a="$size" -v b="$budget" 'BEGIN { printf "%.2f", a / b }') | ≤ 1.0 (1.5 MB) |"
+budget=1000000
+echo "| installer exe size (bytes) | $size | $budget (budget) | $(awk -v a="$size" -v b="$budget" 'BEGIN { printf "%.2f", a / b }') | ≤ 1.0 (1,000,000 B) |"
 
 # The 30 ms animation of the progress page: frames shown against the
 # timer's count, and the private memory it adds while running.
