@@ -2,7 +2,6 @@
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
-#include <json/json.h>
 
 #include <fstream>
 #include <regex>
@@ -10,6 +9,7 @@
 
 #include "analytics/context_properties.h"
 #include "analytics/event_tracker.h"
+#include "tests/support/json.h"
 #include "analytics/event_tracker_impl.h"
 #include "analytics/identity.h"
 #include "analytics/pl_exception.h"
@@ -258,9 +258,9 @@ class TrackerTest : public ::testing::Test {
     config.appStore = "unit.exe";
     config.serverUrl = "http://unit.invalid/sa";
     config.post = [this](const std::string&, const std::string& body, std::string&) -> long {
-      Json::Value batch;
-      Json::Reader().parse(analytics_core::testing::DecodeBody(body), batch);
-      for (const auto& r : batch) posted_.push_back(r);
+      const rapidjson::Document batch = test_support::ParseJson(analytics_core::testing::DecodeBody(body));
+      if (batch.IsArray())
+        for (const auto& r : batch.GetArray()) posted_.push_back(test_support::CopyJson(r));
       return 200;
     };
     // A first run: no login or ids left by an earlier run of this test.
@@ -275,12 +275,12 @@ class TrackerTest : public ::testing::Test {
     analytics_core::SetLastSendSucceeded(true);
   }
   void TearDown() override { impl_.reset(); }
-  std::vector<Json::Value> Sent() {
+  std::vector<rapidjson::Document> Sent() {
     analytics_core::Sdk::Flush();
     return std::exchange(posted_, {});
   }
   std::unique_ptr<EventTrackerImpl> impl_;
-  std::vector<Json::Value> posted_;
+  std::vector<rapidjson::Document> posted_;
 };
 
 TEST_F(TrackerTest, ClickWithOnlyANameCarriesExactlyItsKeys) {
@@ -291,7 +291,7 @@ TEST_F(TrackerTest, ClickWithOnlyANameCarriesExactlyItsKeys) {
   ASSERT_EQ(sent.size(), 1u);
   for (const char* key : {"pl_aname", "pl_title", "pl_position", "pl_module", "pl_tab_name", "pl_tab_index",
                           "pl_banner_name", "pl_banner_index", "plc_ab"})
-    EXPECT_FALSE(sent[0]["properties"].isMember(key)) << key;
+    EXPECT_FALSE(sent[0]["properties"].HasMember(key)) << key;
   EXPECT_EQ(sent[0]["properties"]["pl_click_type"], "Others");
   EXPECT_EQ(sent[0]["properties"]["pl_app_store"], "unit.exe");
 }
@@ -310,7 +310,7 @@ TEST_F(TrackerTest, ResultTextsAndAmountRules) {
   impl_->trackFile(file, {});
   auto sent = Sent();
   ASSERT_EQ(sent.size(), 3u);
-  EXPECT_FALSE(sent[0]["properties"].isMember("pl_task_result"));
+  EXPECT_FALSE(sent[0]["properties"].HasMember("pl_task_result"));
   EXPECT_EQ(sent[1]["properties"]["pl_result"], "Unknown");
   EXPECT_EQ(sent[2]["properties"]["pl_io"], "Output");
   EXPECT_EQ(sent[2]["properties"]["pl_aname"], "f");
@@ -335,7 +335,7 @@ TEST_F(TrackerTest, ResultTextsAndAmountRules) {
   ASSERT_EQ(sent.size(), 5u);  // the payment and its four profile updates
   EXPECT_EQ(sent[0]["event"], "PlEventPayment");
   EXPECT_EQ(sent[1]["type"], "profile_increment");
-  EXPECT_EQ(sent[1]["properties"]["pl_paid_count"], 1);
+  EXPECT_EQ(test_support::JsonText(sent[1]["properties"]["pl_paid_count"]), "1");
   EXPECT_EQ(sent[3]["type"], "profile_set_once");
   EXPECT_EQ(Ini(impl_->context().identityPath, "Base", "UserVipLevel"), "1");
 
@@ -360,9 +360,9 @@ TEST_F(TrackerTest, LaunchLoginAndLocale) {
   EXPECT_EQ(sent[1]["event"], "PlEventLogin");
   EXPECT_EQ(sent[1]["properties"]["pl_type"], "email");
   EXPECT_EQ(sent[2]["event"], "$SignUp");
-  const Json::Value& last = sent[3];
+  const rapidjson::Value& last = sent[3];
   EXPECT_EQ(last["distinct_id"], "u1");
-  EXPECT_EQ(last["properties"]["$is_login_id"], true);
+  EXPECT_EQ(test_support::JsonText(last["properties"]["$is_login_id"]), "true");
   EXPECT_EQ(last["properties"]["pl_user_id"], "u1");
   EXPECT_EQ(last["properties"]["pl_l10n_language"], "fr");
   EXPECT_EQ(last["properties"]["pl_l10n_country"], "CA");

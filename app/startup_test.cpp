@@ -206,6 +206,14 @@ TEST(ExeResources, ManifestVersionIconStringsAndSkins) {
   const HMODULE m = module.get();
   ASSERT_NE(m, nullptr);
   EXPECT_NE(FindResourceW(m, MAKEINTRESOURCEW(145), MAKEINTRESOURCEW(14)), nullptr) << "icon group 145";
+  // Its images are PNG-compressed (tools/pngicon): the sizes that were
+  // bitmaps still load. (Wine refuses the 256-pixel one, a 16-bit PNG as it
+  // has always been.)
+  for (int size : {16, 32, 48}) {
+    const HICON icon = static_cast<HICON>(LoadImageW(m, MAKEINTRESOURCEW(145), IMAGE_ICON, size, size, 0));
+    EXPECT_NE(icon, nullptr) << "icon of " << size << " pixels";
+    if (icon) DestroyIcon(icon);
+  }
   wchar_t text[64] = {};
   EXPECT_GT(LoadStringW(m, 103, text, 64), 0);
   EXPECT_STREQ(text, L"OndraVelqor");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the third-party libraries from Debian's source packages into
-# one prefix: libcurl (static, Schannel, zlib, HTTP/HTTPS/FILE), jsoncpp and
-# the LZMA SDK's 7z decoder. A finished library is never built twice.
+# one prefix: libcurl (static, Schannel, HTTP/HTTPS/FILE, proxies) and the LZMA
+# SDK's 7z decoder. A finished library is never built twice. (RapidJSON is
+# header-only: Debian's rapidjson-dev, see cmake/Dependencies.cmake.)
 #   build-deps.sh [i686|x86_64]   (default i686); prints the prefix last
 #   OV_DEPS_DIR  where sources and the prefixes live (default ~/.cache/ondravelqor-deps)
 set -euo pipefail
@@ -17,6 +18,10 @@ case "$ARCH" in
 esac
 TOOLCHAIN=$here/cmake/mingw-$ARCH.cmake
 mkdir -p "$PREFIX" "$SRC"
+# The libraries take part in the exe's link-time optimisation; their objects
+# keep machine code as well, so test programs link them without it.
+LTO="-flto -ffat-lto-objects"
+AR=$ARCH-w64-mingw32-gcc-ar-posix
 
 # A prefix built by an older recipe is rebuilt from scratch.
 recipe=$(cat "$0" "$TOOLCHAIN" | sha1sum | cut -d' ' -f1)
@@ -32,13 +37,23 @@ fetch() { # package, folder glob
   compgen -G "$SRC/$2" | head -n1
 }
 
+# Only what the installer uses: HTTP and HTTPS (Schannel), FILE (a package
+# URL may be "file:///", download/url_text.h), and proxies with their
+# authentication through the system's SSPI (NTLM, Negotiate, Digest), which
+# the proxy support needs. No zlib: the downloads ask for the identity
+# encoding (no CURLOPT_ACCEPT_ENCODING). No cookies and no progress meter
+# (the transfer-info callback stays). Its sscanf and snprintf are the C
+# runtime's (msvcrt), as in an MSVC build of curl: mingw's C99 scanf and the
+# number parsing under it stay out of the exe.
 if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
   d=$(fetch curl 'curl-7*')
   rm -rf "$d/$BUILD"
   cmake -S "$d" -B "$d/$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_INSTALL_PREFIX="$PREFIX" \
+    -DCMAKE_C_FLAGS="$LTO -D__USE_MINGW_ANSI_STDIO=0" -DCMAKE_AR="$(command -v "$AR")" \
+    -DCMAKE_RANLIB="$(command -v "$ARCH-w64-mingw32-gcc-ranlib-posix")" \
     -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
-    -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=ON \
+    -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF \
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
     -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DENABLE_MANUAL=OFF -DCURL_DISABLE_LDAP=ON \
     -DHTTP_ONLY=OFF -DCURL_DISABLE_FTP=ON -DCURL_DISABLE_DICT=ON -DCURL_DISABLE_TELNET=ON \
@@ -47,19 +62,8 @@ if [ ! -f "$PREFIX/lib/libcurl.a" ]; then
     -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF \
     -DCURL_DISABLE_COOKIES=ON -DCURL_DISABLE_MIME=ON -DCURL_DISABLE_NETRC=ON -DCURL_DISABLE_ALTSVC=ON \
     -DCURL_DISABLE_HSTS=ON -DCURL_DISABLE_DOH=ON -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none \
+    -DCURL_DISABLE_PROGRESS_METER=ON \
     >/dev/null
-  cmake --build "$d/$BUILD" >/dev/null
-  cmake --install "$d/$BUILD" >/dev/null
-fi
-
-if [ ! -f "$PREFIX/lib/libjsoncpp.a" ]; then
-  d=$(fetch libjsoncpp 'libjsoncpp-1*')
-  rm -rf "$d/$BUILD"
-  cmake -S "$d" -B "$d/$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" \
-    -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF \
-    -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
-    -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DJSONCPP_WITH_CMAKE_PACKAGE=ON >/dev/null
   cmake --build "$d/$BUILD" >/dev/null
   cmake --install "$d/$BUILD" >/dev/null
 fi
@@ -70,10 +74,12 @@ if [ ! -f "$PREFIX/lib/liblzma7z.a" ]; then
   rm -rf "$b"; mkdir -p "$b" "$PREFIX/include/lzma7z"
   objs=()
   for n in 7zAlloc 7zBuf 7zCrc 7zCrcOpt 7zDec 7zIn 7zStream CpuArch LzmaDec Lzma2Dec Bra Bra86 Bcj2; do
-    "$ARCH-w64-mingw32-gcc-posix" -O2 -c "$d/C/$n.c" -o "$b/$n.o"
+    # For size. (Without asynchronous unwind tables it would be no smaller:
+    # the exe's link-time code generation keeps them.)
+    "$ARCH-w64-mingw32-gcc-posix" -Os -ffunction-sections -fdata-sections $LTO -c "$d/C/$n.c" -o "$b/$n.o"
     objs+=("$b/$n.o")
   done
-  "$ARCH-w64-mingw32-ar" rcs "$b/liblzma7z.a" "${objs[@]}"
+  "$AR" rcs "$b/liblzma7z.a" "${objs[@]}"
   cp "$d"/C/*.h "$PREFIX/include/lzma7z/"
   cp "$b/liblzma7z.a" "$PREFIX/lib/"
 fi

@@ -12,7 +12,7 @@ PKGS=(
   xvfb xdotool imagemagick fonts-wqy-zenhei fonts-wqy-microhei
   nginx-light 7zip googletest
   curl aria2 python3 time openssl osslsigncode
-  python3-pil python3-numpy fonts-dejavu-core clang-format
+  python3-pil python3-numpy fonts-dejavu-core clang-format rapidjson-dev zopfli
 )
 
 need_update=0

@@ -6,7 +6,7 @@
 # system folder (platform/system_imports.h). Then the 32-bit faults that a
 # host without 32-bit support cannot see running: delay-load slots and x87
 # arithmetic in our static libraries, the ones of the exe's own build folder
-# (tests/check_pe32.py).
+# (tests/check_pe32.py). And no iostreams or locale code, from the link map.
 set -euo pipefail
 exe=$1
 build=$(cd "$(dirname "$exe")/.." && pwd)
@@ -18,6 +18,31 @@ bad=0
 while read -r dll; do
   if ! grep -Eiq "$allowed" <<<"$dll"; then echo "import of a DLL that is not a known DLL: $dll (list its functions in platform/system_imports.txt)"; bad=1; fi
 done < <(sed -n 's/^\s*DLL Name: //p' <<<"$dump")
+# No iostreams and no locale: nothing the installer does needs them, and
+# they once came in with a JSON reader as about 1 MB of the exe. The link map
+# written beside the exe names each member the linker took from libstdc++.a
+# and the file whose reference pulled it in.
+map=${exe%.exe}.map
+stream_or_locale='libstdc\+\+\.a\(([a-z0-9+]+-)?(.*stream.*|ios.*|.*locale.*|.*facets.*|ctype.*|.*codecvt.*|.*_members.*|.*-io-inst|complex_io|basic_file|globals_io)\.o\)$'
+if [ ! -f "$map" ]; then
+  echo "no link map beside the exe: $map"
+  bad=1
+else
+  pulled=$(awk -v re="$stream_or_locale" '
+    function report(by) { if (member ~ re) print "  " member " <- " by; member = "" }
+    /^Archive member included/ { on = 1; next }
+    on && /^(Discarded input sections|Allocating common symbols|Memory Configuration)/ { exit }
+    !on || /^$/ { next }
+    /^[^ \t]/ { member = $1; by = substr($0, length($1) + 1); sub(/^[ \t]+/, "", by); if (by != "") report(by); next }
+    member != "" { by = $0; sub(/^[ \t]+/, "", by); report(by) }' "$map")
+  if [ -n "$pulled" ]; then
+    echo "iostreams or locale linked into the exe (member <- what pulled it in):"
+    echo "$pulled"
+    bad=1
+  else
+    echo "iostreams, locale: none linked"
+  fi
+fi
 mapfile -t libs < <(find "$build" -name 'libov_*.a' | sort)
 [ ${#libs[@]} -gt 0 ] || { echo "no static libraries of ours in $build"; bad=1; }
 "$(dirname "$0")/check_pe32.py" "$exe" "${libs[@]}" || bad=1

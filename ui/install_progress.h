@@ -27,6 +27,11 @@ int LanguageIndexOfCode(const std::wstring& code);  // -1 when not in the list
 int LanguageIndexForLangId(LANGID id);
 
 // Loads the texts of language `index` from a "language.json" document into
-// the toolkit's text table (an array of {"id": n, "<code>": "text", ...}).
-// Malformed documents and elements are skipped. Returns the texts stored.
+// the toolkit's text table (an array of {"id": n, "<code>": "text", ...}, or
+// an object whose values are such elements, taken in the order of their
+// names). An id is any integral number within int; of equal names in one
+// object the last counts. Read as leniently as files in use need: a byte
+// order mark, comments, trailing commas, text after the document and raw
+// control characters inside strings are accepted. Malformed documents and
+// elements are skipped. Returns the texts stored.
 int LoadLanguageTexts(const std::string& json, int index);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "toolkit/resources.h"
 
 namespace {
@@ -64,6 +68,54 @@ TEST(Languages, TextsOfOneLanguageFromTheJsonList) {
   EXPECT_EQ(text, L"Not enough space");
   EXPECT_EQ(LoadLanguageTexts("{not json", 0), 0);
   EXPECT_EQ(LoadLanguageTexts(json, 99), 0);
+  skin::ClearLanguageTexts();
+}
+
+// Files in use lean on how leniently language.json has always been read.
+TEST(Languages, ReadsTheFilesInUseAsBefore) {
+  struct Case {
+    const char* what;
+    std::string json;
+    int stored;
+    std::vector<std::pair<int, std::wstring>> texts;
+  } cases[] = {
+      {"byte order mark, comments, trailing commas, text after the document",
+       "\xEF\xBB\xBF// texts\n[{\"id\": 1, \"en-US\": \"a\",}, /* \"b\" */] trailing",
+       1,
+       {{1, L"a"}}},
+      {"raw control characters inside a text, a quote inside a comment",
+       "[// say \"hi\n{\"id\": 2, \"en-US\": \"two\nlines\tand\x01\"}]",
+       1,
+       {{2, L"two\nlines\tand\x01"}}},
+      {"integral numbers are ids, others are not",
+       R"([{"id": 104.0, "en-US": "a"}, {"id": 1e2, "en-US": "b"}, {"id": 1.5, "en-US": "c"},)"
+       R"( {"id": 2147483648, "en-US": "d"}, {"id": -2147483648, "en-US": "e"}])",
+       3,
+       {{104, L"a"}, {100, L"b"}, {1, L""}, {-2147483647 - 1, L"e"}}},
+      {"the last of equal names counts",
+       R"([{"id": 3, "en-US": "first", "en-US": "last"}, {"id": 4, "en-US": "x", "en-US": 5}])",
+       1,
+       {{3, L"last"}, {4, L""}}},
+      {"an object's values in the order of their names, equal names once",
+       R"({"b": {"id": 5, "en-US": "from b"}, "a": {"id": 5, "en-US": "from a"}, "b": {"id": 6, "en-US": "b again"}})",
+       2,
+       {{5, L"from a"}, {6, L"b again"}}},
+      {"unterminated", R"([{"id": 7, "en-US": "a"})", 0, {{7, L""}}},
+      {"a control character outside a string", "[\x01{\"id\": 7, \"en-US\": \"a\"}]", 0, {{7, L""}}},
+      {"nested deeper than any text list",
+       std::string(1001, '[') + R"({"id": 7, "en-US": "a"})" + std::string(1001, ']'),
+       0,
+       {{7, L""}}},
+  };
+  for (const Case& c : cases) {
+    skin::ClearLanguageTexts();
+    EXPECT_EQ(LoadLanguageTexts(c.json, 0), c.stored) << c.what;
+    for (const auto& [id, want] : c.texts) {
+      std::wstring text;
+      EXPECT_EQ(skin::GetLanguageText(id, &text), !want.empty()) << c.what << ": " << id;
+      EXPECT_EQ(text, want) << c.what << ": " << id;
+    }
+  }
   skin::ClearLanguageTexts();
 }
 

@@ -3,25 +3,22 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
-#include <json/json.h>
 
 #include <fstream>
 #include <set>
 #include <thread>
 
 #include "analytics/sdk/test_support.h"
+#include "tests/support/json.h"
 
 namespace analytics_core {
 namespace {
 
 using testing::StderrCapture;
 
-Json::Value Parse(const std::string& text) {
-  Json::Value v;
-  Json::CharReaderBuilder b;
-  std::string errors;
-  std::unique_ptr<Json::CharReader> r(b.newCharReader());
-  EXPECT_TRUE(r->parse(text.data(), text.data() + text.size(), &v, &errors)) << text;
+rapidjson::Document Parse(const std::string& text) {
+  rapidjson::Document v;
+  EXPECT_FALSE(v.Parse(text.data(), text.size()).HasParseError()) << text;
   return v;
 }
 
@@ -40,8 +37,8 @@ class SdkTest : public ::testing::Test {
     Sdk::Shutdown();
     DeleteFileA(staging_.c_str());
   }
-  std::vector<Json::Value> Records() {
-    std::vector<Json::Value> out;
+  std::vector<rapidjson::Document> Records() {
+    std::vector<rapidjson::Document> out;
     for (const auto& text : Sdk::QueuedRecords()) out.push_back(Parse(text));
     return out;
   }
@@ -88,31 +85,31 @@ TEST_F(SdkTest, TrackRecordLayout) {
   Sdk::ProfileSet("pl_os", std::string("Windows"));
   const auto records = Records();
   ASSERT_EQ(records.size(), 2u);
-  const Json::Value& t = records[0];
+  const rapidjson::Value& t = records[0];
   EXPECT_EQ(t["type"], "track");
   EXPECT_EQ(t["event"], "PlEventClick");
   EXPECT_EQ(t["distinct_id"], "device-1");
   EXPECT_EQ(t["properties"]["pl_name"], "立即安装");
   EXPECT_EQ(t["properties"]["$lib"], "overridden");
   EXPECT_EQ(t["properties"]["$lib_version"], "0.9");
-  EXPECT_FALSE(t["properties"].isMember("$is_login_id"));
+  EXPECT_FALSE(t["properties"].HasMember("$is_login_id"));
   EXPECT_EQ(t["lib"]["$lib"], "cpp");
   EXPECT_EQ(t["lib"]["$lib_method"], "code");
   EXPECT_EQ(t["lib"]["$lib_version"], "0.9");
-  EXPECT_TRUE(t["_track_id"].isIntegral());
-  EXPECT_LT(t["_track_id"].asInt64(), 1000000000);
-  EXPECT_NEAR(static_cast<double>(t["time"].asInt64()), static_cast<double>(NowMilliseconds()), 60000.0);
-  EXPECT_FALSE(t.isMember("original_id"));
-  EXPECT_FALSE(t.isMember("project"));
+  EXPECT_TRUE(t["_track_id"].IsInt64());
+  EXPECT_LT(t["_track_id"].GetInt64(), 1000000000);
+  EXPECT_NEAR(static_cast<double>(t["time"].GetInt64()), static_cast<double>(NowMilliseconds()), 60000.0);
+  EXPECT_FALSE(t.HasMember("original_id"));
+  EXPECT_FALSE(t.HasMember("project"));
   // Keys in byte order: the exact text starts with "_track_id" and ends with "type".
   const std::string text = Sdk::QueuedRecords()[0];
   EXPECT_EQ(text.rfind("{\"_track_id\":", 0), 0u);
   EXPECT_EQ(text.substr(text.size() - 15), "\"type\":\"track\"}");
 
-  const Json::Value& p = records[1];
+  const rapidjson::Value& p = records[1];
   EXPECT_EQ(p["type"], "profile_set");
-  EXPECT_FALSE(p.isMember("event"));
-  EXPECT_EQ(p["properties"].getMemberNames(), std::vector<std::string>{"pl_os"});  // no super properties
+  EXPECT_FALSE(p.HasMember("event"));
+  EXPECT_EQ(test_support::JsonNames(p["properties"]), std::vector<std::string>{"pl_os"});  // no super properties
 }
 
 TEST_F(SdkTest, TimeAndProjectAreLiftedOutOfTheProperties) {
@@ -120,11 +117,12 @@ TEST_F(SdkTest, TimeAndProjectAreLiftedOutOfTheProperties) {
   props.SetDateTime("$time", 1700000000, 123);
   props.SetString("$project", "demo");
   Sdk::Track("e", props);
-  const auto r = Records().at(0);
-  EXPECT_EQ(r["time"].asInt64(), 1700000000123);
+  const auto records = Records();
+  const rapidjson::Value& r = records.at(0);
+  EXPECT_EQ(r["time"].GetInt64(), 1700000000123);
   EXPECT_EQ(r["project"], "demo");
-  EXPECT_FALSE(r["properties"].isMember("$time"));
-  EXPECT_FALSE(r["properties"].isMember("$project"));
+  EXPECT_FALSE(r["properties"].HasMember("$time"));
+  EXPECT_FALSE(r["properties"].HasMember("$project"));
 }
 
 TEST_F(SdkTest, RefusedPropertiesQueueNothing) {
@@ -164,13 +162,13 @@ TEST_F(SdkTest, SignupSwitchesToTheLoginId) {
   EXPECT_EQ(r[0]["event"], "$SignUp");
   EXPECT_EQ(r[0]["distinct_id"], "u1");
   EXPECT_EQ(r[0]["original_id"], "device-1");
-  EXPECT_FALSE(r[0]["properties"].isMember("$is_login_id"));
+  EXPECT_FALSE(r[0]["properties"].HasMember("$is_login_id"));
   EXPECT_EQ(r[1]["distinct_id"], "u1");
-  EXPECT_EQ(r[1]["properties"]["$is_login_id"], true);
+  EXPECT_EQ(test_support::JsonText(r[1]["properties"]["$is_login_id"]), "true");
   EXPECT_EQ(r[2]["type"], "profile_append");
   EXPECT_EQ(r[2]["properties"]["tags"][0], "x\t");
   EXPECT_EQ(r[3]["type"], "profile_increment");
-  EXPECT_EQ(r[3]["properties"]["pl_visit_count"], 2);
+  EXPECT_EQ(test_support::JsonText(r[3]["properties"]["pl_visit_count"]), "2");
   EXPECT_EQ(Sdk::DistinctId(), "u1");
 }
 
@@ -182,7 +180,7 @@ TEST_F(SdkTest, TrackIdsBuiltOnNewThreadsDiffer) {
     std::thread([] { Sdk::Track("worker", PropertiesNode()); }).join();
   }
   for (const auto& r : Records()) {
-    const std::string id = std::to_string(r["_track_id"].asInt64() + 1000000000LL);
+    const std::string id = std::to_string(r["_track_id"].GetInt64() + 1000000000LL);
     randomDigits.insert(id.substr(1, 5));  // the 2 + 3 random digits before the time's 4
   }
   EXPECT_GT(randomDigits.size(), 1u);
@@ -200,7 +198,7 @@ TEST_F(SdkTest, ShutdownSavesTheUnsentRecords) {
   EXPECT_FALSE(Sdk::Exists());
   std::ifstream in(staging_);
   std::vector<std::string> events;
-  for (std::string line; std::getline(in, line);) events.push_back(Parse(line)["event"].asString());
+  for (std::string line; std::getline(in, line);) events.push_back(test_support::JsonString(Parse(line), "event"));
   EXPECT_EQ(events, (std::vector<std::string>{"a", "b", "c"}));
 }
 

@@ -85,9 +85,11 @@ first_paint_row main-window "≤ 1.2" --main-window
 # libcurl): what the exe adds in front of the row above.
 first_paint_row "main-window (installer start-up)" "—" --main-window --installer-start
 
+# Everything linked in, unpacked and with relocations (docs/building.md has
+# the recipe and what the budget leaves for high-DPI artwork and a signature).
 size=$(stat -c %s "${OV_SHIPPED_EXE:-$build/app/OndraVelqorSetup.exe}")
-budget=1572864
-echo "| installer exe size (bytes) | $size | $budget (budget) | $(awk -v a="$size" -v b="$budget" 'BEGIN { printf "%.2f", a / b }') | ≤ 1.0 (1.5 MB) |"
+budget=1000000
+echo "| installer exe size (bytes) | $size | $budget (budget) | $(awk -v a="$size" -v b="$budget" 'BEGIN { printf "%.2f", a / b }') | ≤ 1.0 (1,000,000 B) |"
 
 # The 30 ms animation of the progress page: frames shown against the
 # timer's count, and the private memory it adds while running.

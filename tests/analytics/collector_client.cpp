@@ -43,19 +43,19 @@ void CollectorClient::Post(const std::string& path, const std::string& body) {
   Fetch("http://127.0.0.1:" + control_ + path, &body);
 }
 
-Json::Value CollectorClient::Get(const std::string& path) {
-  const std::string text = Fetch("http://127.0.0.1:" + control_ + path, nullptr);
-  Json::Value v;
-  Json::CharReaderBuilder b;
-  std::unique_ptr<Json::CharReader> r(b.newCharReader());
-  std::string errors;
-  r->parse(text.data(), text.data() + text.size(), &v, &errors);
-  return v;
+rapidjson::Document CollectorClient::Get(const std::string& path) {
+  return test_support::ParseJson(Fetch("http://127.0.0.1:" + control_ + path, nullptr));
 }
 
-Json::Value CollectorClient::Records() {
-  Json::Value all(Json::arrayValue);
-  for (const auto& batch : Batches())
-    for (const auto& record : batch["records"]) all.append(record);
+rapidjson::Document CollectorClient::Records() {
+  rapidjson::Document all(rapidjson::kArrayType);
+  const rapidjson::Document batches = Batches();
+  if (!batches.IsArray()) return all;
+  for (const auto& batch : batches.GetArray()) {
+    const auto records = batch.FindMember("records");
+    if (records == batch.MemberEnd() || !records->value.IsArray()) continue;
+    for (const auto& record : records->value.GetArray())
+      all.PushBack(rapidjson::Value(record, all.GetAllocator()), all.GetAllocator());
+  }
   return all;
 }

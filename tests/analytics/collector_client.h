@@ -2,9 +2,9 @@
 // its control port, reached with libcurl from the Wine test process.
 #pragma once
 
-#include <json/json.h>
-
 #include <string>
+
+#include "tests/support/json.h"
 
 class CollectorClient {
  public:
@@ -17,13 +17,13 @@ class CollectorClient {
   void Down() { Post("/down", ""); }
   void Up() { Post("/up", ""); }
   void Reset() { Post("/reset", ""); }
-  Json::Value Batches() { return Get("/batches"); }
-  Json::Value Requests() { return Get("/requests"); }
+  rapidjson::Document Batches() { return Get("/batches"); }
+  rapidjson::Document Requests() { return Get("/requests"); }
   // Every accepted record, in arrival order.
-  Json::Value Records();
+  rapidjson::Document Records();
 
  private:
   void Post(const std::string& path, const std::string& body);
-  Json::Value Get(const std::string& path);
+  rapidjson::Document Get(const std::string& path);
   std::string port_, control_;
 };

@@ -53,9 +53,14 @@ class TrackerAgainstCollector : public ::testing::Test {
     LocateDataFolder(exe, appName, dir, identity);
     return dir + appName + "_PLSPending.txt";
   }
-  static std::vector<std::string> Names(const Json::Value& records, const char* key) {
+  // Each record's property `key`, or its event name where it has none.
+  static std::vector<std::string> Names(const rapidjson::Value& records, const char* key) {
     std::vector<std::string> out;
-    for (const auto& r : records) out.push_back(r["properties"].get(key, r["event"]).asString());
+    for (const auto& r : records.GetArray()) {
+      const rapidjson::Value& properties = r["properties"];
+      out.push_back(properties.IsObject() && properties.HasMember(key) ? test_support::JsonString(properties, key)
+                                                                       : test_support::JsonString(r, "event"));
+    }
     return out;
   }
   static std::vector<std::string> StagingLines(const std::string& path) {
@@ -95,15 +100,15 @@ TEST_F(TrackerAgainstCollector, InstallerEventsArriveWithTheirExactProperties) {
   on = true;
   ShutdownTracker();
 
-  const Json::Value r = collector_.Records();
-  ASSERT_EQ(r.size(), 8u) << r.toStyledString();
+  const rapidjson::Document r = collector_.Records();
+  ASSERT_EQ(r.Size(), 8u) << test_support::JsonText(r);
   const std::vector<std::string> events = {"PlEventTask", "PlEventClick", "PlEventView", "PlEventTask",
                                            "PlEventTask", "PlEventClick", "PlEventTask", "AppCrashed"};
-  for (size_t i = 0; i < events.size(); ++i) EXPECT_EQ(r[int(i)]["event"], events[i]) << i;
+  for (size_t i = 0; i < events.size(); ++i) EXPECT_EQ(r[rapidjson::SizeType(i)]["event"], events[i]) << i;
 
-  const Json::Value& click = r[1]["properties"];
+  const rapidjson::Value& click = r[1]["properties"];
   std::set<std::string> keys;
-  for (const auto& k : click.getMemberNames()) keys.insert(k);
+  for (const auto& k : click.GetObject()) keys.insert(k.name.GetString());
   const std::set<std::string> want = {
       "pl_name",         "pl_click_type",  "$is_first_time",   "plc_ab",          "pl_app_id",
       "$app_version",    "$app_id",        "pl_app_store",     "pl_edition",      "pl_dlapp_id",
@@ -113,7 +118,7 @@ TEST_F(TrackerAgainstCollector, InstallerEventsArriveWithTheirExactProperties) {
   EXPECT_EQ(keys, want);
   EXPECT_EQ(click["pl_name"], "立即安装");
   EXPECT_EQ(click["pl_click_type"], "Button");
-  EXPECT_EQ(click["$is_first_time"], true);
+  EXPECT_EQ(test_support::JsonText(click["$is_first_time"]), "true");
   EXPECT_EQ(click["plc_ab"], "IN");
   EXPECT_EQ(click["pl_app_id"], "Velqor.downloader");
   EXPECT_EQ(click["$app_version"], "1.7.9");
@@ -122,25 +127,25 @@ TEST_F(TrackerAgainstCollector, InstallerEventsArriveWithTheirExactProperties) {
   EXPECT_EQ(click["pl_dlapp_id"], "Velqor");
   EXPECT_EQ(click["pl_sdk"], "WindowsCPP");
   EXPECT_EQ(click["$os"], "Windows");
-  EXPECT_TRUE(click["$screen_width"].isIntegral());
+  EXPECT_TRUE(click["$screen_width"].IsInt());
 
   EXPECT_EQ(r[0]["properties"]["pl_task_name"], "libcurl初始化失败");
   EXPECT_EQ(r[0]["properties"]["pl_task_result"], "Success");
-  EXPECT_EQ(r[0]["properties"]["pl_task_elapsed"], 0);
-  EXPECT_FALSE(r[0]["properties"].isMember("pl_reason"));
+  EXPECT_EQ(test_support::JsonText(r[0]["properties"]["pl_task_elapsed"]), "0");
+  EXPECT_FALSE(r[0]["properties"].HasMember("pl_reason"));
   EXPECT_EQ(r[2]["properties"]["pl_name"], "安装中");
   EXPECT_EQ(r[2]["properties"]["plc_ab"], "IN");
-  EXPECT_EQ(r[3]["properties"]["pl_task_elapsed"], 12.5);
+  EXPECT_EQ(test_support::JsonText(r[3]["properties"]["pl_task_elapsed"]), "12.5");
   EXPECT_EQ(r[4]["properties"]["pl_reason"], "1.code=3；2.msg=x");
   EXPECT_EQ(r[4]["properties"]["pl_task_result"], "Success");
-  EXPECT_FALSE(r[4]["properties"].isMember("plc_ab"));
+  EXPECT_FALSE(r[4]["properties"].HasMember("plc_ab"));
   EXPECT_EQ(r[5]["properties"]["pl_name"], "立即体验");
-  EXPECT_FALSE(r[5]["properties"].isMember("plc_ab"));
+  EXPECT_FALSE(r[5]["properties"].HasMember("plc_ab"));
   EXPECT_EQ(r[7]["properties"]["app_crashed_reason"], "崩溃");
-  EXPECT_FALSE(r[7]["properties"].isMember("$is_first_time"));
-  EXPECT_FALSE(r[7]["properties"].isMember("plc_ab"));
+  EXPECT_FALSE(r[7]["properties"].HasMember("$is_first_time"));
+  EXPECT_FALSE(r[7]["properties"].HasMember("plc_ab"));
 
-  const Json::Value batches = collector_.Batches();
+  const rapidjson::Document batches = collector_.Batches();
   EXPECT_EQ(batches[0]["user_agent"], "PelanAnalytics CPP SDK 0.9");
   EXPECT_EQ(batches[0]["path"], "/sa?project=pc");
   EXPECT_EQ(batches[0]["content_type"], "application/x-www-form-urlencoded");
@@ -151,11 +156,11 @@ TEST_F(TrackerAgainstCollector, SixtyFiveRecordsGoInBatchesOfThirtyThirtyAndFive
   for (int i = 1; i <= 64; ++i) tracker->trackTask(Task("t" + std::to_string(i)), {});
   tracker->trackUninstall("done", {});  // flushes
   tracker.reset();                      // waits for the sending thread
-  const Json::Value batches = collector_.Batches();
-  ASSERT_EQ(batches.size(), 3u);
-  EXPECT_EQ(batches[0]["records"].size(), 30u);
-  EXPECT_EQ(batches[1]["records"].size(), 30u);
-  EXPECT_EQ(batches[2]["records"].size(), 5u);
+  const rapidjson::Document batches = collector_.Batches();
+  ASSERT_EQ(batches.Size(), 3u);
+  EXPECT_EQ(batches[0]["records"].Size(), 30u);
+  EXPECT_EQ(batches[1]["records"].Size(), 30u);
+  EXPECT_EQ(batches[2]["records"].Size(), 5u);
   const auto names = Names(collector_.Records(), "pl_task_name");
   for (int i = 0; i < 64; ++i) EXPECT_EQ(names[i], "t" + std::to_string(i + 1));
   EXPECT_EQ(names[64], "PlEventUninstall");
@@ -169,8 +174,8 @@ TEST_F(TrackerAgainstCollector, RefusedOrGarbledPostsAreRetriedWithoutLossOrDupl
     for (int i = 1; i <= 3; ++i) tracker->trackTask(Task("p" + std::to_string(i)), {});
     tracker->trackUninstall("", {});
     tracker.reset();
-    const Json::Value requests = collector_.Requests();
-    ASSERT_EQ(requests.size(), 2u) << fault;
+    const rapidjson::Document requests = collector_.Requests();
+    ASSERT_EQ(requests.Size(), 2u) << fault;
     EXPECT_EQ(requests[0]["answer"], fault);
     EXPECT_EQ(requests[1]["answer"], "ok");
     EXPECT_EQ(Names(collector_.Records(), "pl_task_name"),
@@ -195,7 +200,7 @@ TEST_F(TrackerAgainstCollector, SendsFromAThreadUntilAPostSucceedsThenInline) {
   click.name = "second";
   tracker->trackClick(click, {});
   tracker->trackCrash("inline");  // posted before trackCrash returns
-  EXPECT_EQ(collector_.Records().size(), 4u);
+  EXPECT_EQ(collector_.Records().Size(), 4u);
   for (const auto& line : listener.Lines())
     EXPECT_EQ(line.text.find("asynchronously"), std::string::npos) << "inline sends start no thread";
   tracker.reset();
@@ -228,8 +233,8 @@ TEST_F(TrackerAgainstCollector, ShutdownIsBoundedWhileTheCollectorHangs) {
   Sleep(300);
   tracker.reset();  // waits for that thread, tries 3 times, saves the queue
   EXPECT_EQ(StagingLines(staging_).size(), 41u);
-  EXPECT_EQ(collector_.Batches().size(), 0u);
-  EXPECT_GE(collector_.Requests().size(), 2u);
+  EXPECT_EQ(collector_.Batches().Size(), 0u);
+  EXPECT_GE(collector_.Requests().Size(), 2u);
 }
 
 TEST_F(TrackerAgainstCollector, TenThousandEventsWhileDownKeepTheNewestWithoutDuplicates) {
@@ -241,16 +246,16 @@ TEST_F(TrackerAgainstCollector, TenThousandEventsWhileDownKeepTheNewestWithoutDu
   collector_.Up();
   tracker->trackUninstall("up", {});
   tracker.reset();
-  const Json::Value records = collector_.Records();
+  const rapidjson::Document records = collector_.Records();
   std::set<std::string> distinct;
-  for (const auto& r : records) distinct.insert(r.toStyledString());
-  EXPECT_EQ(records.size(), 1024u);
-  EXPECT_EQ(distinct.size(), records.size());
+  for (const auto& r : records.GetArray()) distinct.insert(test_support::JsonText(r));
+  EXPECT_EQ(records.Size(), 1024u);
+  EXPECT_EQ(distinct.size(), records.Size());
   const auto names = Names(records, "pl_task_name");
   EXPECT_EQ(names.back(), "PlEventUninstall");
   EXPECT_EQ(names.front(), "L8979");  // the newest 1024 of 10,002 records
   std::printf("[ load ] 10000 events while down: %u delivered after recovery, %u distinct\n",
-              static_cast<unsigned>(records.size()), static_cast<unsigned>(distinct.size()));
+              static_cast<unsigned>(records.Size()), static_cast<unsigned>(distinct.size()));
 }
 
 // The Windows form of a host path (Wine maps the host's root to Z:).
@@ -286,7 +291,7 @@ TEST_F(TrackerAgainstCollector, PostsOnlyToAServerWhoseCertificateAndNameAreVeri
     queue.AddText(R"({"distinct_id":"device","properties":{"pl_name":"secret"}})");
     analytics_core::testing::StderrCapture err;
     EXPECT_EQ(queue.Flush(), c.delivered) << c.portVariable << ": " << err.Take();
-    EXPECT_EQ(collector_.Requests().size(), c.delivered ? 1u : 0u) << c.portVariable;  // nothing reached it
+    EXPECT_EQ(collector_.Requests().Size(), c.delivered ? 1u : 0u) << c.portVariable;  // nothing reached it
     EXPECT_EQ(queue.Size(), c.delivered ? 0u : 1u) << c.portVariable;                  // and nothing was dropped
     queue.Shutdown();
     EXPECT_EQ(StagingLines(staging).size(), c.delivered ? 0u : 1u) << c.portVariable;
@@ -300,11 +305,11 @@ TEST_F(TrackerAgainstCollector, AnAnswerThatNeverEndsIsReadOnlyUpToItsCap) {
   EXPECT_EQ(analytics_core::CurlPost(collector_.DataUrl(), "data_list=x&gzip=1", response), 500);
   EXPECT_LE(response.size(), 16u * 1024);
   Sleep(200);  // the server notices the closed connection
-  const Json::Value requests = collector_.Requests();
-  ASSERT_EQ(requests.size(), 1u);
+  const rapidjson::Document requests = collector_.Requests();
+  ASSERT_EQ(requests.Size(), 1u);
   // What the client took in before it stopped reading: at most the socket
   // buffers beyond its cap, not the seconds of stream the time limit allows.
-  EXPECT_LT(requests[0]["sent"].asLargestInt(), 16 << 20) << requests[0]["sent"];
+  EXPECT_LT(requests[0]["sent"].GetInt64(), 16 << 20) << test_support::JsonText(requests[0]["sent"]);
 }
 
 TEST_F(TrackerAgainstCollector, ATrackerCreatedAgainKeepsItsCore) {

@@ -224,9 +224,11 @@ TEST_F(ZeroLoss, TenThousandEventsOverTwentyKilledAndRefusedRunsArriveExactlyOnc
 
     std::map<int, int> arrivals;
     int malformedPosts = 0;
-    for (const auto& request : collector_.Requests()) malformedPosts += !request["error"].asString().empty();
-    for (const auto& record : collector_.Records()) {
-      const std::string name = record["properties"]["pl_task_name"].asString();
+    const rapidjson::Document requests = collector_.Requests(), records = collector_.Records();
+    for (const auto& request : requests.GetArray())
+      malformedPosts += !test_support::JsonString(request, "error").empty();
+    for (const auto& record : records.GetArray()) {
+      const std::string name = test_support::JsonString(record["properties"], "pl_task_name");
       if (name.size() > 1 && name[0] == 'Z') ++arrivals[std::atoi(name.c_str() + 1)];
     }
     // Events whose run was killed after k events are tracked by the restart

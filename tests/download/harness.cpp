@@ -1,14 +1,13 @@
 #include "tests/download/harness.h"
 
 #include <curl/curl.h>
-#include <json/json.h>
 
 #include <atomic>
 #include <fstream>
 #include <random>
-#include <sstream>
 
 #include "download/curl_handles.h"
+#include "tests/support/json.h"
 
 #include "platform/strings.h"
 
@@ -95,9 +94,7 @@ std::vector<int32_t> Recorder::Codes() const {
 std::string FaultBase() { return "http://127.0.0.1:" + Env("OV_FAULT_PORT"); }
 
 std::string AddScenario(const std::string& json) {
-  Json::Value reply;
-  std::istringstream(Http(FaultBase() + "/_scenario", &json)) >> reply;
-  return reply["md5"].asString();
+  return test_support::JsonString(test_support::ParseJson(Http(FaultBase() + "/_scenario", &json)), "md5");
 }
 
 std::string PackageUrl(const std::string& name, const std::string& md5) {
@@ -105,12 +102,13 @@ std::string PackageUrl(const std::string& name, const std::string& md5) {
 }
 
 std::vector<LoggedRequest> Requests(const std::string& name) {
-  Json::Value log;
-  std::istringstream(Http(FaultBase() + "/_log/" + name, nullptr)) >> log;
+  const rapidjson::Document log = test_support::ParseJson(Http(FaultBase() + "/_log/" + name, nullptr));
   std::vector<LoggedRequest> out;
-  for (const auto& r : log)
+  if (!log.IsArray()) return out;
+  using test_support::JsonString;
+  for (const auto& r : log.GetArray())
     out.push_back(
-        {r["method"].asString(), r["path"].asString(), r["range"].asString(), r["accept_encoding"].asString()});
+        {JsonString(r, "method"), JsonString(r, "path"), JsonString(r, "range"), JsonString(r, "accept_encoding")});
   return out;
 }
 
