@@ -5,12 +5,7 @@
 
 Copies the skins into a stage folder, adds a plain placeholder for every
 listed image the folder does not have yet (and says so), recompresses every
-PNG losslessly with zopflipng for its smallest colour type,
-then stores each PNG's image data undeflated and runs
-7zz a -t7z -m0=lzma2 -mx=9 -ms=on: LZMA2 compresses the raw rows much better
-than deflate did. The price: the archive, unpacked whole when opened, holds
-7.3 MB instead of 0.36 MB, and unpacking it takes about 11 ms more (27 ms,
-under Wine, on the start-up worker).
+PNG losslessly with zopflipng, then runs 7zz a -t7z -m0=lzma2 -ms=on.
 """
 import concurrent.futures
 import os
@@ -69,9 +64,7 @@ def recompress(path):
     """Replaces the PNG by zopflipng's smaller encoding of it when its pixels
     (transparent ones' colours too) decode the same; returns the bytes saved."""
     smaller = path + ".zopfli"
-    # Quick mode: the deflate streams are stored again anyway (store_pixels);
-    # the colour type and filters it picks are what count.
-    subprocess.run(["zopflipng", "-q", "-y", path, smaller], check=True, capture_output=True)
+    subprocess.run(["zopflipng", "-y", path, smaller], check=True, capture_output=True)
     before, after = os.path.getsize(path), os.path.getsize(smaller)
     if after < before and same_pixels(smaller, path):
         os.replace(smaller, path)
@@ -80,30 +73,6 @@ def recompress(path):
         print(f"pack_skins: zopflipng changed the pixels of {path}: kept as it was", file=sys.stderr)
     os.remove(smaller)
     return 0
-
-
-def store_pixels(path):
-    """Rewrites the PNG with its image data stored rather than deflated: the
-    same filtered rows, so the same pixels, which the archive's LZMA2 then
-    compresses much better than deflate did (the install animation's frames
-    are alike)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    chunks, at = [], 8
-    while at < len(data):
-        length, kind = struct.unpack_from(">I4s", data, at)
-        chunks.append((kind, data[at + 8:at + 8 + length]))
-        at += 12 + length
-    rows = zlib.decompress(b"".join(body for kind, body in chunks if kind == b"IDAT"))
-    out, stored = bytearray(data[:8]), False
-    for kind, body in chunks:
-        if kind == b"IDAT":
-            if stored:
-                continue
-            body, stored = zlib.compress(rows, 0), True
-        out += struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
-    with open(path, "wb") as f:
-        f.write(out)
 
 
 def main():
@@ -128,17 +97,16 @@ def main():
             filled += 1
     if filled:
         print(f"pack_skins: {filled} images missing from {skins}: placeholders used", file=sys.stderr)
-    # zopflipng's colour types (same pixels) make the rows to store smaller.
+    # The archive is LZMA, which cannot shrink deflate streams; zopfli's
+    # smaller ones (same pixels) make the exe smaller.
     images = [os.path.join(root, f) for root, _, files in os.walk(stage) for f in files if f.endswith(".png")]
     with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
         savings = list(pool.map(recompress, images))
     print(f"pack_skins: {sum(1 for s in savings if s)} of {len(images)} images recompressed, {sum(savings)} bytes saved")
-    for image in images:
-        store_pixels(image)
     if os.path.exists(out):
         os.remove(out)
     entries = sorted(os.listdir(stage))
-    subprocess.run(["7zz", "a", "-t7z", "-m0=lzma2", "-mx=9", "-ms=on", "-bd", "-bso0", os.path.abspath(out)] + entries,
+    subprocess.run(["7zz", "a", "-t7z", "-m0=lzma2", "-ms=on", "-bd", "-bso0", os.path.abspath(out)] + entries,
                    cwd=stage, check=True)
 
 
