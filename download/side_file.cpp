@@ -62,6 +62,21 @@ int64_t ReadAt(HANDLE file, int64_t offset, char* buffer, size_t size) {
   return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
 }
 
+// The appending thread and the writer meet on the system's slim lock and
+// condition variable: std::mutex and std::condition_variable (winpthreads)
+// wait on kernel semaphores, a system call on every hand-over (a round trip
+// to the server under Wine, several per MiB).
+class Exclusive {
+ public:
+  explicit Exclusive(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~Exclusive() { ReleaseSRWLockExclusive(&lock_); }
+  Exclusive(const Exclusive&) = delete;
+  Exclusive& operator=(const Exclusive&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
 bool WriteAt(HANDLE file, int64_t offset, const char* bytes, size_t size) {
   while (size > 0) {
     OVERLAPPED at = At(offset);
@@ -138,14 +153,14 @@ void SideFile::StartWriter() {
 }
 
 void SideFile::RunWriter() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  AcquireSRWLockExclusive(&lock_);
   for (;;) {
-    changed_.wait(lock, [this] { return !full_.empty() || finishing_; });
-    if (full_.empty()) return;
+    while (full_.empty() && !finishing_) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+    if (full_.empty()) break;
     std::unique_ptr<Block> block = std::move(full_.front());
     full_.pop_front();
     const bool failed = error_ != ERROR_SUCCESS;
-    lock.unlock();
+    ReleaseSRWLockExclusive(&lock_);
     // After a failed write the rest is dropped: the file keeps a prefix of
     // the download, which the digest covers exactly.
     DWORD error = ERROR_SUCCESS;
@@ -157,22 +172,23 @@ void SideFile::RunWriter() {
         error = Utils::SystemResult::LastError().error;
       }
     }
-    lock.lock();
+    AcquireSRWLockExclusive(&lock_);
     if (error != ERROR_SUCCESS && error_ == ERROR_SUCCESS) error_ = error;
     block->used = 0;
     free_.push_back(std::move(block));
     --inFlight_;
-    changed_.notify_all();
+    WakeAllConditionVariable(&changed_);
   }
+  ReleaseSRWLockExclusive(&lock_);
 }
 
 bool SideFile::HandOver() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  const Exclusive hold(lock_);
   if (error_ != ERROR_SUCCESS) return false;
   if (current_ && current_->used > 0) {
     full_.push_back(std::move(current_));
     ++inFlight_;
-    changed_.notify_all();
+    WakeAllConditionVariable(&changed_);
   }
   return true;
 }
@@ -184,10 +200,11 @@ bool SideFile::Append(const void* data, size_t size) {
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
     if (!current_) {
-      std::unique_lock<std::mutex> lock(mutex_);
+      const Exclusive hold(lock_);
       // Waits while every block is with the writer: the transfer slows to
       // the disk's pace instead of buffering without limit.
-      changed_.wait(lock, [this] { return !free_.empty() || inFlight_ + 1 < kBlocks || error_ != ERROR_SUCCESS; });
+      while (free_.empty() && inFlight_ + 1 >= kBlocks && error_ == ERROR_SUCCESS)
+        SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
       if (error_ != ERROR_SUCCESS) return false;
       if (!free_.empty()) {
         current_ = std::move(free_.back());
@@ -223,9 +240,9 @@ Utils::SystemResult SideFile::Finish() {
   if (!writer_.joinable()) return {};
   HandOver();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    const Exclusive hold(lock_);
     finishing_ = true;
-    changed_.notify_all();
+    WakeAllConditionVariable(&changed_);
   }
   writer_.join();
   current_.reset();

@@ -20,13 +20,11 @@
 
 #include <windows.h>
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -118,8 +116,8 @@ class SideFile {
   std::string md5Hex_;
 
   // Between Append (the owner) and the writer thread.
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
   std::deque<std::unique_ptr<Block>> full_;  // in file order
   std::vector<std::unique_ptr<Block>> free_;
   std::unique_ptr<Block> current_;  // owner only
