@@ -127,10 +127,16 @@ void CMTCurlDownloader::Start_Down() {
   }
   PlanAttempt();
   std::vector<std::thread> threads;
+  const DownloadPartNode* previous = nullptr;
   for (auto& node : parts_) {
     if (node->status != -1 || stop_.IsSet()) continue;
+    // The connections are staggered: the next part starts once this one's
+    // response has begun, so the server takes the ranges in order, or after
+    // 100 ms at the most. A fixed 100 ms kept the last part that much behind
+    // the others, and the download ends with the last part.
+    if (previous) WaitForSingleObject(previous->responding.get(), 100);
     threads.emplace_back(&CMTCurlDownloader::downloadThreadFun, this, node.get());
-    Sleep(100);  // staggers the connections
+    previous = node.get();
   }
   waiter_ = std::thread([this, threads = std::move(threads)]() mutable {
     for (auto& t : threads) t.join();
@@ -226,7 +232,10 @@ int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* no
 size_t CMTCurlDownloader::PartHeader(char* data, size_t size, size_t count, void* user) {
   auto* node = static_cast<DownloadPartNode*>(user);
   const size_t n = size * count;
-  if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) node->contentRangeStart = -1;  // a new response
+  if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+    node->contentRangeStart = -1;  // a new response
+    SetEvent(node->responding.get());
+  }
   const int64_t start = ParseContentRangeStart(data, n);
   if (start >= 0) node->contentRangeStart = start;
   return n;

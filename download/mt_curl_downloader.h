@@ -24,6 +24,7 @@
 // thread (which has joined the part threads) and deletes the part files.
 #pragma once
 
+#include <windows.h>
 #include <curl/curl.h>
 
 #include <atomic>
@@ -39,6 +40,7 @@
 #include "download/side_file.h"
 #include "download/timing.h"
 #include "download/worker_slot.h"
+#include "platform/handles.h"
 #include "platform/system_error.h"
 
 class CMTCurlDownloader : public CDownloader {
@@ -74,6 +76,8 @@ class CMTCurlDownloader : public CDownloader {
     int64_t contentRangeStart = -1;
     bool bodyAccepted = false;
     bool rangeFilled = false;
+    // Set when the first response to this part begins (see Start_Down).
+    Utils::UniqueHandle responding{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   };
 
   void Start_Down();
