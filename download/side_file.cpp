@@ -148,8 +148,9 @@ Utils::SystemResult SideFile::Open(const std::wstring& path, SideFileOptions opt
 }
 
 void SideFile::StartWriter() {
-  finishing_ = false;
+  finishing_ = writerDone_ = false;
   writer_ = std::thread(&SideFile::RunWriter, this);
+  if (md5_) digester_ = std::thread(&SideFile::RunDigester, this);
 }
 
 void SideFile::RunWriter() {
@@ -164,22 +165,49 @@ void SideFile::RunWriter() {
     // After a failed write the rest is dropped: the file keeps a prefix of
     // the download, which the digest covers exactly.
     DWORD error = ERROR_SUCCESS;
+    bool written = false;
     if (!failed) {
-      if (WriteAt(file_.get(), writeOffset_, block->bytes.get(), block->used)) {
+      written = WriteAt(file_.get(), writeOffset_, block->bytes.get(), block->used);
+      if (written)
         writeOffset_ += static_cast<int64_t>(block->used);
-        if (md5_) md5_->Add(block->bytes.get(), block->used);
-      } else {
+      else
         error = Utils::SystemResult::LastError().error;
-      }
     }
     AcquireSRWLockExclusive(&lock_);
     if (error != ERROR_SUCCESS && error_ == ERROR_SUCCESS) error_ = error;
-    block->used = 0;
-    free_.push_back(std::move(block));
-    --inFlight_;
+    if (written && md5_)
+      written_.push_back(std::move(block));  // only what is in the file joins the digest
+    else
+      Release(std::move(block));
+    WakeAllConditionVariable(&changed_);
+  }
+  writerDone_ = true;
+  WakeAllConditionVariable(&changed_);
+  ReleaseSRWLockExclusive(&lock_);
+}
+
+// The digest on a thread of its own: MD5 is slower than writing into the
+// file cache, and on a fast link slower than the transfer itself.
+void SideFile::RunDigester() {
+  AcquireSRWLockExclusive(&lock_);
+  for (;;) {
+    while (written_.empty() && !writerDone_) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+    if (written_.empty()) break;
+    std::unique_ptr<Block> block = std::move(written_.front());
+    written_.pop_front();
+    ReleaseSRWLockExclusive(&lock_);
+    md5_->Add(block->bytes.get(), block->used);
+    AcquireSRWLockExclusive(&lock_);
+    Release(std::move(block));
     WakeAllConditionVariable(&changed_);
   }
   ReleaseSRWLockExclusive(&lock_);
+}
+
+void SideFile::Release(std::unique_ptr<Block> block) {
+  block->used = 0;
+  free_.push_back(std::move(block));
+  --inFlight_;
 }
 
 bool SideFile::HandOver() {
@@ -245,6 +273,7 @@ Utils::SystemResult SideFile::Finish() {
     WakeAllConditionVariable(&changed_);
   }
   writer_.join();
+  if (digester_.joinable()) digester_.join();
   current_.reset();
   const DWORD error = error_;
   if (error != ERROR_SUCCESS) {

@@ -12,9 +12,11 @@
 // Threads and ownership: one thread at a time calls the members (the owner
 // hands the object over between its threads by starting and joining them).
 // Append copies into a block; full blocks go to the file's own writer
-// thread, which writes them in order and feeds them to the digest, so the
-// receiving thread neither waits for the disk nor computes the digest. The
-// writer thread lives from Open to Finish and ends with it (Close,
+// thread, which writes them in order, and then, when a digest is taken, to
+// its digest thread, which feeds them to the MD5 in the same order: the
+// receiving thread neither waits for the disk nor computes the digest, and
+// the digest keeps pace with the transfer where the disk alone would. Both
+// threads live from the first Append to Finish and end with it (Close,
 // CloseAndHold, Truncate and the destructor finish first).
 #pragma once
 
@@ -106,7 +108,9 @@ class SideFile {
   };
   void StartWriter();
   void RunWriter();
-  bool HandOver();  // the current block to the writer; false after a failure
+  void RunDigester();
+  void Release(std::unique_ptr<Block> block);  // back to free_, under the lock
+  bool HandOver();                             // the current block to the writer; false after a failure
 
   Utils::UniqueHandle file_;
   std::wstring path_;
@@ -118,14 +122,17 @@ class SideFile {
   // Between Append (the owner) and the writer thread.
   SRWLOCK lock_ = SRWLOCK_INIT;
   CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
-  std::deque<std::unique_ptr<Block>> full_;  // in file order
+  std::deque<std::unique_ptr<Block>> full_;     // to write, in file order
+  std::deque<std::unique_ptr<Block>> written_;  // to digest, in file order
   std::vector<std::unique_ptr<Block>> free_;
   std::unique_ptr<Block> current_;  // owner only
-  size_t inFlight_ = 0;             // blocks handed over and not yet written
+  size_t inFlight_ = 0;             // blocks handed over and not yet free again
   bool finishing_ = false;
+  bool writerDone_ = false;
   DWORD error_ = ERROR_SUCCESS;  // the first failed write
   int64_t writeOffset_ = 0;      // writer only while it runs
   std::thread writer_;
+  std::thread digester_;  // only with a digest
 };
 
 }  // namespace download
