@@ -61,12 +61,17 @@ ROUNDS=${ROUNDS:-3}
 # 立即安装, then the exe's log until the finished page. Sets T_CLICK, T_START,
 # T_DL, T_RUN, T_OK, T_END (empty when it did not finish), IDLE_KB, PEAK_KB.
 quick_install() {
+  T_END= T_OK=
   reset_machine
   package_script "say Encode=UTF8" "say Progress=0.1" "install" "say InstPath=\${INSTDIR}" "say Progress=1" "say State=Success"
   start_exe -isenableappanalytics=false
   wait_window OndraVelqor 30 && sleep 3
   IDLE_KB=$(rss "$EXE_PID" VmRSS)
-  click page0 defaultInstallBtn OndraVelqor
+  # A round whose window never showed is left out of the figures.
+  if ! click page0 defaultInstallBtn OndraVelqor; then
+    stop_exe
+    return 0
+  fi
   T_CLICK=$CLICKED_AT
   PEAK_KB=$IDLE_KB
   for _ in $(seq 600); do

@@ -9,6 +9,7 @@
 here=${here:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 EXE_PID=
 DBWIN_PID=
+CLICKED_AT=
 step=0
 
 drv_init() {
