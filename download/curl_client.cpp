@@ -9,6 +9,7 @@
 #include "download/curl_handles.h"
 #include "download/timing.h"
 #include "download/url_text.h"
+#include "download/verify.h"
 #include "platform/log.h"
 #include "platform/strings.h"
 
@@ -16,8 +17,8 @@ using download::CurlErrorText;
 
 namespace {
 
-size_t WriteToFile(char* data, size_t size, size_t count, void* file) {
-  return fwrite(data, size, count, static_cast<FILE*>(file));
+size_t WriteToSideFile(char* data, size_t size, size_t count, void* file) {
+  return static_cast<download::SideFile*>(file)->Append(data, size * count) ? size * count : 0;
 }
 
 double ContentLength(CURL* handle, CURLcode* query) {
@@ -29,12 +30,13 @@ double ContentLength(CURL* handle, CURLcode* query) {
 }  // namespace
 
 CurlClient::CurlClient(const std::wstring& url, const std::wstring& path, void* owner, ProgressFn progress,
-                       ReasonFn reportFailureReason)
+                       ReasonFn reportFailureReason, bool adminOnlyFiles)
     : url_(url),
       path_(path),
       owner_(owner),
       progress_(progress),
-      reportFailureReason_(std::move(reportFailureReason)) {}
+      reportFailureReason_(std::move(reportFailureReason)),
+      adminOnlyFiles_(adminOnlyFiles) {}
 
 void CurlClient::ReportLengthStatus(long status) const {
   if (!reportFailureReason_) return;
@@ -46,6 +48,7 @@ void CurlClient::ReportLengthStatus(long status) const {
 
 CurlClient::~CurlClient() {
   stop_ = true;
+  side_.Close();  // open, it could not be deleted
   DeleteFileW(GetFilePath(true).c_str());
 }
 
@@ -139,19 +142,23 @@ int CurlClient::Start() {
 
 int CurlClient::Transfer(const std::wstring& partPath) {
   const int64_t length = static_cast<int64_t>(length_);
-  // A side file longer than the package is not a prefix of it: start over.
-  if (download::FileSize(partPath) > length) DeleteFileW(partPath.c_str());
-
   handle_.reset(curl_easy_init());
   if (!handle_) return kNoHandle;
-  Utils::UniqueStdioFile file;
-  if (_wfopen_s(file.put(), partPath.c_str(), L"ab+") != 0 || !file) {
-    OV_LOGS(L"side file failed:%lu:%s", GetLastError(), partPath.c_str());
-    handle_.reset();
-    return kSideFileFailed;
+  if (!side_.isOpen()) {
+    // A side file longer than the package is not a prefix of it: start over.
+    if (download::FileSize(partPath) > length) DeleteFileW(partPath.c_str());
+    // The digest is taken as the bytes arrive when there is a url-md5 to
+    // compare it with: the real URL's here, the given URL's for the owner.
+    const bool digest = download::HasUrlMd5(download::UrlMd5(realUrl_)) ||
+                        download::HasUrlMd5(download::UrlMd5(download::NarrowUrl(url_)));
+    if (const Utils::SystemResult opened = side_.Open(partPath, {digest, adminOnlyFiles_}); !opened) {
+      OV_LOGS(L"side file failed:%lu:%s", opened.error, partPath.c_str());
+      handle_.reset();
+      return kSideFileFailed;
+    }
+  } else if (side_.size() > length) {
+    side_.Truncate();
   }
-  // Fewer, larger writes: each one is a system call (through Wine in tests).
-  setvbuf(file.get(), nullptr, _IOFBF, download::kFileBuffer);
 
   // Only the identity encoding: the body is stored as received, so a
   // compressed body would corrupt the package and its resume offsets.
@@ -164,10 +171,10 @@ int CurlClient::Transfer(const std::wstring& partPath) {
   curl_easy_setopt(handle, CURLOPT_TCP_KEEPIDLE, 10L);
   curl_easy_setopt(handle, CURLOPT_TCP_KEEPINTVL, 10L);
   int result =
-      download::SetBodyRequestOptions(handle, {realUrl_.c_str(), WriteToFile, file.get(), &CurlClient::ProgressCallback,
+      download::SetBodyRequestOptions(handle, {realUrl_.c_str(), WriteToSideFile, &side_, &CurlClient::ProgressCallback,
                                                this, download::CurrentTiming().singleStreamStallSeconds});
 
-  const int64_t existing = download::FileSize(partPath);
+  const int64_t existing = side_.size();
   resumeOffset_ = existing;
   if (result == 0 && existing > 0)
     result = curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(existing));
@@ -178,31 +185,33 @@ int CurlClient::Transfer(const std::wstring& partPath) {
 
   handle_.reset();
   headers.reset();
-  if (!file.close() && result == 0) {
-    OV_LOGS(L"side file write failed:%lu:%s", GetLastError(), partPath.c_str());
+  if (const Utils::SystemResult written = side_.Finish(); !written && result == 0) {
+    OV_LOGS(L"side file write failed:%lu:%s", written.error, partPath.c_str());
     result = CURLE_WRITE_ERROR;
   }
   if (result == CURLE_RANGE_ERROR) {
     // The server ignores ranges: the next attempt starts from zero instead
     // of failing the same way until the budget is spent.
-    DeleteFileW(partPath.c_str());
+    side_.Truncate();
   } else if (result == 0) {
-    const int64_t size = download::FileSize(partPath);
+    const int64_t size = side_.size();
     if (size < length) {
       result = CURLE_PARTIAL_FILE;  // the body was shorter than announced; resume
     } else if (size > length) {
-      DeleteFileW(partPath.c_str());  // longer than the package: not our file
+      side_.Truncate();  // longer than the package: not our file
       result = CURLE_WEIRD_SERVER_REPLY;
     }
   }
   return result;
 }
 
-int CurlClient::MoveIntoPlace(const std::wstring& partPath, const std::wstring& targetPath) {
-  DeleteFileW(targetPath.c_str());
-  if (MoveFileExW(partPath.c_str(), targetPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return 0;
+int CurlClient::MoveIntoPlace(const std::wstring&, const std::wstring& targetPath) {
+  // Renamed through its open handle, replacing what was there: the file is
+  // held throughout, and the target name never holds anything else after.
+  const Utils::SystemResult moved = side_.MoveTo(targetPath);
+  if (moved) return 0;
   // The complete side file stays; the next attempt moves it without a request.
-  OV_LOGS(L"move failed:%lu:%s", GetLastError(), targetPath.c_str());
+  OV_LOGS(L"move failed:%lu:%s", moved.error, targetPath.c_str());
   return CURLE_WRITE_ERROR;
 }
 

@@ -1,12 +1,15 @@
 // One file over HTTP(S) into a local path with libcurl's easy interface:
 // HEAD requests for the real URL and length, a floor of 1 MiB, a ".part"
 // side file resumed from its size, and the move onto the target name when
-// the transfer is complete.
+// the transfer is complete. The side file (download::SideFile) stays open,
+// denying other writers, from the first attempt until the client is done
+// with it, and takes the MD5 of its bytes as they arrive when either URL
+// carries a url-md5.
 //
 // Threads: Start() and every request run on the owner's worker thread;
-// the progress function is called there too, inside the transfer. Stop() is
-// the only call another thread may make; the owner must not destroy the
-// client while Start() runs.
+// the progress function is called there too, inside the transfer; the side
+// file writes on a thread of its own. Stop() is the only call another
+// thread may make; the owner must not destroy the client while Start() runs.
 #pragma once
 
 #include <curl/curl.h>
@@ -17,6 +20,7 @@
 #include <string>
 
 #include "download/curl_handles.h"
+#include "download/side_file.h"
 
 class CurlClient {
  public:
@@ -30,8 +34,9 @@ class CurlClient {
   static constexpr int kNoHandle = -997;
   static constexpr int kSideFileFailed = -996;
 
+  // adminOnlyFiles: see DownloadOptions.
   CurlClient(const std::wstring& url, const std::wstring& path, void* owner, ProgressFn progress,
-             ReasonFn reportFailureReason = {});
+             ReasonFn reportFailureReason = {}, bool adminOnlyFiles = false);
   ~CurlClient();  // stops and removes the side file
   CurlClient(const CurlClient&) = delete;
   CurlClient& operator=(const CurlClient&) = delete;
@@ -43,6 +48,9 @@ class CurlClient {
   int Start();
   // Makes the running transfer (or HEAD request) end at its next progress call.
   void Stop() { stop_ = true; }
+  // After a Start that returned 0: the file at the path, held for reading
+  // only, with its MD5 (see SideFile::CloseAndHold).
+  download::HeldFile HoldFile() { return side_.CloseAndHold(); }
 
   download::UniqueCurl Head(const std::string& url);
   static std::string GetRealUrl(CURL* handle);
@@ -74,4 +82,6 @@ class CurlClient {
   int64_t lastProgressSecond_ = 0;
   std::atomic<bool> stop_{false};
   std::string realUrl_;
+  const bool adminOnlyFiles_;
+  download::SideFile side_;  // the ".part" file, then the target until held
 };

@@ -14,9 +14,14 @@ inline constexpr long kConnectTimeoutSeconds = 60;
 // would never end.
 inline constexpr long kMaxRedirects = 20;
 
-// Large receive and file buffers: every receive and write is a system
-// call, and under Wine a costly one (measured by bench/download).
+// A large receive buffer (CURLOPT_BUFFERSIZE, 16 KiB by default): every
+// receive is a system call, and under Wine several round trips to its
+// server. libcurl 7.88 would take up to 10 MiB; larger than 1 MiB cost as
+// much again in resident memory without a gain bench/download could tell
+// from the machine's noise.
 inline constexpr long kReceiveBuffer = 1 << 20;
+// Blocks of the files a download writes (download::SideFile) and of the
+// reads that check them; libcurl hands its data over 16 KiB at a time.
 inline constexpr size_t kFileBuffer = 1 << 20;
 
 // The first failing result of libcurl calls made in this order, or

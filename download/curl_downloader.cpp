@@ -12,11 +12,11 @@ int AttemptCost(int code) { return code == CURLE_PARTIAL_FILE ? 1 : 2; }
 }  // namespace
 
 CCurlDownloader::CCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path,
-                                 CurlClient::ReasonFn reportFailureReason)
+                                 CurlClient::ReasonFn reportFailureReason, bool adminOnlyFiles)
     : callback_(std::move(callback)),
       path_(path),
       url_(url),
-      client_(url, path, this, &CCurlDownloader::Relay, std::move(reportFailureReason)) {
+      client_(url, path, this, &CCurlDownloader::Relay, std::move(reportFailureReason), adminOnlyFiles) {
   DeleteFileW(client_.GetFilePath(true).c_str());  // the first attempt starts from zero
 }
 
@@ -30,6 +30,11 @@ void CCurlDownloader::Start() {
   worker_.Start(this, [this] { dlThreadFun(); });
 }
 
+download::HeldFile CCurlDownloader::TakeDownloadedFile() {
+  std::lock_guard<std::mutex> lock(downloadedMutex_);
+  return std::move(downloaded_);
+}
+
 void CCurlDownloader::Relay(void* owner, double speed, double percent) {
   if (speed > 0 && percent <= 100)
     static_cast<CCurlDownloader*>(owner)->callback_(DL_CODE_PROGRESS, percent / 100, L"");
@@ -38,6 +43,7 @@ void CCurlDownloader::Relay(void* owner, double speed, double percent) {
 void CCurlDownloader::dlThreadFun() {
   // Every final callback is the last statement of its branch: the owner may
   // start the next attempt from inside it.
+  TakeDownloadedFile();  // an earlier success's, if its owner left it
   callback_(DL_CODE_START, 1.0, L"");
   if (path_.empty()) {
     callback_(DL_CODE_FAIL, 1.0, L"");
@@ -56,21 +62,29 @@ void CCurlDownloader::dlThreadFun() {
     if (!stop_.Pause(500)) return;
     code = client_.Start();
   }
+  download::HeldFile file = client_.HoldFile();
   if (stop_.IsSet()) {
+    file = {};
     DeleteFileW(path_.c_str());  // never reported: leave nothing half-delivered
     return;
   }
 
   const std::string urlMd5 = download::UrlMd5(client_.realUrl());
   if (!download::HasUrlMd5(urlMd5)) {
+    Hand(std::move(file));
     callback_(DL_CODE_NOTICE, 0.0, L"curl获取url-md5失败");
     callback_(DL_CODE_SUCCESS, 0.0, L"LibCurl");
     return;
   }
-  // A file that cannot be read back is as unverified as one that differs.
-  if (download::FileMd5(path_) != urlMd5) {
+  // The digest was taken as the bytes were written; the file is read back
+  // only when it could not be held unchanged since. A file that cannot be
+  // read back is as unverified as one that differs.
+  std::string md5 = file.md5;
+  if (md5.empty()) md5 = file.handle ? download::OpenFileMd5(file.handle.get()) : download::FileMd5(path_);
+  if (md5 != urlMd5) {
     // The package path never keeps a file that failed its check; the retry
     // downloads from zero (the side file became this target).
+    file = {};
     DeleteFileW(path_.c_str());
     if (stop_.IsSet()) return;
     callback_(DL_CODE_NOTICE, 0.0, L"curl文件md5校验失败");
@@ -83,8 +97,15 @@ void CCurlDownloader::dlThreadFun() {
     return;
   }
   if (stop_.IsSet()) {
+    file = {};
     DeleteFileW(path_.c_str());
     return;
   }
+  Hand(std::move(file));
   callback_(DL_CODE_SUCCESS, 0.0, L"LibCurl");
+}
+
+void CCurlDownloader::Hand(download::HeldFile file) {
+  std::lock_guard<std::mutex> lock(downloadedMutex_);
+  downloaded_ = std::move(file);
 }

@@ -10,8 +10,10 @@ std::unique_ptr<CDownloader> CreateDownloader(int32_t downloadType, PhaseCallbac
     case 2:
       return std::make_unique<CWinDownloader>(std::move(callback), url, path);
     case 3:
-      return std::make_unique<CMTCurlDownloader>(std::move(callback), url, path, options.httpReady);
+      return std::make_unique<CMTCurlDownloader>(std::move(callback), url, path, options.httpReady,
+                                                 options.adminOnlyFiles);
     default:
-      return std::make_unique<CCurlDownloader>(std::move(callback), url, path, options.reportFailureReason);
+      return std::make_unique<CCurlDownloader>(std::move(callback), url, path, options.reportFailureReason,
+                                               options.adminOnlyFiles);
   }
 }

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "download/side_file.h"
 #include "platform/phase_callback.h"
 
 enum DownloadCode : int32_t {
@@ -36,6 +37,14 @@ class CDownloader {
   // downloader's own threads.
   virtual void Start() = 0;
   virtual ~CDownloader() = default;
+
+  // The package of the last DL_CODE_SUCCESS, held open for reading only
+  // (nobody can write, replace or delete it) without a gap since its last
+  // byte was written, with the MD5 of the bytes written when one was taken.
+  // The owner takes it once, from inside that callback or before the next
+  // Start; an empty handle when the downloader could not hold the file
+  // unchanged, or does not write it itself (the system downloader).
+  virtual download::HeldFile TakeDownloadedFile() { return {}; }
 };
 
 // What the owner decides for the downloaders it makes; they read nothing
@@ -47,6 +56,9 @@ struct DownloadOptions {
   // Takes the "下载失败原因" texts a transfer finds (the file-size query's
   // status) on the downloader's thread; the owner reports them. May be empty.
   std::function<void(const std::wstring& reason)> reportFailureReason;
+  // The process runs elevated: side, part and package files are created so
+  // that only administrators may write them (download::SideFileOptions).
+  bool adminOnlyFiles = false;
 };
 
 // Download type 2: the system download service; 3: segmented; any other

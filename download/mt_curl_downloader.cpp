@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -33,8 +34,8 @@ int64_t ParseContentRangeStart(const char* line, size_t n) {
 }  // namespace
 
 CMTCurlDownloader::CMTCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path,
-                                     bool httpReady)
-    : callback_(std::move(callback)), path_(path), url_(url), httpReady_(httpReady) {
+                                     bool httpReady, bool adminOnlyFiles)
+    : callback_(std::move(callback)), path_(path), url_(url), httpReady_(httpReady), adminOnlyFiles_(adminOnlyFiles) {
   DeleteFileW(path_.c_str());
   DeletePartFiles();
 }
@@ -54,13 +55,25 @@ CMTCurlDownloader::~CMTCurlDownloader() {
 
 std::wstring CMTCurlDownloader::PartPath(int index) const { return path_ + L"_" + std::to_wstring(index); }
 
-void CMTCurlDownloader::DeletePartFiles() const {
-  DeleteFileW(PartPath(0).c_str());
-  DeleteFileW(PartPath(1).c_str());
+void CMTCurlDownloader::DeletePartFiles() {
+  for (int i = 0; i < 2; ++i) {
+    partFiles_[i].Close();  // open, it could not be deleted
+    DeleteFileW(PartPath(i).c_str());
+  }
 }
 
 void CMTCurlDownloader::Start() {
   worker_.Start(this, [this] { Start_Down(); });
+}
+
+download::HeldFile CMTCurlDownloader::TakeDownloadedFile() {
+  std::lock_guard<std::mutex> lock(downloadedMutex_);
+  return std::move(downloaded_);
+}
+
+void CMTCurlDownloader::Hand(download::HeldFile file) {
+  std::lock_guard<std::mutex> lock(downloadedMutex_);
+  downloaded_ = std::move(file);
 }
 
 bool CMTCurlDownloader::getRealDownloadUrl(const std::string& url) {
@@ -98,6 +111,7 @@ void CMTCurlDownloader::Start_Down() {
   // The previous attempt's waiting thread asked for this one from inside
   // its final callback; it ends as soon as that call returns.
   if (waiter_.joinable()) waiter_.join();
+  TakeDownloadedFile();  // an earlier success's, if its owner left it
   callback_(DL_CODE_START, 1.0, L"");
   if (path_.empty()) {
     // Part files named "_0" in the current folder are never the package.
@@ -113,10 +127,16 @@ void CMTCurlDownloader::Start_Down() {
   }
   PlanAttempt();
   std::vector<std::thread> threads;
+  const DownloadPartNode* previous = nullptr;
   for (auto& node : parts_) {
     if (node->status != -1 || stop_.IsSet()) continue;
+    // The connections are staggered: the next part starts once this one's
+    // response has begun, so the server takes the ranges in order, or after
+    // 100 ms at the most. A fixed 100 ms kept the last part that much behind
+    // the others, and the download ends with the last part.
+    if (previous) WaitForSingleObject(previous->responding.get(), 100);
     threads.emplace_back(&CMTCurlDownloader::downloadThreadFun, this, node.get());
-    Sleep(100);  // staggers the connections
+    previous = node.get();
   }
   waiter_ = std::thread([this, threads = std::move(threads)]() mutable {
     for (auto& t : threads) t.join();
@@ -126,17 +146,28 @@ void CMTCurlDownloader::Start_Down() {
 
 void CMTCurlDownloader::PlanAttempt() {
   FreeNodes();
+  // Part 0 takes the digest as it is written when there is a url-md5 to
+  // compare it with: the real URL's here, the given URL's for the owner.
+  const bool digest = download::HasUrlMd5(urlMd5_) || download::HasUrlMd5(download::UrlMd5(download::NarrowUrl(url_)));
   int index = 0;
   for (const download::PartRange& range : download::PlanParts(length_)) {
     auto node = std::make_unique<DownloadPartNode>();
-    node->partPath = PartPath(index++);
-    int64_t existing = std::max<int64_t>(download::FileSize(node->partPath), 0);
-    if (existing > range.last - range.first + 1) {
+    download::SideFile& file = partFiles_[index];
+    node->partPath = PartPath(index);
+    const int64_t rangeSize = range.last - range.first + 1;
+    if (!file.isOpen()) {
       // Longer than its range: not a prefix of this part.
-      DeleteFileW(node->partPath.c_str());
-      existing = 0;
+      if (download::FileSize(node->partPath) > rangeSize) DeleteFileW(node->partPath.c_str());
+      if (const Utils::SystemResult opened = file.Open(node->partPath, {digest && index == 0, adminOnlyFiles_});
+          !opened)
+        OV_LOGS(L"part file failed:%lu:%s", opened.error, node->partPath.c_str());
+    } else if (file.size() > rangeSize) {
+      file.Truncate();
     }
+    ++index;
+    const int64_t existing = file.isOpen() ? file.size() : 0;
     node->downloaded = existing;
+    node->first = range.first;
     node->start = range.first + existing;
     node->end = range.last;
     node->handle.reset(curl_easy_init());
@@ -145,12 +176,11 @@ void CMTCurlDownloader::PlanAttempt() {
       node->status = 0;
     } else if (!node->handle) {
       node->status = CURLE_FAILED_INIT;
-    } else if (_wfopen_s(node->file.put(), node->partPath.c_str(), L"ab+") != 0 || !node->file) {
-      OV_LOGS(L"part file failed:%lu:%s", GetLastError(), node->partPath.c_str());
+    } else if (!file.isOpen()) {
       node->status = -2;
     } else {
       node->status = -1;
-      setvbuf(node->file.get(), nullptr, _IOFBF, download::kFileBuffer);
+      node->file = &file;
     }
     parts_.push_back(std::move(node));
   }
@@ -179,17 +209,22 @@ int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* no
   result = curl_easy_perform(h);
   // The write function cut the body at the range's end: the part is whole.
   if (result == CURLE_WRITE_ERROR && node->rangeFilled) result = CURLE_OK;
+  curl_easy_reset(h);
+  const Utils::SystemResult written = node->file->Finish();
+  // A failed write leaves the part file with what was written whole; the
+  // next attempt continues from there.
+  node->start = node->first + node->file->size();
+  node->downloaded = node->file->size();
+  if (!written && result == CURLE_OK) {
+    OV_LOGS(L"part file write failed:%lu:%s", written.error, node->partPath.c_str());
+    result = CURLE_WRITE_ERROR;
+  }
   // A body shorter than the range (a wrong length from the server).
   if (result == CURLE_OK && node->start != node->end + 1) result = CURLE_PARTIAL_FILE;
   if (result != CURLE_OK)
     OV_LOGS(L"error:%d:%s", result, download::CurlErrorText(result).c_str());
   else
     OV_LOGS(L"curl_easy_cleanup");
-  curl_easy_reset(h);
-  if (result == CURLE_OK && node->file && !node->file.close()) {
-    OV_LOGS(L"part file write failed:%lu:%s", GetLastError(), node->partPath.c_str());
-    result = CURLE_WRITE_ERROR;
-  }
   node->status = result;
   return result;
 }
@@ -197,7 +232,10 @@ int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* no
 size_t CMTCurlDownloader::PartHeader(char* data, size_t size, size_t count, void* user) {
   auto* node = static_cast<DownloadPartNode*>(user);
   const size_t n = size * count;
-  if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) node->contentRangeStart = -1;  // a new response
+  if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+    node->contentRangeStart = -1;  // a new response
+    SetEvent(node->responding.get());
+  }
   const int64_t start = ParseContentRangeStart(data, n);
   if (start >= 0) node->contentRangeStart = start;
   return n;
@@ -220,7 +258,7 @@ size_t CMTCurlDownloader::PartWrite(char* data, size_t size, size_t count, void*
   const int64_t n = static_cast<int64_t>(size * count);
   const int64_t room = node->end - node->start + 1;
   const size_t toWrite = static_cast<size_t>(std::min(n, room));
-  const size_t written = fwrite(data, 1, toWrite, node->file.get());
+  const size_t written = node->file->Append(data, toWrite) ? toWrite : 0;
   node->start += written;
   node->downloaded += written;
   if (written == toWrite && static_cast<int64_t>(toWrite) < n) node->rangeFilled = true;
@@ -255,7 +293,6 @@ void CMTCurlDownloader::downloadThreadFun(CMTCurlDownloader* self, DownloadPartN
     budget -= code == CURLE_PARTIAL_FILE ? 1 : 2;
     code = downloadExe(self, node);
   }
-  node->file.reset();
 }
 
 void CMTCurlDownloader::FreeNodes() { parts_.clear(); }
@@ -272,50 +309,39 @@ void CMTCurlDownloader::EndWithFailure(int status) {
 
 int CMTCurlDownloader::JoinParts() {
   const size_t count = parts_.size();
-  FreeNodes();  // every part file is closed from here on
+  FreeNodes();
   const Utils::SystemResult joined = JoinPartFiles(count);
   bool ok = static_cast<bool>(joined);
   if (!ok) {
     OV_LOGS(L"join failed:%lu:%s", joined.error, path_.c_str());
-  } else if (download::FileSize(path_) != length_) {
+  } else if (partFiles_[0].size() != length_) {
     OV_LOGS(L"joined file is not %lld bytes:%s", static_cast<long long>(length_), path_.c_str());
     ok = false;
   }
+  if (ok) {
+    // Part 0 is the target now, still open: it stays held for the check.
+    partFiles_[1].Close();
+    DeleteFileW(PartPath(1).c_str());
+    return 0;
+  }
   DeletePartFiles();
-  if (ok) return 0;
   DeleteFileW(path_.c_str());
   return CURLE_WRITE_ERROR;
 }
 
-// Appends the later parts to the first and moves it onto the target. The
-// error is read at the failing call: closing and deleting files after it
-// would overwrite it.
-Utils::SystemResult CMTCurlDownloader::JoinPartFiles(size_t count) const {
-  Utils::UniqueStdioFile joined;
-  if (_wfopen_s(joined.put(), PartPath(0).c_str(), L"ab") != 0 || !joined) return Utils::SystemResult::LastError();
-  Utils::SystemResult result;
-  constexpr size_t kBlock = 1 << 20;
-  auto buffer = std::make_unique<char[]>(kBlock);
-  for (size_t i = 1; i < count && result; ++i) {
-    const std::wstring part = PartPath(static_cast<int>(i));
-    Utils::UniqueStdioFile in;
-    if (_wfopen_s(in.put(), part.c_str(), L"rb") == 0 && in) {
-      size_t got;
-      while (result && (got = fread(buffer.get(), 1, kBlock, in.get())) > 0) {
-        if (fwrite(buffer.get(), 1, got, joined.get()) != got) result = Utils::SystemResult::LastError();
-      }
-      if (result && ferror(in.get())) result = Utils::SystemResult::LastError();
-    } else {
-      result = Utils::SystemResult::LastError();  // a complete part that cannot be read would leave a hole
-    }
-    OV_LOGS(L"partPath::%s", part.c_str());
+// Appends the later parts to the first, through their open handles (the
+// digest takes their bytes in file order as they are appended), and renames
+// the first onto the target. The error is read at the failing call.
+Utils::SystemResult CMTCurlDownloader::JoinPartFiles(size_t count) {
+  download::SideFile& joined = partFiles_[0];
+  for (size_t i = 1; i < count; ++i) {
+    // A complete part that cannot be read would leave a hole.
+    const Utils::SystemResult appended = joined.AppendContentOf(partFiles_[i]);
+    OV_LOGS(L"partPath::%s", PartPath(static_cast<int>(i)).c_str());
+    if (!appended) return appended;
   }
-  if (!joined.close() && result) result = Utils::SystemResult::LastError();
-  if (!result) return result;
-  DeleteFileW(path_.c_str());
-  if (!MoveFileExW(PartPath(0).c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-    return Utils::SystemResult::LastError();
-  return result;
+  if (const Utils::SystemResult finished = joined.Finish(); !finished) return finished;
+  return joined.MoveTo(path_);
 }
 
 void CMTCurlDownloader::waitForFinishThreadFun(CMTCurlDownloader* self) {
@@ -342,9 +368,15 @@ void CMTCurlDownloader::waitForFinishThreadFun(CMTCurlDownloader* self) {
     self->EndWithFailure(joined);
     return;
   }
+  download::HeldFile file = self->partFiles_[0].CloseAndHold();
   if (download::HasUrlMd5(self->urlMd5_)) {
-    // A file that cannot be read back is as unverified as one that differs.
-    if (download::FileMd5(self->path_) != self->urlMd5_) {
+    // The digest was taken as the parts were written and joined; the file is
+    // read back only when it could not be held unchanged since. A file that
+    // cannot be read back is as unverified as one that differs.
+    std::string md5 = file.md5;
+    if (md5.empty()) md5 = file.handle ? download::OpenFileMd5(file.handle.get()) : download::FileMd5(self->path_);
+    if (md5 != self->urlMd5_) {
+      file = {};
       DeleteFileW(self->path_.c_str());
       if (self->stop_.IsSet()) return;
       self->callback_(DL_CODE_NOTICE, 0.0, L"mtcurl文件md5校验失败");
@@ -360,8 +392,10 @@ void CMTCurlDownloader::waitForFinishThreadFun(CMTCurlDownloader* self) {
   }
   OV_LOGS(L"finish recv");
   if (self->stop_.IsSet()) {
+    file = {};
     DeleteFileW(self->path_.c_str());  // never reported: leave nothing behind
     return;
   }
+  self->Hand(std::move(file));
   self->callback_(DL_CODE_SUCCESS, 0.0, L"LibCurl");
 }

@@ -2,13 +2,21 @@
 // the part files "<path>_0" and "<path>_1", resumed from their sizes on the
 // retry, joined into the target and checked against the url-md5.
 //
+// The part files are download::SideFiles, open (denying other writers) from
+// the attempt that creates them until they are joined or deleted, across a
+// retry too. Part 0's bytes arrive in order, so its digest is taken as they
+// are written; part 1's cannot join the digest before part 0 is whole, so
+// they join it as the join copies them onto part 0. The joined file is
+// renamed onto the target through its handle and held for the owner.
+//
 // Threads and ownership, per attempt:
 //  - the worker (WorkerSlot, "ABDEF") runs Start_Down: it first waits for the
 //    previous attempt's waiting thread, resolves the URL, plans the parts,
 //    starts one part thread per pending part and then the waiting thread;
 //  - each part thread runs downloadThreadFun on its own node;
 //  - the waiting thread (waiter_, owned here, not detached) joins the part
-//    threads, then joins the files, verifies and sends the final callback.
+//    threads, then joins the files, verifies and sends the final callback;
+//  - each part file writes on a thread of its own (download::SideFile).
 // The callback is called from the worker (START, an early FAIL), the part
 // threads (PROGRESS, under lock_) and the waiting thread (final codes); the
 // calls never overlap. The destructor sets stop_ (transfers abort at their
@@ -16,11 +24,11 @@
 // thread (which has joined the part threads) and deletes the part files.
 #pragma once
 
+#include <windows.h>
 #include <curl/curl.h>
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,18 +37,22 @@
 
 #include "download/curl_handles.h"
 #include "download/downloader.h"
+#include "download/side_file.h"
 #include "download/timing.h"
 #include "download/worker_slot.h"
+#include "platform/handles.h"
 #include "platform/system_error.h"
 
 class CMTCurlDownloader : public CDownloader {
  public:
   // Without httpReady (libcurl not initialised) every attempt fails
-  // before a request.
-  CMTCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path, bool httpReady = true);
+  // before a request. adminOnlyFiles: see DownloadOptions.
+  CMTCurlDownloader(PhaseCallback callback, const std::wstring& url, const std::wstring& path, bool httpReady = true,
+                    bool adminOnlyFiles = false);
   ~CMTCurlDownloader() override;
 
   void Start() override;
+  download::HeldFile TakeDownloadedFile() override;
 
   // One HEAD request: real URL, url-md5 and length. True when the real URL
   // is known and the length is above 255 bytes.
@@ -51,9 +63,10 @@ class CMTCurlDownloader : public CDownloader {
 
  private:
   struct DownloadPartNode {
-    Utils::UniqueStdioFile file;
-    int64_t start = 0;  // next byte of the whole file to write
-    int64_t end = 0;    // last byte of this part, inclusive
+    download::SideFile* file = nullptr;  // partFiles_[index]; open while the part is pending
+    int64_t first = 0;                   // first byte of this part in the whole file
+    int64_t start = 0;                   // next byte of the whole file to write
+    int64_t end = 0;                     // last byte of this part, inclusive
     download::UniqueCurl handle;
     std::string url;
     std::wstring partPath;
@@ -63,6 +76,8 @@ class CMTCurlDownloader : public CDownloader {
     int64_t contentRangeStart = -1;
     bool bodyAccepted = false;
     bool rangeFilled = false;
+    // Set when the first response to this part begins (see Start_Down).
+    Utils::UniqueHandle responding{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   };
 
   void Start_Down();
@@ -75,11 +90,12 @@ class CMTCurlDownloader : public CDownloader {
 
   void PlanAttempt();
   int JoinParts();  // 0, or CURLE_WRITE_ERROR when the parts could not become the target
-  Utils::SystemResult JoinPartFiles(size_t count) const;
+  Utils::SystemResult JoinPartFiles(size_t count);
   void EndWithFailure(int status);
   void FreeNodes();
   std::wstring PartPath(int index) const;
-  void DeletePartFiles() const;
+  void DeletePartFiles();
+  void Hand(download::HeldFile file);  // for TakeDownloadedFile
 
   std::vector<std::unique_ptr<DownloadPartNode>> parts_;
   PhaseCallback callback_;
@@ -93,6 +109,10 @@ class CMTCurlDownloader : public CDownloader {
   std::mutex lock_;  // progress state and the progress callback
   int64_t lastProgressSecond_ = 0;
   bool retried_ = false;
+  const bool adminOnlyFiles_;
+  download::SideFile partFiles_[2];
+  std::mutex downloadedMutex_;
+  download::HeldFile downloaded_;  // from DL_CODE_SUCCESS until taken
   std::thread waiter_;
   download::StopSignal stop_;
   download::WorkerSlot worker_;  // last: joined first

@@ -5,9 +5,11 @@
 
 #include <memory>
 
-#include "platform/crypt_handles.h"
+#include "download/curl_common.h"
+#include "platform/handles.h"
 #include "platform/log.h"
 #include "platform/strings.h"
+#include "platform/system_error.h"
 
 namespace download {
 
@@ -20,6 +22,66 @@ std::string UrlMd5(const std::string& realUrl) {
   return head.substr(previous + 1);
 }
 
+Md5::Md5() {
+  if (!CryptAcquireContextW(provider_.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) ||
+      !CryptCreateHash(provider_.get(), CALG_MD5, 0, 0, hash_.put()))
+    error_ = Utils::SystemResult::LastError().error;
+}
+
+bool Md5::Add(const void* data, size_t size) {
+  if (ended_ && error_ == ERROR_SUCCESS) error_ = ERROR_INVALID_STATE;
+  if (error_ != ERROR_SUCCESS) return false;
+  // CryptHashData takes a 32-bit length.
+  const BYTE* bytes = static_cast<const BYTE*>(data);
+  while (size > 0) {
+    const DWORD piece = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+    if (!CryptHashData(hash_.get(), bytes, piece, 0)) {
+      error_ = Utils::SystemResult::LastError().error;
+      return false;
+    }
+    bytes += piece;
+    size -= piece;
+  }
+  return true;
+}
+
+std::string Md5::Hex() {
+  if (ended_ || error_ != ERROR_SUCCESS) return error_ == ERROR_SUCCESS ? hex_ : "";
+  ended_ = true;
+  BYTE digest[16];
+  DWORD size = sizeof(digest);
+  if (CryptGetHashParam(hash_.get(), HP_HASHVAL, digest, &size, 0) && size == sizeof(digest))
+    hex_ = Utils::LowerHex(digest, sizeof(digest));
+  else
+    error_ = Utils::SystemResult::LastError().error;
+  return hex_;
+}
+
+std::string OpenFileMd5(HANDLE file) {
+  Md5 md5;
+  // Large reads: the package is hundreds of MiB and each call costs a trip
+  // through the system.
+  const auto buffer = std::make_unique<BYTE[]>(kFileBuffer);
+  DWORD error = ERROR_SUCCESS;
+  for (uint64_t offset = 0; error == ERROR_SUCCESS;) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!ReadFile(file, buffer.get(), static_cast<DWORD>(kFileBuffer), &got, &at)) {
+      error = GetLastError();
+      if (error == ERROR_HANDLE_EOF) return md5.Hex();
+    } else if (got == 0) {
+      return md5.Hex();
+    } else if (!md5.Add(buffer.get(), got)) {
+      error = md5.error();
+    }
+    offset += got;
+  }
+  OV_LOGS(L"md5 failed:%lu", error);
+  return {};
+}
+
 std::string FileMd5(const std::wstring& path) {
   if (path.empty()) return {};
   const Utils::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -30,36 +92,8 @@ std::string FileMd5(const std::wstring& path) {
     OV_LOGS(L"md5: cannot open %s:%lu", path.c_str(), GetLastError());
     return {};
   }
-  Utils::UniqueCryptProvider provider;
-  Utils::UniqueCryptHash hash;
-  std::string hex;
-  DWORD error = ERROR_SUCCESS;
-  if (CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-      CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.put())) {
-    // Large reads: the package is hundreds of MiB and each call costs a
-    // trip through the system.
-    constexpr DWORD kBlock = 1 << 20;
-    auto buffer = std::make_unique<BYTE[]>(kBlock);
-    for (DWORD got = 0; error == ERROR_SUCCESS;) {
-      if (!ReadFile(file.get(), buffer.get(), kBlock, &got, nullptr))
-        error = GetLastError();
-      else if (got == 0)
-        break;
-      else if (!CryptHashData(hash.get(), buffer.get(), got, 0))
-        error = GetLastError();
-    }
-    BYTE digest[16];
-    DWORD size = sizeof(digest);
-    if (error == ERROR_SUCCESS) {
-      if (CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0) && size == sizeof(digest))
-        hex = Utils::LowerHex(digest, sizeof(digest));
-      else
-        error = GetLastError();
-    }
-  } else {
-    error = GetLastError();
-  }
-  if (hex.empty()) OV_LOGS(L"md5 failed:%lu:%s", error, path.c_str());
+  const std::string hex = OpenFileMd5(file.get());
+  if (hex.empty()) OV_LOGS(L"md5 failed:%s", path.c_str());
   return hex;
 }
 

@@ -167,7 +167,8 @@ void CDownloadInstaller::PrepareDownloader(bool pathChanged) {
   downloader_ = CreateDownloader(
       options_.downloadType,
       [this](int32_t code, double number, const wchar_t* text) { OnDownloadReport(code, number, text); },
-      choices_.downloadUrl, packagePath_, DownloadOptions{options_.httpReady, &ReportTransferFailureReason});
+      choices_.downloadUrl, packagePath_,
+      DownloadOptions{options_.httpReady, &ReportTransferFailureReason, choices_.processIsElevated});
   downloaderUrl_ = choices_.downloadUrl;
   downloaderStarted_ = false;
   downloaderStartsOnce_ = options_.downloadType == 2;
@@ -233,7 +234,7 @@ void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wch
       break;
     case DL_CODE_SUCCESS: {
       OV_LOGS(L"DL_CODE_SUCCESS");
-      Utils::UniqueHandle held = HoldCheckedPackage();
+      Utils::UniqueHandle held = HoldCheckedPackage(downloader_->TakeDownloadedFile());
       if (!held) {
         report_(code, number, text);
         report_(IST_CODE_FAIL, kFailLaunch, kPackageChangedText);
@@ -302,22 +303,32 @@ void CDownloadInstaller::OnInstallReport(int32_t code, double number, const wcha
   if (IsFile(packagePath_)) packageInUse_ = packagePath_;
 }
 
-Utils::UniqueHandle CDownloadInstaller::HoldCheckedPackage() const {
+Utils::UniqueHandle CDownloadInstaller::HoldCheckedPackage(download::HeldFile downloaded) const {
   // The package runs with administrator rights from the install folder,
-  // which the user may be able to write. Between the downloader's check and
-  // the launch another process could replace it; open it now, denying
-  // writes and deletion (a replacing rename needs deletion), and check what
-  // was opened. The runner keeps the handle until the process has started.
-  Utils::UniqueHandle file(CreateFileW(packagePath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  // which the user may be able to write. Between the download and the
+  // launch another process could replace it, so it is held open, denying
+  // writes and deletion (a replacing rename needs deletion), and what is
+  // held is checked. The runner keeps the handle until the process has
+  // started. A downloader that held the file since its last byte was written
+  // hands over that hold with the digest of what it wrote: nothing can have
+  // changed it since, and it is not read again here.
+  Utils::UniqueHandle file = std::move(downloaded.handle);
+  std::string md5 = file ? downloaded.md5 : std::string();
   if (!file) {
-    OV_LOGS(L"package cannot be held: %lu", static_cast<unsigned long>(GetLastError()));
-    return file;
+    file.reset(CreateFileW(packagePath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+      OV_LOGS(L"package cannot be held: %lu", static_cast<unsigned long>(GetLastError()));
+      return file;
+    }
   }
   const std::string expected = download::UrlMd5(Utils::WideToUtf8(choices_.downloadUrl));
-  if (download::HasUrlMd5(expected) && download::FileMd5(packagePath_) != expected) {
-    OV_LOGS(L"package changed after its check");
-    return {};
+  if (download::HasUrlMd5(expected)) {
+    if (md5.empty()) md5 = download::OpenFileMd5(file.get());
+    if (md5 != expected) {
+      OV_LOGS(L"package changed after its check");
+      return {};
+    }
   }
   return file;
 }

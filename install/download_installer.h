@@ -120,10 +120,11 @@ class CDownloadInstaller {
   bool StartNextPhase(const std::function<void()>& start);
   void StartUninstall();
   void StartDownload();
-  // The package opened for reading only and, when the URL carries its MD5,
-  // checked again through that hold; INVALID_HANDLE_VALUE when it cannot be
-  // opened or is no longer what was downloaded.
-  Utils::UniqueHandle HoldCheckedPackage() const;
+  // The package held for reading only (the downloader's hold, or a new one)
+  // and, when the URL carries its MD5, checked against it: with the
+  // downloader's digest of what it wrote and held, or by reading the new
+  // hold. Empty when it cannot be held or is not what was downloaded.
+  Utils::UniqueHandle HoldCheckedPackage(download::HeldFile downloaded) const;
   // Deletes the package file and the last one, and remembers this one.
   void RemovePackageFiles();
 

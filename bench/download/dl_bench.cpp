@@ -4,6 +4,8 @@
 //   dl_bench idle                           nothing (memory baseline)
 //   dl_bench raw <url> <path>               bare libcurl + fwrite, as curl(1)
 //                                           does: the Wine layer's ceiling
+//   dl_bench check <path>                   the publisher check of a file, as
+//                                           the installer runs it on the package
 // Prints "seconds=<s> result=<code> peak_ws=<bytes> peak_private=<bytes>".
 #include <windows.h>
 #include <psapi.h>
@@ -18,6 +20,8 @@
 #include "download/curl_handles.h"
 #include "download/downloader.h"
 #include "download/verify.h"
+#include "platform/handles.h"
+#include "platform/publisher_check.h"
 
 namespace {
 
@@ -64,12 +68,21 @@ int wmain(int argc, wchar_t** argv) {
     Print(Seconds(start), result);
     return result;
   }
+  if (mode == L"check" && argc == 3) {
+    const Utils::UniqueHandle file(
+        CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    QueryPerformanceCounter(&start);
+    const bool trusted = file && Utils::RefusedByPublisherCheck(file.get(), argv[2]).empty();
+    Print(Seconds(start), trusted ? 0 : 1);
+    return trusted ? 0 : 1;
+  }
   if (mode == L"idle") {
     Print(0, 0);
     return 0;
   }
   if (mode != L"download" || argc != 5) {
-    std::fprintf(stderr, "usage: dl_bench download <type> <url> <path> | md5 <path> | idle\n");
+    std::fprintf(
+        stderr, "usage: dl_bench download <type> <url> <path> | md5 <path> | raw <url> <path> | check <path> | idle\n");
     return 2;
   }
   curl_global_init(CURL_GLOBAL_ALL);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "analytics/installer_events.h"
+#include "download/side_file.h"
 #include "download/verify.h"
 #include "install/child_output.h"
 #include "install/installer.h"
@@ -659,6 +660,47 @@ TEST_F(SequenceTest, RetryAfterMd5Mismatch) {
     EXPECT_GE(dltest::CountRequests(dltest::Requests(c.name), "GET"), 2);
     EXPECT_FALSE(Exists(Package()));
   }
+}
+
+// The one moment the package is not held: between the download's writing
+// handle and its hold. A stranger's program put there then is not handed
+// over as held; the file is read to check it, fails its MD5 and is fetched
+// again, and only the real package runs.
+TEST_F(SequenceTest, APackageChangedBeforeItsHoldIsReadAndRefetched) {
+  const std::string url = ServePackage();
+  const std::wstring payload = folder_ / L"payload.exe";
+  dltest::WriteFile(payload, dltest::ReadFile(testing_support::SubstituteExe()) + "OV-ATTACKER-WON!");
+  const std::wstring marker = folder_ / L"attacker-won";
+  SetEnvironmentVariableW(L"OV_ATTACK_MARKER", marker.c_str());
+  struct Case {
+    int type;
+    const wchar_t* notice;
+  } cases[] = {{1, L"curl文件md5校验失败"}, {3, L"mtcurl文件md5校验失败"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    options_.downloadType = c.type;
+    bool replaced = false;
+    const Utils::ScopedHook gap(&download::SideFile::SetHoldGapHookForTesting, [&](const std::wstring& path) {
+      if (replaced || path != Package()) return;
+      replaced = CopyFileW(payload.c_str(), (path + L".staged").c_str(), FALSE) &&
+                 MoveFileExW((path + L".staged").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+    });
+    window_.Clear();
+    auto orchestrator = Make(url);
+    StartAndFinish(*orchestrator);
+    orchestrator.reset();
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(window_.Collapsed(), Concat({{kDownloadStart,
+                                            {DL_CODE_NOTICE, 0, c.notice},
+                                            {DL_CODE_RETRY, 0, L"LibCurl"},
+                                            kDownloadStart,
+                                            kDownloaded},
+                                           PackageReports(target_)}));
+    EXPECT_FALSE(Exists(marker)) << "the stranger's program never ran";
+    EXPECT_FALSE(Exists(Package()));
+    RemoveTree(target_);
+  }
+  SetEnvironmentVariableW(L"OV_ATTACK_MARKER", nullptr);
 }
 
 // Closing the window while the old version is being removed: destruction

@@ -11,6 +11,7 @@ here=${here:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 EXE_PID=
 DBWIN_PID=
 MATCH=
+CLICKED_AT=
 step=0
 
 drv_init() {
@@ -172,7 +173,9 @@ click() {  # <layout> <control> <window title>
   if [ -z "$id" ] || [ -z "$dx" ]; then fail "no $2 in $3"; return 1; fi
   eval "$(xdotool getwindowgeometry --shell "$id")"
   x=$((X + dx)) y=$((Y + dy))
-  xdotool mousemove "$x" "$y" sleep 0.2 click 1
+  xdotool mousemove "$x" "$y" sleep 0.2
+  CLICKED_AT=$(date +%s.%N)  # the button goes down now: benchmarks time from here
+  xdotool click 1
   sleep 0.3
 }
 dialog_click() {  # <dialog skin> <control>
