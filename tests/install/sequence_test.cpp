@@ -561,6 +561,18 @@ TEST_F(SequenceTest, ChildBehaviours) {
   }
 }
 
+// A stranger's program: the substitute package marked so that its run shows
+// (it writes OV_ATTACK_MARKER's file). The marker variable goes with it.
+struct AttackerPayload {
+  std::wstring program, marker;
+  explicit AttackerPayload(const ScratchFolder& folder)
+      : program(folder / L"payload.exe"), marker(folder / L"attacker-won") {
+    dltest::WriteFile(program, dltest::ReadFile(testing_support::SubstituteExe()) + "OV-ATTACKER-WON!");
+    SetEnvironmentVariableW(L"OV_ATTACK_MARKER", marker.c_str());
+  }
+  ~AttackerPayload() { SetEnvironmentVariableW(L"OV_ATTACK_MARKER", nullptr); }
+};
+
 // A local user who may write the install folder keeps replacing the package
 // with its own program while the sequence runs, through the window between
 // the download's check and the launch, and keeps planting a version.dll
@@ -572,10 +584,9 @@ TEST_F(SequenceTest, ChildBehaviours) {
 // OV_ATTACK_RUNS sets the number of sequences (10 by default).
 TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
   const std::string url = ServePackage();
-  const std::wstring payload = folder_ / L"payload.exe";
-  dltest::WriteFile(payload, dltest::ReadFile(testing_support::SubstituteExe()) + "OV-ATTACKER-WON!");
-  const std::wstring marker = folder_ / L"attacker-won";
-  SetEnvironmentVariableW(L"OV_ATTACK_MARKER", marker.c_str());
+  const AttackerPayload attacker(folder_);
+  const std::wstring& payload = attacker.program;
+  const std::wstring& marker = attacker.marker;
   wchar_t runsText[16] = {};
   const int runs = GetEnvironmentVariableW(L"OV_ATTACK_RUNS", runsText, 16) ? _wtoi(runsText) : 10;
   std::wstring planted = testing_support::SubstituteExe();
@@ -619,7 +630,6 @@ TEST_F(SequenceTest, LocalAttackerNeverRunsItsPackage) {
     else
       ++refused;
   }
-  SetEnvironmentVariableW(L"OV_ATTACK_MARKER", nullptr);
   std::printf(
       "local attacker: %d sequences, %lu tries, %lu package replacements, %lu DLL plants, %d wins; %d "
       "installed, %d refused or failed\n",
@@ -668,10 +678,9 @@ TEST_F(SequenceTest, RetryAfterMd5Mismatch) {
 // again, and only the real package runs.
 TEST_F(SequenceTest, APackageChangedBeforeItsHoldIsReadAndRefetched) {
   const std::string url = ServePackage();
-  const std::wstring payload = folder_ / L"payload.exe";
-  dltest::WriteFile(payload, dltest::ReadFile(testing_support::SubstituteExe()) + "OV-ATTACKER-WON!");
-  const std::wstring marker = folder_ / L"attacker-won";
-  SetEnvironmentVariableW(L"OV_ATTACK_MARKER", marker.c_str());
+  const AttackerPayload attacker(folder_);
+  const std::wstring& payload = attacker.program;
+  const std::wstring& marker = attacker.marker;
   struct Case {
     int type;
     const wchar_t* notice;
@@ -700,7 +709,6 @@ TEST_F(SequenceTest, APackageChangedBeforeItsHoldIsReadAndRefetched) {
     EXPECT_FALSE(Exists(Package()));
     RemoveTree(target_);
   }
-  SetEnvironmentVariableW(L"OV_ATTACK_MARKER", nullptr);
 }
 
 // Closing the window while the old version is being removed: destruction
