@@ -109,7 +109,7 @@ grep -Eq '^PlEventTask 大包下载完毕 [0-9.]+$' "$art/quick-install-events.t
 # 9: -insnew=true with the product installed and not running: no question,
 # straight to the progress page, into the registered folder.
 CASE=insnew
-pkill -f 'ONVelqor.OndraVelqor\.exe' 2>/dev/null
+prefix_pkill 'ONVelqor.OndraVelqor\.exe'
 package_script "${GOOD_PACKAGE[@]/AutoStartup/UserStartup}"
 start_exe -insnew=true
 if wait_log 'page 3' 60; then
@@ -121,7 +121,7 @@ if wait_log 'page 3' 60; then
   wait_exit 0
   sleep 1
   product_running && ok "立即体验 opened the product (UserStartup)" || fail "立即体验 did not open the product"
-  pkill -f 'ONVelqor.OndraVelqor\.exe' 2>/dev/null
+  prefix_pkill 'ONVelqor.OndraVelqor\.exe'
 else
   fail "no finished page"
 fi
@@ -139,7 +139,7 @@ if dialog_click InstalledPathTipWnd okBtn && wait_log 'page 3' 60; then
 else
   fail "no upgrade"
 fi
-pkill -f 'ONVelqor.OndraVelqor\.exe' 2>/dev/null
+prefix_pkill 'ONVelqor.OndraVelqor\.exe'
 sleep 0.5
 CASE=open-installed
 start_exe
@@ -148,7 +148,7 @@ if dialog_click InstalledPathTipWnd cancelBtn && wait_exit 0; then
   product_running && ok "打开软件 opened the installed product" || fail "the product did not open"
 fi
 CASE=question-closed
-pkill -f 'ONVelqor.OndraVelqor\.exe' 2>/dev/null
+prefix_pkill 'ONVelqor.OndraVelqor\.exe'
 sleep 0.5
 start_exe
 if dialog_click InstalledPathTipWnd closebtn && wait_exit 0; then
@@ -166,7 +166,7 @@ if dialog_click MessageBox1Wnd closebtn && wait_exit 0; then
   since | grep -q 'dialog MessageBox1Wnd.xml' && ok "running-product message shown" || fail "no message"
   since | grep -Eq 'DL_CODE_START|page 2' && fail "an installation started" || ok "nothing launched"
 fi
-pkill -f 'ONVelqor.OndraVelqor\.exe' 2>/dev/null
+prefix_pkill 'ONVelqor.OndraVelqor\.exe'
 
 # 5: the download fails while the server is down; "重新安装" once it is back
 # installs into the same folder; "下载器启动" is reported once in total.

@@ -97,9 +97,22 @@ shot_painted() {
   shot "$1"
   MATCH=$("$here/tools/driver/image-match.py" "$LAST_SHOT" "$art/reference/$2.png" --at "$X,$Y")
 }
+# Processes of this Wine prefix only: other worktrees' runs use the same
+# program names, and a plain pkill -f would end their installers too.
+prefix_pids() {  # <pattern>
+  local pid
+  for pid in $(pgrep -f "$1"); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+prefix_pkill() {  # <pattern>
+  local pids
+  pids=$(prefix_pids "$1")
+  [ -z "$pids" ] || kill $pids 2>/dev/null || true
+}
 WEPFX_DEFAULT=
 reset_machine() {  # no installation, no product running
-  pkill -f 'ONVelqor.OndraVelqor\.exe' 2>/dev/null || true
+  prefix_pkill 'ONVelqor.OndraVelqor\.exe'
   wine reg delete 'HKCU\Software\PeLanSoft\Velqor' /f >/dev/null 2>&1
   [ -n "$WEPFX_DEFAULT" ] && rm -rf "$WEPFX_DEFAULT"
   rm -rf "$WINEPREFIX/drive_c/OVCustom"
@@ -137,7 +150,7 @@ stop_exe() {  # a case that failed half-way must not leave its installer holding
     wait "$EXE_PID" 2>/dev/null
   fi
   EXE_PID=
-  pkill -f 'ov_e2e.OndraVelqorSetup\.exe' 2>/dev/null || true
+  prefix_pkill 'ov_e2e.OndraVelqorSetup\.exe'
   sleep 0.3
 }
 start_exe() {  # <args...>: runs the installer; EXE_PID
@@ -192,7 +205,7 @@ wait_exit() {  # <expected code> [seconds]
   EXE_PID=
   [ "$rc" -eq "$1" ] || { fail "exit code $rc, expected $1"; return 1; }
 }
-product_running() { pgrep -f 'ONVelqor.OndraVelqor\.exe' >/dev/null; }
+product_running() { [ -n "$(prefix_pids 'ONVelqor.OndraVelqor\.exe')" ]; }
 registered() { wine reg query 'HKCU\Software\PeLanSoft\Velqor' /v InstallPath 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
 unix_path() { winepath -u "$1" 2>/dev/null; }
 
