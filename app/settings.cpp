@@ -8,6 +8,8 @@
 #include <cstdlib>
 
 #include "platform/handles.h"
+#include "platform/log.h"
+#include "platform/paths.h"
 #include "platform/strings.h"
 #include "platform/sysinfo.h"
 
@@ -27,6 +29,17 @@ std::wstring ReadText(const std::wstring& file, const wchar_t* key, const wchar_
   GetPrivateProfileStringW(kSection, key, fallback, buffer, kValueChars, file.c_str());
   return buffer;
 }
+
+bool HasKey(const std::wstring& file, const wchar_t* key) {
+  constexpr const wchar_t* kAbsent = L"\x01absent";
+  return ReadText(file, key, kAbsent) != kAbsent;
+}
+
+// Keys that choose what runs, and from where. The installer runs elevated,
+// often from a Downloads folder where a web page can drop a settings file
+// too: there they would let it point at an older package the publisher once
+// signed, or hand the package other arguments.
+constexpr const wchar_t* kKeysThatChooseWhatRuns[] = {L"DownloadUrl", L"DownloadType", L"InstCmd", L"Silent"};
 
 }  // namespace
 
@@ -93,14 +106,25 @@ void InstallerSettings::Load(const std::wstring& exePath) {
   PathRemoveFileSpecW(path);
   const std::wstring file = std::wstring(path) + L"\\PelanInstallerConfig.ini";
   if (PathFileExistsW(file.c_str())) {
-    SetDownloadUrl(ReadText(file, L"DownloadUrl", BuiltInDownloadUrl().c_str()));
-    DownloadType = static_cast<int>(GetPrivateProfileIntW(kSection, L"DownloadType", 1, file.c_str()));
+    // Honoured whole only where just administrators can write (a deployment
+    // share, Program Files); elsewhere those keys are dropped and named.
+    if (Utils::WritableWithoutAdminRights(file)) {
+      std::wstring ignored;
+      for (const wchar_t* key : kKeysThatChooseWhatRuns)
+        if (HasKey(file, key)) ignored += (ignored.empty() ? L"" : L", ") + std::wstring(key);
+      if (!ignored.empty())
+        OV_LOGS(L"settings file %s can be written without administrator rights: ignored %s", file.c_str(),
+                ignored.c_str());
+    } else {
+      SetDownloadUrl(ReadText(file, L"DownloadUrl", BuiltInDownloadUrl().c_str()));
+      DownloadType = static_cast<int>(GetPrivateProfileIntW(kSection, L"DownloadType", 1, file.c_str()));
+      InstCmd = ReadText(file, L"InstCmd", L"");
+    }
     IsCheckNet = ReadText(file, L"IsCheckNet", L"true") == L"true";
     IsEnableAppAnalytics = ReadText(file, L"IsEnableAppAnalytics", L"true") == L"true";
     DlAppNameSuffix = ReadText(file, L"DlAppNameSuffix", L".downloader");
     m_DlAppVersion = ReadText(file, L"m_DlAppVersion", L"");
     DownloadScale = Utils::ParseLeadingDouble(ReadText(file, L"DownloadScale", L"0.7"));
-    InstCmd = ReadText(file, L"InstCmd", L"");
   }
   ProductCode = L"Velqor";
   ProductVersion = L"1.7.9";

@@ -6,9 +6,14 @@
 
 #include <fstream>
 
+#include "platform/paths.h"
+#include "tests/support/test_support.h"
+#include "tools/dbwin/dbwin_listener.h"
+
 namespace {
 
-// A folder with a fake exe path and, optionally, a settings file beside it.
+// A folder with a fake exe path and, optionally, a settings file beside it,
+// in a folder only administrators can write unless a test says otherwise.
 class SettingsFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -23,7 +28,14 @@ class SettingsFileTest : public ::testing::Test {
     RemoveDirectoryW(dir_.c_str());
   }
   std::wstring ini() const { return dir_ + L"\\PelanInstallerConfig.ini"; }
-  void WriteIni(const std::string& body) { std::ofstream(ini().c_str(), std::ios::binary) << body; }
+  enum class Folder { AdministratorsOnly, WritableByUsers };
+  void WriteIni(const std::string& body, Folder folder = Folder::AdministratorsOnly) {
+    std::ofstream(ini().c_str(), std::ios::binary) << body;
+    if (folder == Folder::AdministratorsOnly) {
+      ASSERT_TRUE(test_support::RestrictToAdministrators(dir_));
+    }
+    ASSERT_EQ(Utils::WritableWithoutAdminRights(ini()), folder == Folder::WritableByUsers);
+  }
   InstallerSettings Loaded() {
     InstallerSettings s;
     s.Load(exe_);
@@ -77,6 +89,32 @@ TEST_F(SettingsFileTest, ValuesAndTheirConversions) {
   EXPECT_EQ(s.m_DlAppVersion, L"2.0");
   EXPECT_DOUBLE_EQ(s.DownloadScale, 0.5);
   EXPECT_EQ(s.InstCmd, L"/quiet /x");
+}
+
+// A web page can drop a settings file into a Downloads folder, where the
+// installer then runs elevated: there the keys that choose what runs, and
+// from where, are ignored and named in the log; the others still count.
+TEST_F(SettingsFileTest, KeysThatChooseWhatRunsCountOnlyWhereJustAdministratorsWrite) {
+  const std::string body =
+      "[Install]\r\nDownloadUrl=http://127.0.0.1:1/old-signed-package\r\nDownloadType=2\r\n"
+      "InstCmd=/planted\r\nSilent=true\r\nDownloadScale=0.5\r\nDlAppNameSuffix=.dl\r\n";
+  for (const Folder folder : {Folder::WritableByUsers, Folder::AdministratorsOnly}) {
+    const bool users = folder == Folder::WritableByUsers;
+    SCOPED_TRACE(users ? "writable by users" : "administrators only");
+    WriteIni(body, folder);
+    DebugOutputListener listener;
+    ASSERT_TRUE(listener.Start());
+    const InstallerSettings s = Loaded();
+    EXPECT_EQ(s.DownloadUrl, users ? BuiltInDownloadUrl() : L"http://127.0.0.1:1/old-signed-package");
+    EXPECT_EQ(s.DownloadType, users ? 1 : 2);
+    EXPECT_EQ(s.InstCmd, users ? L"" : L"/planted");
+    EXPECT_DOUBLE_EQ(s.DownloadScale, 0.5);
+    EXPECT_EQ(s.DlAppNameSuffix, L".dl");
+    EXPECT_TRUE(s.IsCheckNet) << "a file that exists turns the network check on";
+    const bool logged = listener.WaitFor("ignored DownloadUrl, DownloadType, InstCmd, Silent", users ? 5000 : 300,
+                                         GetCurrentProcessId());
+    EXPECT_EQ(logged, users);
+  }
 }
 
 TEST_F(SettingsFileTest, OddValues) {

@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include <aclapi.h>
 #include <mmsystem.h>
 #include <shlwapi.h>
 
@@ -88,6 +89,54 @@ SystemResult CreateDirectories(const std::wstring& path) {
   }
   if (pos < path.size()) return ensure(path);
   return {};
+}
+
+namespace {
+
+// What the token may do to the object, by the system's access check; every
+// right when the check cannot be made, so that doubt never reads as safe.
+ACCESS_MASK GrantedTo(HANDLE token, const std::wstring& path) {
+  constexpr SECURITY_INFORMATION kParts =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  constexpr ACCESS_MASK kUnknown = ~ACCESS_MASK{0};
+  DWORD size = 0;
+  GetFileSecurityW(path.c_str(), kParts, nullptr, 0, &size);
+  if (size == 0) return kUnknown;
+  std::vector<BYTE> descriptor(size);
+  if (!GetFileSecurityW(path.c_str(), kParts, descriptor.data(), size, &size)) return kUnknown;
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  PRIVILEGE_SET privileges = {};
+  DWORD privilegesSize = sizeof(privileges);
+  DWORD granted = 0;
+  BOOL allowed = FALSE;
+  if (!AccessCheck(descriptor.data(), token, MAXIMUM_ALLOWED, &mapping, &privileges, &privilegesSize, &granted,
+                   &allowed))
+    return kUnknown;
+  return allowed ? granted : 0;
+}
+
+}  // namespace
+
+bool WritableWithoutAdminRights(const std::wstring& path) {
+  UniqueHandle own, restricted, identification;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, own.put())) return true;
+  BYTE admins[SECURITY_MAX_SID_SIZE] = {};
+  DWORD adminsSize = sizeof(admins);
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize)) return true;
+  SID_AND_ATTRIBUTES disabled = {admins, 0};
+  if (!CreateRestrictedToken(own.get(), DISABLE_MAX_PRIVILEGE | LUA_TOKEN, 1, &disabled, 0, nullptr, 0, nullptr,
+                             restricted.put()) ||
+      !DuplicateToken(restricted.get(), SecurityIdentification, identification.put()))
+    return true;
+  wchar_t folder[MAX_PATH + 1] = {};
+  path.copy(folder, MAX_PATH);
+  PathRemoveFileSpecW(folder);
+  // Planting a file needs ADD_FILE; replacing one, DELETE_CHILD; the owner
+  // of the descriptor may rewrite it.
+  constexpr ACCESS_MASK kFolderWrites = FILE_ADD_FILE | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER;
+  constexpr ACCESS_MASK kFileWrites = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
+  if (GrantedTo(identification.get(), folder) & kFolderWrites) return true;
+  return PathFileExistsW(path.c_str()) && (GrantedTo(identification.get(), path) & kFileWrites) != 0;
 }
 
 bool PumpMessages(HWND window) {

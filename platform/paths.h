@@ -32,6 +32,14 @@ bool IsFullyQualifiedPath(std::wstring_view path);
 // afterwards, else carries the error of the folder that could not be made.
 SystemResult CreateDirectories(const std::wstring& path);
 
+// True when a process of this user without its administrator rights (what
+// a web browser of the user runs as), or any member of Users or Everyone,
+// could create a file in the folder of `path` or change the file `path`
+// itself. Answered by the system's own access check against the user's
+// token with the Administrators group made deny-only, as UAC filters it.
+// True too when the answer cannot be had: the caller then trusts less.
+bool WritableWithoutAdminRights(const std::wstring& path);
+
 // Dispatches messages for about 100 ms. False when the window has gone or a
 // WM_QUIT arrived (which is posted again for the main loop).
 bool PumpMessages(HWND window);

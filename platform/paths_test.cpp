@@ -130,6 +130,25 @@ TEST(CreateDirectories, StartsBelowTheRootOfAShare) {
   RemoveTree(root);
 }
 
+// Doubt never reads as safe: a path whose security cannot be read counts as
+// writable by anyone.
+TEST(WritableWithoutAdminRights, UsersFolderYesAdministratorsFolderNoUnreadableYes) {
+  const std::wstring users = ScratchRoot() + L"_users", admins = ScratchRoot() + L"_admins";
+  for (const auto& folder : {users, admins}) {
+    test_support::RemoveTree(folder);
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const Utils::UniqueHandle file(CreateFileW((folder + L"\\settings.ini").c_str(), GENERIC_WRITE, 0, nullptr,
+                                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
+  }
+  ASSERT_TRUE(test_support::RestrictToAdministrators(admins));
+  EXPECT_TRUE(Utils::WritableWithoutAdminRights(users + L"\\settings.ini"));
+  EXPECT_FALSE(Utils::WritableWithoutAdminRights(admins + L"\\settings.ini"));
+  EXPECT_FALSE(Utils::WritableWithoutAdminRights(admins + L"\\absent.ini")) << "the folder decides for a missing file";
+  EXPECT_TRUE(Utils::WritableWithoutAdminRights(users + L"\\missing\\settings.ini"));
+  for (const auto& folder : {users, admins}) test_support::RemoveTree(folder);
+}
+
 TEST(TempWorkFolder, IsTheFixedFolderInTemp) {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);

@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include "platform/handles.h"
@@ -50,6 +52,58 @@ void RemoveTree(const std::wstring& path) {
   op.pFrom = from.c_str();
   op.fFlags = FOF_NO_UI;
   SHFileOperationW(&op);
+}
+
+bool RestrictToAdministrators(const std::wstring& folder) {
+  Utils::UniqueLocalMemory<void> descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)", SDDL_REVISION_1, descriptor.put(), nullptr))
+    return false;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted);
+  GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted);
+  const DWORD set = SetNamedSecurityInfoW(
+      const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, nullptr,
+      dacl, nullptr);
+  if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return set == ERROR_SUCCESS;
+  // Wine 8 keeps no descriptor of a folder: it makes one up from the Unix
+  // owner and mode, and answers success to the call above. A folder of
+  // another Unix account with mode 0755 is what it shows as writable by its
+  // owner alone, so hand the folder over with the host's chown (Wine starts
+  // Unix programs too).
+  char unix[MAX_PATH * 3] = {};
+  using ToUnix = char*(CDECL*)(const wchar_t*);
+  const auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) return false;
+  char* name = toUnix(folder.c_str());
+  if (!name) return false;
+  lstrcpynA(unix, name, sizeof(unix));
+  HeapFree(GetProcessHeap(), 0, name);
+  std::wstring command = L"/bin/chown -R nobody \"";
+  for (const char* c = unix; *c; ++c) command += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+  command += L"\"";
+  STARTUPINFOW si = {sizeof(si)};
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(L"Z:\\bin\\chown", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info))
+    return false;
+  const Utils::ProcessHandles child(info);
+  // Wine does not wait on a Unix child: watch the owner change instead.
+  for (int tries = 0; tries < 100; ++tries) {
+    BYTE buffer[512] = {};
+    DWORD size = 0;
+    PSID folderOwner = nullptr;
+    BOOL defaultedOwner = FALSE;
+    if (GetFileSecurityW(folder.c_str(), OWNER_SECURITY_INFORMATION, buffer, sizeof(buffer), &size) &&
+        GetSecurityDescriptorOwner(buffer, &folderOwner, &defaultedOwner) && folderOwner &&
+        IsWellKnownSid(folderOwner, WinAnonymousSid))
+      return true;
+    Sleep(100);
+  }
+  return false;
 }
 
 }  // namespace test_support

@@ -19,4 +19,8 @@ DWORD RunInstaller(std::wstring commandLine, DWORD* pid = nullptr, DWORD timeout
 // Removes a folder with everything in it; a missing folder is fine.
 void RemoveTree(const std::wstring& path);
 
+// Makes an existing folder, and what it holds, writable only by
+// administrators and the system. False when it could not.
+bool RestrictToAdministrators(const std::wstring& folder);
+
 }  // namespace test_support
