@@ -45,7 +45,10 @@ void PreloadSystemLibraries() {
   for (const wchar_t* name : kPreloadedLibraries) loadFromSystem(name);
 }
 
-LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS*) {
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
+  // The last line of the log file says how the installer ended.
+  OV_LOGS(L"unhandled exception %08lx at %p: the installer ends", exception->ExceptionRecord->ExceptionCode,
+          exception->ExceptionRecord->ExceptionAddress);
   ReportTask(L"崩溃退出", L"", 0, AbIn());
   ReportCrash();
   return EXCEPTION_CONTINUE_SEARCH;

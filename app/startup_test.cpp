@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "app/startup.h"
 #include "platform/handles.h"
+#include "platform/log.h"
 #include "platform/strings.h"
 #include "tests/support/test_support.h"
 #include "tools/dbwin/dbwin_listener.h"
@@ -114,6 +116,39 @@ TEST_F(InstallerProcess, AppliesFileThenCommandLineAndReleasesTheMutex) {
     EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   }
   EXPECT_EQ(Run(L""), 0u);
+}
+
+std::string FileText(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Support asks for the log file: the same lines as the debugger output, the
+// previous run's kept beside, "-log=" choosing the place.
+TEST_F(InstallerProcess, WritesItsLogFileAndKeepsThePreviousRun) {
+  const std::wstring logs = dir_ + L"\\logs", chosen = logs + L"\\setup.log";
+  DebugOutputListener listener;
+  ASSERT_TRUE(listener.Start());
+  DWORD first = 0, second = 0, third = 0;
+  EXPECT_EQ(Run(L"\"-log=" + chosen + L"\"", &first), 0u);
+  EXPECT_EQ(Run(L"\"-log=" + chosen + L"\"", &second), 0u);
+  EXPECT_EQ(Run(L"", &third), 0u);
+  ASSERT_TRUE(listener.WaitFor("settings:", 10000, third));
+  auto settingsLine = [&listener](DWORD pid) {  // without its line end
+    for (const auto& l : listener.Lines())
+      if (l.pid == pid && l.text.find("settings:") != std::string::npos)
+        return l.text.substr(0, l.text.find_last_not_of("\r\n") + 1);
+    return std::string();
+  };
+  const std::string previous = FileText(logs + L"\\setup.1.log"), current = FileText(chosen);
+  const std::string line = settingsLine(second);
+  ASSERT_FALSE(line.empty());
+  EXPECT_NE(current.find(line + "\r\n"), std::string::npos) << "the file holds the debugger's line:\n" << line;
+  EXPECT_EQ(current.find(settingsLine(first)), std::string::npos) << current;
+  EXPECT_NE(previous.find(settingsLine(first) + "\r\n"), std::string::npos) << previous;
+  const std::string byDefault = FileText(Utils::DefaultLogFilePath());
+  EXPECT_NE(byDefault.find(settingsLine(third)), std::string::npos) << Utils::WideToUtf8(Utils::DefaultLogFilePath());
+  test_support::RemoveTree(logs);
 }
 
 TEST(SingleInstanceGuard, SecondGuardInTheSameSessionGetsNothing) {
