@@ -72,8 +72,7 @@ Answer Ask(const std::string& url, bool head, const ResolveOptions& options) {
   UniqueCurlList headers;
   AppendHeader(headers, "Connection: keep-alive");
   // A probe carries no package: its whole time is the wait for an answer.
-  const long bound =
-      static_cast<long>(options.clock ? options.clock->RequestBoundMs() : CurrentTiming().firstAnswerMs);
+  const long bound = static_cast<long>(options.clock ? options.clock->RequestBoundMs() : CurrentTiming().firstAnswerMs);
   answer.code = FirstFailure({
       curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get()),
       curl_easy_setopt(handle, CURLOPT_URL, url.c_str()),
@@ -103,8 +102,7 @@ Answer Ask(const std::string& url, bool head, const ResolveOptions& options) {
   curl_easy_getinfo(handle, CURLINFO_CONTENT_TYPE, &type);
   answer.webPage = probe.page.found() || (head && answer.status == 200 && IsWebPageType(type));
   if (answer.status != 0 && options.clock) options.clock->Heard();
-  if (answer.code == CURLE_OPERATION_TIMEDOUT && answer.status == 0)
-    OV_LOGS(L"no answer within %ld ms", bound);
+  if (answer.code == CURLE_OPERATION_TIMEDOUT && answer.status == 0) OV_LOGS(L"no answer within %ld ms", bound);
   OV_LOGS(L"%s status %ld length %lld error:%d:%s", head ? L"HEAD" : L"ranged GET", answer.status,
           static_cast<long long>(answer.length), static_cast<int>(answer.code), CurlErrorText(answer.code).c_str());
   return answer;

@@ -29,9 +29,9 @@ enum class LengthSource { kNone, kHead, kRangedGet206, kRangedGet200 };
 const wchar_t* LengthSourceName(LengthSource source);
 
 struct Resolution {
-  std::string url;       // the real URL; empty when no request got through
-  int64_t length = -1;   // -1 when not learned
-  bool ranges = true;    // false when the server answered a range with the whole file
+  std::string url;      // the real URL; empty when no request got through
+  int64_t length = -1;  // -1 when not learned
+  bool ranges = true;   // false when the server answered a range with the whole file
   LengthSource source = LengthSource::kNone;
   bool webPage = false;  // a web page came back instead of the package
 };

@@ -40,8 +40,7 @@ TEST(WebPage, FirstBytesThatAreWebPages) {
       {"   ", false},
       {"", false},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(download::StartsLikeWebPage(c.bytes.data(), c.bytes.size()), c.page) << c.bytes;
+  for (const auto& c : cases) EXPECT_EQ(download::StartsLikeWebPage(c.bytes.data(), c.bytes.size()), c.page) << c.bytes;
 }
 
 }  // namespace
