@@ -10,24 +10,8 @@
 # A screenshot of every step lands in <artifact-dir>; FAIL lines say why.
 set -u
 here=$(cd "$(dirname "$0")/../.." && pwd)
-build=$1
-art=$2
-failures=0
 . "$here/tools/driver/installer-driver.sh"
-
-fail() {
-  echo "FAIL $CASE: $1"
-  shot "FAIL-$CASE"
-  failures=$((failures + 1))
-}
-ok() { echo "ok   $CASE: $1"; }
-painted() {  # <name> <skin> <title> <what>
-  if shot_painted "$1" "$2" "$3"; then
-    ok "$4 painted as skinview draws it: $MATCH"
-  else
-    fail "$4 not painted as skinview draws it: $MATCH"
-  fi
-}
+drv_case_lines
 fault_base="http://127.0.0.1:$OV_FAULT_PORT"
 scenario() {  # <json>: registers a fault-server scenario, prints its md5
   curl -s -X POST --data-binary "$1" "$fault_base/_scenario" | python3 -c 'import json, sys; print(json.load(sys.stdin)["md5"])'
@@ -137,7 +121,7 @@ silent_server() {
 }
 
 trap drv_done EXIT
-drv_init "$build" "$art"
+drv_init "$1" "$2"
 portal_declared_page
 portal_page_as_package
 silent_server
