@@ -218,12 +218,12 @@ int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* no
   if (result == CURLE_WRITE_ERROR && node->rangeFilled) result = CURLE_OK;
   curl_easy_reset(h);
   const Utils::SystemResult written = node->file->Finish();
-  // A failed write leaves the part file with what was written whole; the
-  // next attempt continues from there.
   if (node->page.found()) {
     node->file->Truncate();
     result = kWebPageStatus;
   }
+  // A failed write leaves the part file with what was written whole; the
+  // next attempt continues from there.
   node->start = node->first + node->file->size();
   node->downloaded = node->file->size();
   if (!written && result == CURLE_OK) {
