@@ -3,31 +3,16 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <ctime>
 
 #include "download/curl_common.h"
 #include "download/curl_handles.h"
-#include "download/timing.h"
+#include "download/resolver.h"
 #include "download/url_text.h"
 #include "download/verify.h"
 #include "platform/log.h"
 #include "platform/strings.h"
 
 using download::CurlErrorText;
-
-namespace {
-
-size_t WriteToSideFile(char* data, size_t size, size_t count, void* file) {
-  return static_cast<download::SideFile*>(file)->Append(data, size * count) ? size * count : 0;
-}
-
-double ContentLength(CURL* handle, CURLcode* query) {
-  curl_off_t length = -1;
-  *query = curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-  return *query == CURLE_OK ? static_cast<double>(length) : -1.0;
-}
-
-}  // namespace
 
 CurlClient::CurlClient(const std::wstring& url, const std::wstring& path, void* owner, ProgressFn progress,
                        ReasonFn reportFailureReason, bool adminOnlyFiles)
@@ -52,88 +37,41 @@ CurlClient::~CurlClient() {
   DeleteFileW(GetFilePath(true).c_str());
 }
 
-download::UniqueCurl CurlClient::NewHeadHandle(const std::string& url, int& optionResult) {
-  download::UniqueCurl handle(curl_easy_init());
-  if (handle) optionResult = download::SetHeadRequestOptions(handle.get(), url, &CurlClient::ProgressCallback, this);
-  return handle;
+void CurlClient::Discard() {
+  side_.Close();
+  DeleteFileW(GetFilePath(true).c_str());
+  realUrl_.clear();
+  length_ = -1.0;
 }
 
-download::UniqueCurl CurlClient::Head(const std::string& url) {
-  int code = 0;
-  download::UniqueCurl handle = NewHeadHandle(url, code);
-  if (handle && code == 0) {
-    code = curl_easy_perform(handle.get());
-    if (code != 0) OV_LOG(L"error:%d:%s", code, CurlErrorText(code).c_str());
-  }
-  OV_LOGS(L"error:%d:%s", code, CurlErrorText(code).c_str());
-  return handle;
-}
-
-std::string CurlClient::GetRealUrl(CURL* handle) {
-  const char* url = nullptr;
-  if (!handle || curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || !url) return {};
-  return url;
-}
-
-double CurlClient::GetDownloadFileLength(CURL* handle) {
-  if (!handle) return -1.0;
-  CURLcode query;
-  const double length = ContentLength(handle, &query);
-  OV_LOGS(L"error:%d:%s", static_cast<int>(query), CurlErrorText(query).c_str());
-  long status = 0;
-  if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status >= 200 && status <= 399)
-    return length;
-  ReportLengthStatus(status);
-  return -1.0;
-}
-
-std::string CurlClient::GetRealUrl_Str(const std::string& url) {
-  int code = 0;
-  std::string real;
-  if (const download::UniqueCurl handle = NewHeadHandle(url, code)) {
-    if (code == 0) {
-      code = curl_easy_perform(handle.get());
-      if (code != 0)
-        OV_LOG(L"error:%d:%s", code, CurlErrorText(code).c_str());
-      else
-        real = GetRealUrl(handle.get());
-    }
-  }
-  return real.empty() ? url : real;
-}
-
-double CurlClient::GetDownloadFileLength_Str(const std::string& url) {
-  int code = 0;
-  double length = -1.0;
-  const download::UniqueCurl handle = NewHeadHandle(url, code);
-  if (!handle) return length;
-  if (code == 0) code = curl_easy_setopt(handle.get(), CURLOPT_HEADER, 1L);
-  if (code == 0) {
-    curl_easy_perform(handle.get());
-    CURLcode query;
-    length = ContentLength(handle.get(), &query);
-    long status = 0;
-    code = curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
-    if (code != 0 || status < 200 || status > 400) ReportLengthStatus(status);
-  }
-  OV_LOGS(L"error:%d:%s", code, CurlErrorText(code).c_str());
-  return length;
+size_t CurlClient::Write(char* data, size_t size, size_t count, void* client) {
+  auto* self = static_cast<CurlClient*>(client);
+  const size_t n = size * count;
+  self->clock_.Heard();
+  // A resumed body begins inside the package: only its type can tell.
+  if (self->page_.Refuses(self->handle_.get(), data, n, self->resumeOffset_ == 0)) return 0;
+  return self->side_.Append(data, n) ? n : 0;
 }
 
 int CurlClient::Start() {
   OV_LOGS(L"start download");
   const std::wstring partPath = GetFilePath(true);
   const std::string url = download::NarrowUrl(url_);
+  bool webPage = false;
   if (realUrl_.empty() || length_ < kMinLength) {
-    const download::UniqueCurl handle = Head(url);
-    realUrl_ = GetRealUrl(handle.get());
-    length_ = GetDownloadFileLength(handle.get());
+    download::ResolveOptions options;
+    options.headPasses = 2;
+    options.minLength = static_cast<int64_t>(kMinLength);
+    options.stopped = [this] { return stop_.load(); };
+    options.badHeadStatus = [this](long status) { ReportLengthStatus(status); };
+    options.clock = &clock_;
+    const download::Resolution resolved = download::Resolve(url, options);
+    realUrl_ = resolved.url;
+    length_ = resolved.length >= 0 ? static_cast<double>(resolved.length) : -1.0;
+    ranges_ = resolved.ranges;
+    webPage = resolved.webPage;
   }
-  if (realUrl_.empty() || length_ < kMinLength) {
-    realUrl_ = GetRealUrl_Str(url);
-    if (!realUrl_.empty()) length_ = GetDownloadFileLength_Str(realUrl_);
-  }
-  int result = length_ < kMinLength ? kLengthTooSmall : Transfer(partPath);
+  int result = webPage ? kWebPage : realUrl_.empty() || length_ < kMinLength ? kLengthTooSmall : Transfer(partPath);
   if (result == 0) result = MoveIntoPlace(partPath, GetFilePath(false));
   OV_LOGS(L"error:%d:%s", result, CurlErrorText(result).c_str());
   OV_LOGS(L"end download");
@@ -159,6 +97,9 @@ int CurlClient::Transfer(const std::wstring& partPath) {
   } else if (side_.size() > length) {
     side_.Truncate();
   }
+  // A server without ranges sends the whole file whatever offset is asked:
+  // every attempt starts from zero.
+  if (!ranges_ && side_.size() > 0) side_.Truncate();
 
   // Only the identity encoding: the body is stored as received, so a
   // compressed body would corrupt the package and its resume offsets.
@@ -170,9 +111,10 @@ int CurlClient::Transfer(const std::wstring& partPath) {
   curl_easy_setopt(handle, CURLOPT_TCP_KEEPALIVE, 1L);
   curl_easy_setopt(handle, CURLOPT_TCP_KEEPIDLE, 10L);
   curl_easy_setopt(handle, CURLOPT_TCP_KEEPINTVL, 10L);
-  int result =
-      download::SetBodyRequestOptions(handle, {realUrl_.c_str(), WriteToSideFile, &side_, &CurlClient::ProgressCallback,
-                                               this, download::CurrentTiming().singleStreamStallSeconds});
+  const DWORD bound = clock_.RequestBoundMs();
+  int result = download::SetBodyRequestOptions(
+      handle, {realUrl_.c_str(), &CurlClient::Write, this, &CurlClient::ProgressCallback, this,
+               download::CurrentTiming().singleStreamStallSeconds, static_cast<long>(bound)});
 
   const int64_t existing = side_.size();
   resumeOffset_ = existing;
@@ -181,7 +123,9 @@ int CurlClient::Transfer(const std::wstring& partPath) {
   // A side file already as long as the package (its move failed last time,
   // or the connection broke after the last byte) needs no request: asking
   // for the bytes after its end would only draw a 416.
-  if (result == 0 && existing != length) result = curl_easy_perform(handle);
+  firstAnswer_.Begin(bound);
+  page_.Reset();
+  if (result == 0 && existing != length) result = firstAnswer_.Result(curl_easy_perform(handle));
 
   handle_.reset();
   headers.reset();
@@ -189,7 +133,10 @@ int CurlClient::Transfer(const std::wstring& partPath) {
     OV_LOGS(L"side file write failed:%lu:%s", written.error, partPath.c_str());
     result = CURLE_WRITE_ERROR;
   }
-  if (result == CURLE_RANGE_ERROR) {
+  if (page_.found()) {
+    side_.Truncate();
+    result = kWebPage;
+  } else if (result == CURLE_RANGE_ERROR) {
     // The server ignores ranges: the next attempt starts from zero instead
     // of failing the same way until the budget is spent.
     side_.Truncate();
@@ -218,10 +165,9 @@ int CurlClient::MoveIntoPlace(const std::wstring&, const std::wstring& targetPat
 int CurlClient::ProgressCallback(void* data, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
   auto* self = static_cast<CurlClient*>(data);
   if (self->stop_) return 1;
-  if (!self->handle_) return 0;  // a HEAD request: only the stop flag matters
-  const int64_t now = _time64(nullptr);
-  if (now < self->lastProgressSecond_ + 1) return 0;
-  self->lastProgressSecond_ = now;
+  if (!self->handle_) return 0;
+  if (self->firstAnswer_.Overdue(self->handle_.get())) return 1;
+  if (!self->throttle_.SecondPassed()) return 0;
 
   curl_off_t speedBytes = 0;
   const double speed = curl_easy_getinfo(self->handle_.get(), CURLINFO_SPEED_DOWNLOAD_T, &speedBytes) == CURLE_OK
@@ -234,7 +180,7 @@ int CurlClient::ProgressCallback(void* data, curl_off_t dltotal, curl_off_t dlno
     if (dlnow <= 0 || dltotal <= 0) return 0;
     percent = static_cast<double>(dlnow) * 100.0 / static_cast<double>(dltotal);
   }
-  if (percent == 0.0) return 0;
+  if (!self->throttle_.Advanced(percent)) return 0;
   self->progress_(self->owner_, speed, percent);
   if (dltotal != 0)
     OV_LOG(L" %dM %dM   progress:%f%%  speed:%f \n", static_cast<int>(dlnow / 1048576),

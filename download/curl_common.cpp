@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "download/timing.h"
 #include "platform/strings.h"
 
 namespace download {
@@ -21,22 +20,6 @@ CURLcode SetSafetyLimits(CURL* handle, long stallSeconds) {
                        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stallSeconds)});
 }
 
-CURLcode SetHeadRequestOptions(CURL* handle, const std::string& url, curl_xferinfo_callback progress, void* data) {
-  return FirstFailure({
-      curl_easy_setopt(handle, CURLOPT_URL, url.c_str()),
-      curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L),
-      curl_easy_setopt(handle, CURLOPT_NOBODY, 1L),
-      curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, DiscardBody),
-      curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds),
-      // A server that accepts the connection and never answers must not hold
-      // the worker for ever, nor keep the owner from being destroyed.
-      SetSafetyLimits(handle, CurrentTiming().singleStreamStallSeconds),
-      curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L),
-      curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, progress),
-      curl_easy_setopt(handle, CURLOPT_XFERINFODATA, data),
-  });
-}
-
 CURLcode SetBodyRequestOptions(CURL* handle, const BodyRequest& request) {
   return FirstFailure({
       curl_easy_setopt(handle, CURLOPT_URL, request.url),
@@ -48,7 +31,7 @@ CURLcode SetBodyRequestOptions(CURL* handle, const BodyRequest& request) {
       curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, request.progress),
       curl_easy_setopt(handle, CURLOPT_XFERINFODATA, request.progressData),
       curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L),
-      curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds),
+      curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, request.connectMs),
       // No overall limit, but a stalled server becomes an ordinary failed
       // attempt instead of a download that never ends.
       SetSafetyLimits(handle, request.stallSeconds),

@@ -9,7 +9,6 @@
 
 namespace download {
 
-inline constexpr long kConnectTimeoutSeconds = 60;
 // libcurl 7.88 follows redirects without limit by default: a redirect loop
 // would never end.
 inline constexpr long kMaxRedirects = 20;
@@ -33,14 +32,10 @@ CURLcode FirstFailure(std::initializer_list<CURLcode> results);
 size_t DiscardBody(char* data, size_t size, size_t count, void* user);
 
 // Options every request of ours gets besides its own: a redirect limit and
-// a stall limit (under 1 byte/s for stallSeconds). Returns the first
-// failing option's result.
+// a stall limit (under 1 byte/s for stallSeconds). Every handle we make,
+// probe, transfer or part, passes through here. Returns the first failing
+// option's result.
 CURLcode SetSafetyLimits(CURL* handle, long stallSeconds);
-
-// The options of the HEAD request that resolves a package's real URL and
-// length, in their order, with the caller's progress function. Returns the
-// first failing option's result.
-CURLcode SetHeadRequestOptions(CURL* handle, const std::string& url, curl_xferinfo_callback progress, void* data);
 
 // What a request with a body (a transfer into a file) is given besides
 // its own options.
@@ -51,6 +46,7 @@ struct BodyRequest {
   curl_xferinfo_callback progress;
   void* progressData;
   long stallSeconds;
+  long connectMs;  // the connection's bound (see SilenceClock::RequestBoundMs)
 };
 
 // The options both downloaders' transfers share: no overall time limit,

@@ -22,7 +22,8 @@ TEST(CurlOptions, FirstRefusalIsTheResult) {
   ASSERT_TRUE(handle);
   EXPECT_EQ(download::SetSafetyLimits(handle.get(), 5), CURLE_OK);
   EXPECT_EQ(download::SetSafetyLimits(handle.get(), -1), CURLE_BAD_FUNCTION_ARGUMENT);
-  EXPECT_EQ(download::SetHeadRequestOptions(handle.get(), std::string(9000000, 'a'), nullptr, nullptr),
+  const std::string url(9000000, 'a');
+  EXPECT_EQ(download::SetBodyRequestOptions(handle.get(), {url.c_str(), nullptr, nullptr, nullptr, nullptr, 5, 1000}),
             CURLE_BAD_FUNCTION_ARGUMENT);
 }
 

@@ -49,12 +49,23 @@ void CCurlDownloader::dlThreadFun() {
     callback_(DL_CODE_FAIL, 1.0, L"");
     return;
   }
+  client_.BeginSeries();
   int code = client_.Start();
   int budget = 12;
   while (code != 0) {
     if (stop_.IsSet()) return;
+    if (code == CurlClient::kWebPage) {
+      // Retrying cannot help before the user signs in to the network; the
+      // failure's dialog says to check it.
+      client_.Discard();
+      callback_(DL_CODE_NOTICE, 0.0, kWebPageNotice);
+      callback_(DL_CODE_FAIL, 0.0, L"LibCurl");
+      return;
+    }
     budget -= AttemptCost(code);
-    if (budget < 1) {
+    const bool silent = client_.Silent();
+    if (silent) OV_LOGS(L"nothing from the server for %lu ms: attempts end", download::CurrentTiming().silentSeriesMs);
+    if (budget < 1 || silent) {
       callback_(DL_CODE_FAIL, code, L"LibCurl");
       return;
     }

@@ -28,8 +28,13 @@ enum DownloadCode : int32_t {
   DL_CODE_SUCCESS = 1003,   // 0.0, "LibCurl" or "URLDownloadToFile"
   DL_CODE_FAIL = 1004,      // failing code (1.0 for an empty target path)
   DL_CODE_RETRY = 1005,     // failing code, "LibCurl"
-  DL_CODE_NOTICE = 1006,    // 0.0, the MD5 diagnostic text
+  DL_CODE_NOTICE = 1006,    // 0.0, the MD5 diagnostic text, or kWebPageNotice
 };
+
+// DL_CODE_NOTICE before the DL_CODE_FAIL of a download that got a web page
+// instead of the package (a captive portal's sign-in page); the attempt ends
+// at its first bytes and leaves no file.
+inline constexpr const wchar_t* kWebPageNotice = L"下载到的是网页而不是安装包，请检查网络是否需要登录";
 
 class CDownloader {
  public:

@@ -5,10 +5,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <utility>
 
 #include "download/curl_common.h"
 #include "download/plan.h"
+#include "download/resolver.h"
 #include "download/url_text.h"
 #include "download/verify.h"
 #include "platform/log.h"
@@ -17,19 +18,7 @@
 namespace {
 
 constexpr int64_t kMinResolvedLength = 256;
-
-int64_t ParseContentRangeStart(const char* line, size_t n) {
-  static const char kName[] = "content-range:";
-  const size_t nameLength = sizeof(kName) - 1;
-  if (n <= nameLength || _strnicmp(line, kName, nameLength) != 0) return -1;
-  std::string value(line + nameLength, n - nameLength);
-  const size_t bytes = value.find("bytes");
-  if (bytes == std::string::npos) return -1;
-  size_t i = bytes + 5;
-  while (i < value.size() && value[i] == ' ') ++i;
-  if (i >= value.size() || value[i] < '0' || value[i] > '9') return -1;
-  return _strtoi64(value.c_str() + i, nullptr, 10);
-}
+constexpr int kWebPageStatus = -3;  // a part's status
 
 }  // namespace
 
@@ -80,29 +69,26 @@ bool CMTCurlDownloader::getRealDownloadUrl(const std::string& url) {
   realUrl_.clear();
   urlMd5_.clear();
   length_ = 0;
+  ranges_ = true;
   if (!httpReady_) return false;
-  const download::UniqueCurl owned(curl_easy_init());
-  CURL* const handle = owned.get();
-  if (!handle) return false;
-  download::UniqueCurlList headers;
-  download::AppendHeader(headers, "Connection: keep-alive");
-  const CURLcode options =
-      download::FirstFailure({curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get()),
-                              download::SetHeadRequestOptions(handle, url, &CMTCurlDownloader::Progress, this)});
-  if (options == CURLE_OK && curl_easy_perform(handle) == CURLE_OK) {
-    const char* effective = nullptr;
-    if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective && *effective) {
-      realUrl_ = effective;
-      OV_LOGS(L"Download File real url %s", Utils::Utf8ToWide(realUrl_).c_str());
-      urlMd5_ = download::UrlMd5(realUrl_);
-    }
-    curl_off_t length = -1;
-    long status = 0;
-    if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
-        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status >= 200 && status <= 399) {
-      length_ = length;
-      OV_LOGS(L"Download File Length %lld", static_cast<long long>(length_));
-    }
+  download::ResolveOptions options;
+  options.minLength = kMinResolvedLength;
+  options.stopped = [this] { return stop_.IsSet(); };
+  options.clock = &clock_;
+  const download::Resolution resolved = download::Resolve(url, options);
+  if (resolved.webPage) {
+    webPage_ = true;
+    return false;
+  }
+  if (!resolved.url.empty()) {
+    realUrl_ = resolved.url;
+    OV_LOGS(L"Download File real url %s", Utils::Utf8ToWide(realUrl_).c_str());
+    urlMd5_ = download::UrlMd5(realUrl_);
+  }
+  if (resolved.length >= 0) {
+    length_ = resolved.length;
+    ranges_ = resolved.ranges;
+    OV_LOGS(L"Download File Length %lld", static_cast<long long>(length_));
   }
   return !realUrl_.empty() && length_ >= kMinResolvedLength;
 }
@@ -119,10 +105,17 @@ void CMTCurlDownloader::Start_Down() {
     return;
   }
   OV_LOGS(L"start download");
+  // A new series of attempts, unless this one answers our own retry.
+  if (!std::exchange(retryAsked_, false)) clock_.Restart();
   DeleteFileW(path_.c_str());
-  if (lastPercent_ == 0.0) DeletePartFiles();
+  if (progress_.lastPercent() == 0.0) DeletePartFiles();
+  webPage_ = false;
   if ((realUrl_.empty() || length_ < kMinResolvedLength) && !getRealDownloadUrl(download::NarrowUrl(url_))) {
-    if (!stop_.IsSet()) callback_(DL_CODE_FAIL, 0.0, L"LibCurl");
+    if (stop_.IsSet()) return;
+    if (webPage_)
+      EndWithWebPage();
+    else
+      callback_(DL_CODE_FAIL, 0.0, L"LibCurl");
     return;
   }
   PlanAttempt();
@@ -150,8 +143,12 @@ void CMTCurlDownloader::PlanAttempt() {
   // compare it with: the real URL's here, the given URL's for the owner.
   const bool digest = download::HasUrlMd5(urlMd5_) || download::HasUrlMd5(download::UrlMd5(download::NarrowUrl(url_)));
   int index = 0;
-  for (const download::PartRange& range : download::PlanParts(length_)) {
+  // Without ranges the whole file comes as one stream from byte 0.
+  const std::vector<download::PartRange> plan =
+      ranges_ ? download::PlanParts(length_) : std::vector<download::PartRange>{{0, length_ - 1}};
+  for (const download::PartRange& range : plan) {
     auto node = std::make_unique<DownloadPartNode>();
+    node->owner = this;
     download::SideFile& file = partFiles_[index];
     node->partPath = PartPath(index);
     const int64_t rangeSize = range.last - range.first + 1;
@@ -164,6 +161,7 @@ void CMTCurlDownloader::PlanAttempt() {
     } else if (file.size() > rangeSize) {
       file.Truncate();
     }
+    if (!ranges_ && file.isOpen() && file.size() > 0) file.Truncate();
     ++index;
     const int64_t existing = file.isOpen() ? file.size() : 0;
     node->downloaded = existing;
@@ -187,6 +185,12 @@ void CMTCurlDownloader::PlanAttempt() {
 }
 
 int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* node) {
+  if (!self->ranges_ && node->start != node->first) {
+    // No resume without ranges: the retry asks for the whole file again.
+    node->file->Truncate();
+    node->start = node->first;
+    node->downloaded = 0;
+  }
   char range[64];
   _snprintf(range, sizeof(range), "%lld-%lld", static_cast<long long>(node->start), static_cast<long long>(node->end));
   range[sizeof(range) - 1] = 0;
@@ -194,23 +198,30 @@ int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* no
   node->bodyAccepted = false;
   node->rangeFilled = false;
   CURL* h = node->handle.get();
+  const DWORD bound = self->clock_.RequestBoundMs();
   // Peer and host verification keep libcurl's defaults (on).
   int result = download::FirstFailure({
       curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L),
       download::SetBodyRequestOptions(
-          h, {node->url.c_str(), &CMTCurlDownloader::PartWrite, node, &CMTCurlDownloader::Progress, self,
-              download::CurrentTiming().partStallSeconds}),
+          h, {node->url.c_str(), &CMTCurlDownloader::PartWrite, node, &CMTCurlDownloader::Progress, node,
+              download::CurrentTiming().partStallSeconds, static_cast<long>(bound)}),
       curl_easy_setopt(h, CURLOPT_RANGE, range),
       curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CMTCurlDownloader::PartHeader),
       curl_easy_setopt(h, CURLOPT_HEADERDATA, node),
   });
   if (result != 0) return result;
 
-  result = curl_easy_perform(h);
+  node->firstAnswer.Begin(bound);
+  node->page.Reset();
+  result = node->firstAnswer.Result(curl_easy_perform(h));
   // The write function cut the body at the range's end: the part is whole.
   if (result == CURLE_WRITE_ERROR && node->rangeFilled) result = CURLE_OK;
   curl_easy_reset(h);
   const Utils::SystemResult written = node->file->Finish();
+  if (node->page.found()) {
+    node->file->Truncate();
+    result = kWebPageStatus;
+  }
   // A failed write leaves the part file with what was written whole; the
   // next attempt continues from there.
   node->start = node->first + node->file->size();
@@ -221,7 +232,9 @@ int CMTCurlDownloader::downloadExe(CMTCurlDownloader* self, DownloadPartNode* no
   }
   // A body shorter than the range (a wrong length from the server).
   if (result == CURLE_OK && node->start != node->end + 1) result = CURLE_PARTIAL_FILE;
-  if (result != CURLE_OK)
+  if (result == kWebPageStatus)
+    OV_LOGS(L"part %s: a web page instead of the package", node->partPath.c_str());
+  else if (result != CURLE_OK)
     OV_LOGS(L"error:%d:%s", result, download::CurlErrorText(result).c_str());
   else
     OV_LOGS(L"curl_easy_cleanup");
@@ -236,14 +249,16 @@ size_t CMTCurlDownloader::PartHeader(char* data, size_t size, size_t count, void
     node->contentRangeStart = -1;  // a new response
     SetEvent(node->responding.get());
   }
-  const int64_t start = ParseContentRangeStart(data, n);
-  if (start >= 0) node->contentRangeStart = start;
+  download::ContentRange range;
+  if (download::ParseContentRange(data, n, &range)) node->contentRangeStart = range.first;
   return n;
 }
 
 size_t CMTCurlDownloader::PartWrite(char* data, size_t size, size_t count, void* user) {
   auto* node = static_cast<DownloadPartNode*>(user);
   if (!node->file || node->start > node->end) return 0;
+  node->owner->clock_.Heard();
+  if (node->page.Refuses(node->handle.get(), data, size * count, node->start == 0)) return 0;
   if (!node->bodyAccepted) {
     // Only the bytes asked for may enter the part: a 206 that begins at our
     // start, or a whole-file 200 when the part begins at byte 0. A server
@@ -266,20 +281,19 @@ size_t CMTCurlDownloader::PartWrite(char* data, size_t size, size_t count, void*
 }
 
 int CMTCurlDownloader::Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  auto* self = static_cast<CMTCurlDownloader*>(user);
+  auto* node = static_cast<DownloadPartNode*>(user);
+  CMTCurlDownloader* self = node->owner;
   if (self->stop_.IsSet()) return 1;  // only when the downloader is being destroyed
+  if (node->firstAnswer.Overdue(node->handle.get())) return 1;
   std::lock_guard<std::mutex> guard(self->lock_);
-  const int64_t now = _time64(nullptr);
-  if (now <= self->lastProgressSecond_) return 0;
-  self->lastProgressSecond_ = now;
+  if (!self->progress_.SecondPassed()) return 0;
   if (self->length_ < kMinResolvedLength) return 0;
   double sum = 0;
-  for (const auto& node : self->parts_) {
-    const int64_t downloaded = node->downloaded;
+  for (const auto& part : self->parts_) {
+    const int64_t downloaded = part->downloaded;
     if (downloaded > 0) sum += static_cast<double>(downloaded) * 100 / static_cast<double>(self->length_);
   }
-  if (sum > 100 || sum - self->lastPercent_ < 1) return 0;
-  self->lastPercent_ = sum;
+  if (sum > 100 || !self->progress_.Advanced(sum)) return 0;
   self->callback_(DL_CODE_PROGRESS, sum / 100, L"");
   return 0;
 }
@@ -287,7 +301,9 @@ int CMTCurlDownloader::Progress(void* user, curl_off_t, curl_off_t, curl_off_t, 
 void CMTCurlDownloader::downloadThreadFun(CMTCurlDownloader* self, DownloadPartNode* node) {
   int budget = 12;
   int code = downloadExe(self, node);
-  while (code != 0 && budget > 0 && !self->stop_.IsSet()) {
+  // A web page will not turn into the package; a silent server ends the
+  // series of attempts.
+  while (code != 0 && code != kWebPageStatus && budget > 0 && !self->stop_.IsSet() && !self->clock_.Exhausted()) {
     OV_LOGS(L"CurlDownLoader Code=%d", code);
     if (!self->stop_.Pause(400)) break;
     budget -= code == CURLE_PARTIAL_FILE ? 1 : 2;
@@ -298,13 +314,31 @@ void CMTCurlDownloader::downloadThreadFun(CMTCurlDownloader* self, DownloadPartN
 void CMTCurlDownloader::FreeNodes() { parts_.clear(); }
 
 void CMTCurlDownloader::EndWithFailure(int status) {
-  if (!retried_) {
+  // After a silent series the retry would wait as long again before the
+  // user hears of it.
+  const bool silent = clock_.Exhausted();
+  if (silent) OV_LOGS(L"nothing from the server for %lu ms: attempts end", download::CurrentTiming().silentSeriesMs);
+  if (!retried_ && !silent) {
     retried_ = true;
+    retryAsked_ = true;
     callback_(DL_CODE_RETRY, status, L"LibCurl");
   } else {
-    lastPercent_ = 0.0;
+    progress_.Reset();
     callback_(DL_CODE_FAIL, status, L"LibCurl");
   }
+}
+
+void CMTCurlDownloader::EndWithWebPage() {
+  // Nothing of the page is kept, and the next Start asks for the URL and
+  // length again (the user may have signed in to the network since).
+  FreeNodes();
+  DeletePartFiles();
+  realUrl_.clear();
+  urlMd5_.clear();
+  length_ = -1;
+  progress_.Reset();
+  callback_(DL_CODE_NOTICE, 0.0, kWebPageNotice);
+  callback_(DL_CODE_FAIL, 0.0, L"LibCurl");
 }
 
 int CMTCurlDownloader::JoinParts() {
@@ -355,14 +389,18 @@ void CMTCurlDownloader::waitForFinishThreadFun(CMTCurlDownloader* self) {
       break;
     }
   }
+  if (failed == kWebPageStatus) {
+    self->EndWithWebPage();
+    return;
+  }
   if (failed != 0) {
     self->FreeNodes();
     // Parts that made progress are kept for the retry to resume.
-    if (self->lastPercent_ == 0.0) self->DeletePartFiles();
+    if (self->progress_.lastPercent() == 0.0) self->DeletePartFiles();
     self->EndWithFailure(failed);
     return;
   }
-  self->lastPercent_ = 0.0;
+  self->progress_.Reset();
   const int joined = self->JoinParts();
   if (joined != 0) {
     self->EndWithFailure(joined);

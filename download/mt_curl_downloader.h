@@ -37,8 +37,10 @@
 
 #include "download/curl_handles.h"
 #include "download/downloader.h"
+#include "download/progress.h"
 #include "download/side_file.h"
 #include "download/timing.h"
+#include "download/web_page.h"
 #include "download/worker_slot.h"
 #include "platform/handles.h"
 #include "platform/system_error.h"
@@ -54,15 +56,18 @@ class CMTCurlDownloader : public CDownloader {
   void Start() override;
   download::HeldFile TakeDownloadedFile() override;
 
-  // One HEAD request: real URL, url-md5 and length. True when the real URL
-  // is known and the length is above 255 bytes.
+  // Real URL, url-md5, length and whether ranges work (download::Resolve:
+  // one HEAD pass, then a ranged GET). True when the real URL is known and
+  // the length is above 255 bytes.
   bool getRealDownloadUrl(const std::string& url);
   const std::string& realUrl() const { return realUrl_; }
   const std::string& urlMd5() const { return urlMd5_; }
   int64_t length() const { return length_; }
+  bool ranges() const { return ranges_; }
 
  private:
   struct DownloadPartNode {
+    CMTCurlDownloader* owner = nullptr;
     download::SideFile* file = nullptr;  // partFiles_[index]; open while the part is pending
     int64_t first = 0;                   // first byte of this part in the whole file
     int64_t start = 0;                   // next byte of the whole file to write
@@ -70,12 +75,16 @@ class CMTCurlDownloader : public CDownloader {
     download::UniqueCurl handle;
     std::string url;
     std::wstring partPath;
-    int status = -1;  // 0 complete, -1 pending, -2 part file not opened, else the libcurl code
+    // 0 complete, -1 pending, -2 part file not opened, -3 a web page came
+    // back, else the libcurl code.
+    int status = -1;
     std::atomic<int64_t> downloaded{0};
     // Of the request in flight: where its body must begin, and what arrived.
     int64_t contentRangeStart = -1;
     bool bodyAccepted = false;
     bool rangeFilled = false;
+    download::FirstAnswerWatch firstAnswer;
+    download::WebPageCheck page;
     // Set when the first response to this part begins (see Start_Down).
     Utils::UniqueHandle responding{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   };
@@ -86,12 +95,13 @@ class CMTCurlDownloader : public CDownloader {
   static void waitForFinishThreadFun(CMTCurlDownloader* self);
   static size_t PartWrite(char* data, size_t size, size_t count, void* node);
   static size_t PartHeader(char* data, size_t size, size_t count, void* node);
-  static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+  static int Progress(void* node, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
   void PlanAttempt();
   int JoinParts();  // 0, or CURLE_WRITE_ERROR when the parts could not become the target
   Utils::SystemResult JoinPartFiles(size_t count);
   void EndWithFailure(int status);
+  void EndWithWebPage();
   void FreeNodes();
   std::wstring PartPath(int index) const;
   void DeletePartFiles();
@@ -105,10 +115,15 @@ class CMTCurlDownloader : public CDownloader {
   std::string realUrl_;
   int64_t length_ = -1;
   std::string urlMd5_;
-  double lastPercent_ = 0.0;
-  std::mutex lock_;  // progress state and the progress callback
-  int64_t lastProgressSecond_ = 0;
+  bool ranges_ = true;
+  bool webPage_ = false;  // the last resolution got a web page
+  std::mutex lock_;       // progress_ and the progress callback
+  // Whole percentage points; its last percentage tells whether any progress
+  // was reported (part files are then kept for the retry).
+  download::ProgressThrottle progress_{1.0};
+  download::SilenceClock clock_;
   bool retried_ = false;
+  bool retryAsked_ = false;  // the next Start answers our DL_CODE_RETRY
   const bool adminOnlyFiles_;
   download::SideFile partFiles_[2];
   std::mutex downloadedMutex_;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "platform/handles.h"
 
 namespace download {
@@ -15,11 +17,34 @@ struct Timing {
   // A transfer slower than 1 byte/s for this long ends as a failed attempt.
   long singleStreamStallSeconds = 60;
   long partStallSeconds = 5;
+  // A request that has no answer (connection and first byte) after this
+  // long ends as a failed attempt: a server that accepts and never answers
+  // would otherwise hold each request for a full stall limit.
+  DWORD firstAnswerMs = 15000;
+  // Attempts end, and the failure is reported, once nothing has arrived from
+  // the server for this long across them.
+  DWORD silentSeriesMs = 60000;
 };
 
 const Timing& CurrentTiming();
 // Returns the previous timing. Set it before any downloader runs.
 Timing SetTimingForTesting(const Timing& timing);
+
+// Time since the server last sent anything, across the attempts of one
+// download; the attempts end when it passes Timing::silentSeriesMs. Part
+// threads share one clock.
+class SilenceClock {
+ public:
+  void Restart() { heard_ = GetTickCount(); }  // a series of attempts begins
+  void Heard() { heard_ = GetTickCount(); }    // an answer or a byte arrived
+  bool Exhausted() const;
+  // The bound of the next request's first answer: the first-answer limit,
+  // or what remains of the series when that is less (at least 1 ms).
+  DWORD RequestBoundMs() const;
+
+ private:
+  std::atomic<DWORD> heard_{GetTickCount()};
+};
 
 // Set once, when the owning downloader is being destroyed: threads stop
 // their transfers and pauses early and make no further callbacks.

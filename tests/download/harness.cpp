@@ -159,7 +159,7 @@ std::vector<std::wstring> ScratchDir::Files() const {
   return names;
 }
 
-FastTiming::FastTiming(long singleStreamStall, long partStall) {
+FastTiming::FastTiming(long singleStreamStall, long partStall, DWORD firstAnswerMs, DWORD silentSeriesMs) {
   {
     std::lock_guard<std::mutex> lock(g_pauseMutex);
     g_pauses.clear();
@@ -168,6 +168,8 @@ FastTiming::FastTiming(long singleStreamStall, long partStall) {
   timing.pause = RecordPause;
   timing.singleStreamStallSeconds = singleStreamStall;
   timing.partStallSeconds = partStall;
+  timing.firstAnswerMs = firstAnswerMs;
+  timing.silentSeriesMs = silentSeriesMs;
   previous_ = download::SetTimingForTesting(timing);
 }
 

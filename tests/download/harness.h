@@ -99,10 +99,11 @@ class ScratchDir {
 };
 
 // Installs the test timing for its lifetime: pauses recorded, not taken;
-// stalls cut short.
+// stalls cut short; the bounds of a silent server's wait as given.
 class FastTiming {
  public:
-  explicit FastTiming(long singleStreamStall = 2, long partStall = 2);
+  explicit FastTiming(long singleStreamStall = 2, long partStall = 2, DWORD firstAnswerMs = 15000,
+                      DWORD silentSeriesMs = 60000);
   ~FastTiming();
   static std::vector<DWORD> Pauses();
 

@@ -188,6 +188,40 @@ TEST(Segmented, DestroyedWhilePartsRunStopsPromptlyAndLeavesNoFiles) {
   EXPECT_TRUE(dir.Files().empty());
 }
 
+// A server that refuses HEAD is measured with a GET for byte 0: nginx's 405
+// still gets two parts; a server without ranges gets one stream, from zero
+// again after a break.
+TEST(Segmented, HeadRefusedLengthFromARangedGet) {
+  DebugOutputListener listener;
+  ASSERT_TRUE(listener.Start());
+  FastTiming timing;
+  {
+    ScratchDir dir;
+    const std::string bytes = RandomBytes(30 << 20, 6);
+    WriteFile(NginxRoot() / "mtnohead" / "pkg.exe", bytes);
+    const std::string md5 = download::FileMd5((NginxRoot() / "mtnohead" / "pkg.exe").wstring());
+    std::filesystem::rename(NginxRoot() / "mtnohead", NginxRoot() / md5);
+    Download<CMTCurlDownloader> run(NginxBase() + "/nohead/" + md5 + "/pkg.exe", dir / L"pkg.exe");
+    ASSERT_TRUE(run.Finish());
+    EXPECT_THAT(run.recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_SUCCESS));
+    EXPECT_TRUE(run.downloader->ranges());
+    EXPECT_TRUE(listener.WaitFor("length 31457280 from ranged GET 206", 5000, GetCurrentProcessId()));
+    EXPECT_TRUE(listener.WaitFor("partPath::", 5000, GetCurrentProcessId())) << "the second part was joined";
+    EXPECT_EQ(ReadFile(dir / L"pkg.exe"), bytes);
+  }
+  const std::string md5 = AddScenario(
+      R"({"name": "mtnoranges", "size": 31457280, "head": [{"status": 403}], "get": [{"ignore_range": true},
+          {"ignore_range": true, "cut": 5000}, {"ignore_range": true}]})");
+  ScratchDir dir;
+  Download<CMTCurlDownloader> run(PackageUrl("mtnoranges", md5), dir / L"pkg.exe");
+  ASSERT_TRUE(run.Finish());
+  EXPECT_THAT(run.recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_SUCCESS));
+  EXPECT_FALSE(run.downloader->ranges());
+  EXPECT_THAT(GetRanges("mtnoranges"), ElementsAre("bytes=0-0", "bytes=0-31457279", "bytes=0-31457279"));
+  EXPECT_EQ(download::FileMd5((dir / L"pkg.exe").wstring()), md5);
+  EXPECT_THAT(dir.Files(), ElementsAre(L"pkg.exe"));
+}
+
 TEST(Segmented, LengthsBeyondTwoGiBResolveIn64Bits) {
   AddScenario(R"({"name": "mthuge", "size": 5368709120, "virtual": true})");
   Recorder recorder;

@@ -38,7 +38,8 @@ TEST(SingleStream, NginxRedirectChainToUrlMd5PathArrivesVerified) {
   EXPECT_FALSE(run.recorder.overlapped());
 }
 
-// The 1 MiB floor, decided by HEAD before any GET.
+// The 1 MiB floor, decided by HEAD before any GET; a HEAD without a length
+// is asked again with a GET for byte 0.
 TEST(SingleStream, LengthFloorAndUnknownLength) {
   FastTiming timing;
   struct Case {
@@ -51,7 +52,7 @@ TEST(SingleStream, LengthFloorAndUnknownLength) {
       {"exact", R"("size": 1048576)", true, {DL_CODE_START, DL_CODE_SUCCESS}, 0},
       {"nomd5", R"("size": 1048576)", false, {DL_CODE_START, DL_CODE_NOTICE, DL_CODE_SUCCESS}, 0},
       {"short", R"("size": 1048575)", true, {DL_CODE_START, DL_CODE_FAIL}, -998},
-      {"nolength", R"("size": 2097152, "head": [{"no_length": true}])", true, {DL_CODE_START, DL_CODE_FAIL}, -998},
+      {"nolength", R"("size": 2097152, "head": [{"no_length": true}])", true, {DL_CODE_START, DL_CODE_SUCCESS}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -75,6 +76,51 @@ TEST(SingleStream, LengthFloorAndUnknownLength) {
         EXPECT_EQ(reports[1].text, L"curl获取url-md5失败");
       }
     }
+  }
+}
+
+// Servers and storage URLs signed for GET only refuse HEAD: the length comes
+// from a GET for byte 0, never from the refusal's page. Where ranges work a
+// broken transfer resumes; where they do not, every attempt starts from zero.
+TEST(SingleStream, HeadRefusedLengthFromARangedGet) {
+  FastTiming timing;
+  ScratchDir nginxDir;
+  const std::string bytes = RandomBytes(3 << 20, 5);
+  WriteFile(NginxRoot() / "nohead.exe", bytes);
+  Download<CCurlDownloader> nginx(NginxBase() + "/nohead/nohead.exe", nginxDir / L"pkg.exe");
+  ASSERT_TRUE(nginx.Finish());
+  EXPECT_THAT(nginx.recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_NOTICE, DL_CODE_SUCCESS));
+  EXPECT_EQ(ReadFile(nginxDir / L"pkg.exe"), bytes);
+
+  struct Case {
+    const char* name;
+    const char* steps;
+    std::vector<std::string> ranges;  // of the GETs
+  } cases[] = {
+      {"head405", R"("head": [{"status": 405}], "get": [{}, {"cut": 5000}, {}])", {"bytes=0-0", "", "bytes=5000-"}},
+      {"head403-noranges",
+       R"("head": [{"status": 403}], "get": [{"ignore_range": true}, {"ignore_range": true, "cut": 5000},
+          {"ignore_range": true}])",
+       {"bytes=0-0", "", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::wstring> reasons;
+    const std::string md5 =
+        AddScenario(std::string(R"({"name": ")") + c.name + R"(", "size": 2097152, )" + c.steps + "}");
+    ScratchDir dir;
+    Download<CCurlDownloader> run(PackageUrl(c.name, md5), dir / L"pkg.exe",
+                                  [&](const std::wstring& reason) { reasons.push_back(reason); });
+    ASSERT_TRUE(run.Finish());
+    EXPECT_THAT(run.recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_SUCCESS));
+    std::vector<std::string> ranges;
+    for (const auto& r : Requests(c.name))
+      if (r.method == "GET") ranges.push_back(r.range);
+    EXPECT_EQ(ranges, c.ranges);
+    EXPECT_EQ(download::FileMd5((dir / L"pkg.exe").wstring()), md5);
+    EXPECT_THAT(dir.Files(), ElementsAre(L"pkg.exe"));
+    // Both HEAD passes still report the refusal.
+    EXPECT_EQ(reasons.size(), 2u);
   }
 }
 

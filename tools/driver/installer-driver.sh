@@ -6,7 +6,8 @@
 #                                                 OV_COLLECTOR_PORT, OV_COLLECTOR_CONTROL_PORT
 #   drv_done                                      stops what drv_init started
 #   shot_painted <name> <skin> <title>            is the exe's window painted? (MATCH)
-# The caller defines fail <text> (a step went wrong) before calling.
+# The caller defines fail <text> (a step went wrong) before calling, or takes
+# drv_case_lines' fail, ok and painted, which count failures in $failures.
 here=${here:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 EXE_PID=
 DBWIN_PID=
@@ -60,6 +61,23 @@ drv_init() {
   DEFAULT=$(since | sed -n 's/.*default folder //p' | head -1)
   stop_exe
   WEPFX_DEFAULT=$(unix_path "$DEFAULT")
+}
+
+drv_case_lines() {  # fail <text>, ok <text>, painted <name> <skin> <title> <what>: "ok"/"FAIL $CASE" lines
+  failures=0
+  fail() {
+    echo "FAIL $CASE: $1"
+    shot "FAIL-$CASE"
+    failures=$((failures + 1))
+  }
+  ok() { echo "ok   $CASE: $1"; }
+  painted() {
+    if shot_painted "$1" "$2" "$3"; then
+      ok "$4 painted as skinview draws it: $MATCH"
+    else
+      fail "$4 not painted as skinview draws it: $MATCH"
+    fi
+  }
 }
 
 drv_done() {

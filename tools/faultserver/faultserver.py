@@ -15,7 +15,8 @@ request takes the next step of its list (the last one repeats; no list means
 normal serving with ranges). A step is an object with any of:
   status: N          answer N with a small HTML body (no content)
   redirect: "loc"    302 to loc ("self" redirects to the same path: a loop)
-  ignore_range       answer 200 with the whole content even to a Range request
+  ignore_range       answer 200 with the whole content even to a Range request,
+                     without "Accept-Ranges" (a server without ranges)
   cut: N             close the connection after N body bytes
   stall: N           after N body bytes send nothing more, keep the connection
   length: N          announce Content-Length N whatever the body is
@@ -23,6 +24,9 @@ normal serving with ranges). A step is an object with any of:
   gzip               gzip the body when the request accepts gzip
   garbage            a garbage status line instead of HTTP
   html: N            answer 200 with an N-byte HTML page instead of the content
+                     (a captive portal's sign-in page), typed text/html
+  type: "t"          the Content-Type of the answer (with html: a page sent as "t")
+  silent             accept the request and never answer, keeping the connection
   close              close the connection without answering
   corrupt: N         flip the body's byte at offset N (a wrong file of the right length)
 """
@@ -138,6 +142,10 @@ class Handler(BaseHTTPRequestHandler):
         if step.get("close"):
             self.close_connection = True
             return
+        if step.get("silent"):
+            self.close_connection = True
+            self.stall()
+            return
         if step.get("garbage"):
             self.wfile.write(b"GARBAGE \x01\x02 NOT HTTP\r\n\r\n")
             self.close_connection = True
@@ -162,9 +170,11 @@ class Handler(BaseHTTPRequestHandler):
         content = scenario.content
         status, headers = 200, {}
         if "html" in step:
-            page = b"<html><body>" + b"x" * max(step["html"] - 28, 0) + b"</body></html>"
+            page = b"<!DOCTYPE html><html><body>" + b"x" * max(step["html"] - 43, 0) + b"</body></html>"
             content = page[:step["html"]]
             headers["Content-Type"] = "text/html"
+        if "type" in step:
+            headers["Content-Type"] = step["type"]
         requested = None if step.get("ignore_range") else parse_range(self.headers.get("Range"), len(content))
         if requested:
             first, last = requested
@@ -192,7 +202,8 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
         else:
             self.send_header("Content-Length", str(step.get("length", len(content))))
-        self.send_header("Accept-Ranges", "bytes")
+        if not step.get("ignore_range"):
+            self.send_header("Accept-Ranges", "bytes")
         self.end_headers()
         if method == "HEAD":
             return
