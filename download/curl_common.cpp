@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "download/network_policy.h"
 #include "download/timing.h"
 #include "platform/strings.h"
 
@@ -15,10 +16,11 @@ CURLcode FirstFailure(std::initializer_list<CURLcode> results) {
   return CURLE_OK;
 }
 
-CURLcode SetSafetyLimits(CURL* handle, long stallSeconds) {
+CURLcode SetSafetyLimits(CURL* handle, const char* url, long stallSeconds) {
   return FirstFailure({curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects),
                        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L),
-                       curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stallSeconds)});
+                       curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stallSeconds),
+                       ApplyNetworkPolicy(handle, url)});
 }
 
 CURLcode SetHeadRequestOptions(CURL* handle, const std::string& url, curl_xferinfo_callback progress, void* data) {
@@ -30,7 +32,7 @@ CURLcode SetHeadRequestOptions(CURL* handle, const std::string& url, curl_xferin
       curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds),
       // A server that accepts the connection and never answers must not hold
       // the worker for ever, nor keep the owner from being destroyed.
-      SetSafetyLimits(handle, CurrentTiming().singleStreamStallSeconds),
+      SetSafetyLimits(handle, url.c_str(), CurrentTiming().singleStreamStallSeconds),
       curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L),
       curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, progress),
       curl_easy_setopt(handle, CURLOPT_XFERINFODATA, data),
@@ -51,7 +53,7 @@ CURLcode SetBodyRequestOptions(CURL* handle, const BodyRequest& request) {
       curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds),
       // No overall limit, but a stalled server becomes an ordinary failed
       // attempt instead of a download that never ends.
-      SetSafetyLimits(handle, request.stallSeconds),
+      SetSafetyLimits(handle, request.url, request.stallSeconds),
       curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBuffer),
   });
 }

@@ -32,10 +32,11 @@ CURLcode FirstFailure(std::initializer_list<CURLcode> results);
 // Write function that discards the body (HEAD requests).
 size_t DiscardBody(char* data, size_t size, size_t count, void* user);
 
-// Options every request of ours gets besides its own: a redirect limit and
-// a stall limit (under 1 byte/s for stallSeconds). Returns the first
-// failing option's result.
-CURLcode SetSafetyLimits(CURL* handle, long stallSeconds);
+// Options every request of ours gets besides its own: a redirect limit, a
+// stall limit (under 1 byte/s for stallSeconds), and the network policy for
+// its URL (download/network_policy.h: proxy, proxy authentication,
+// revocation). Returns the first failing option's result.
+CURLcode SetSafetyLimits(CURL* handle, const char* url, long stallSeconds);
 
 // The options of the HEAD request that resolves a package's real URL and
 // length, in their order, with the caller's progress function. Returns the
