@@ -126,8 +126,8 @@ struct ScriptAnswer {
 // waiting for after the bound. Closing the session cancels the query; the
 // thread owns everything it touches and ends on its own.
 ScriptAnswer AskScript(const std::wstring& target, const std::wstring& pacUrl) {
-  WinHttpSession session(
-      WinHttpOpen(L"OndraVelqor Setup", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  WinHttpSession session(WinHttpOpen(L"OndraVelqor Setup", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) return {GetLastError(), {}};
   const int bound = static_cast<int>(kProxyQueryBoundMs);
   WinHttpSetTimeouts(session.get(), bound, bound, bound, bound);
@@ -283,8 +283,7 @@ bool RouteFor(const char* url, Route& route) {
     if (!entry->second.proxy.empty()) entry->second.state = StateFor(policy, ProxyAddress(entry->second.proxy));
     if (entry->second.source != Source::None && entry->second.source != Source::Environment)
       OV_LOGS(L"proxy for %s: %s %s", Utils::Utf8ToWide(target.key).c_str(), SourceName(entry->second.source),
-              entry->second.proxy.empty() ? L"DIRECT"
-                                          : Utils::Utf8ToWide(ProxyAddress(entry->second.proxy)).c_str());
+              entry->second.proxy.empty() ? L"DIRECT" : Utils::Utf8ToWide(ProxyAddress(entry->second.proxy)).c_str());
     else
       OV_LOGS(L"proxy for %s: %s", Utils::Utf8ToWide(target.key).c_str(), SourceName(entry->second.source));
   }
@@ -419,7 +418,8 @@ CURLcode ApplyNetworkPolicy(CURL* handle, const char* url) {
   Route route;
   const bool routed = RouteFor(url, route);
   if (routed && route.state && route.state->refused) {
-    OV_LOGS(L"proxy %s refused our credentials before: request not sent", Utils::Utf8ToWide(route.state->address).c_str());
+    OV_LOGS(L"proxy %s refused our credentials before: request not sent",
+            Utils::Utf8ToWide(route.state->address).c_str());
     return CURLE_LOGIN_DENIED;
   }
   return FirstFailure({

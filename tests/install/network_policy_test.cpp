@@ -199,7 +199,8 @@ TEST_F(NetworkPolicyTest, DownloadsTakeTheRouteTheSettingsName) {
     const std::string url = ServePackage(folder, c.host);
     std::vector<Recorded> reports;
     {
-      ScopedProxySettings settings(c.flags, c.proxy, c.bypass, c.pac, c.winInetProxy.empty() ? c.proxy : c.winInetProxy);
+      ScopedProxySettings settings(c.flags, c.proxy, c.bypass, c.pac,
+                                   c.winInetProxy.empty() ? c.proxy : c.winInetProxy);
       reports = Install(url, c.type);
     }
     ASSERT_FALSE(reports.empty());
