@@ -71,6 +71,7 @@ struct Policy {
   std::map<std::string, Route> routes;  // "scheme://host:port"
   std::list<ProxyState> proxies;
   std::string caFile;
+  std::string credentials = ":";
   // A script that could not be had once is not asked for again: each ask
   // may cost the whole bound.
   std::atomic<bool> autoDetectFailed{false}, pacFailed{false};
@@ -329,7 +330,7 @@ int WatchProxy(CURL*, curl_infotype type, char* data, size_t size, void* user) {
   return 0;
 }
 
-CURLcode ApplyRoute(CURL* handle, const Route& route) {
+CURLcode ApplyRoute(CURL* handle, const Route& route, const std::string& credentials) {
   // No system proxy: libcurl's own environment variables stay in force.
   if (route.source == Source::None || route.source == Source::Environment) return CURLE_OK;
   // An empty proxy is direct, also past an http_proxy variable: the
@@ -340,7 +341,7 @@ CURLcode ApplyRoute(CURL* handle, const Route& route) {
       // SSPI with the logged-on user's own credentials (":"); never Basic,
       // which would send a password in the clear.
       curl_easy_setopt(handle, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_NEGOTIATE | CURLAUTH_NTLM)),
-      curl_easy_setopt(handle, CURLOPT_PROXYUSERPWD, ":"),
+      curl_easy_setopt(handle, CURLOPT_PROXYUSERPWD, credentials.c_str()),
       curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, &WatchProxy),
       curl_easy_setopt(handle, CURLOPT_DEBUGDATA, route.state),
       curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L),
@@ -409,11 +410,12 @@ bool BypassesProxy(const std::wstring& bypassList, const std::string& scheme, co
 }
 
 CURLcode ApplyNetworkPolicy(CURL* handle, const char* url) {
-  std::string caFile;
+  std::string caFile, credentials;
   {
     Policy& policy = ThePolicy();
     std::lock_guard<std::mutex> lock(policy.mutex);
     caFile = policy.caFile;
+    credentials = policy.credentials;
   }
   Route route;
   const bool routed = RouteFor(url, route);
@@ -427,7 +429,7 @@ CURLcode ApplyNetworkPolicy(CURL* handle, const char* url) {
       // certificate known to be revoked still fails.
       curl_easy_setopt(handle, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)),
       caFile.empty() ? CURLE_OK : curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str()),
-      routed ? ApplyRoute(handle, route) : CURLE_OK,
+      routed ? ApplyRoute(handle, route, credentials) : CURLE_OK,
   });
 }
 
@@ -444,6 +446,12 @@ void ResetNetworkPolicyForTesting() {
   policy.autoDetectFailed = false;
   policy.pacFailed = false;
   for (ProxyState& state : policy.proxies) state.refused = false;
+}
+
+std::string SetProxyCredentialsForTesting(std::string userAndPassword) {
+  Policy& policy = ThePolicy();
+  std::lock_guard<std::mutex> lock(policy.mutex);
+  return std::exchange(policy.credentials, std::move(userAndPassword));
 }
 
 std::string SetCaFileForTesting(std::string path) {

@@ -51,6 +51,9 @@ bool BypassesProxy(const std::wstring& bypassList, const std::string& scheme, co
 // Tests: forgets the settings, the answers and the refusals, so the next
 // request reads the registry again.
 void ResetNetworkPolicyForTesting();
+// Tests: explicit proxy credentials ("user:password") in place of the
+// logged-on user's (":"), which Wine cannot give. Returns the previous ones.
+std::string SetProxyCredentialsForTesting(std::string userAndPassword);
 // Tests: a PEM file of trusted authorities for every request (Wine's
 // Schannel checks nothing against its own store); empty: the system store.
 // Returns the previous one.

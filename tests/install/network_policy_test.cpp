@@ -234,6 +234,36 @@ TEST_F(NetworkPolicyTest, AnalyticsPostFollowsTheProxy) {
   EXPECT_NE(Contents(HostFile("OV_PROXY_LOG")).find("/sa?project=pc"), std::string::npos);
 }
 
+// NTLM with explicit test credentials (Wine has no logon session for the
+// product's single sign-on; its NTLM goes through winbind's ntlm_auth): the
+// proxy checks the NTLMv2 answer against the user's password.
+TEST_F(NetworkPolicyTest, NtlmProxyWithExplicitCredentials) {
+  const std::string proxy = "127.0.0.1:" + Env("OV_NTLM_PROXY_PORT");
+  dltest::WriteFile(dltest::NginxRoot() / "ntlm" / "pkg.exe", dltest::RandomBytes(2 << 20, 23));
+  const std::string url = dltest::NginxBase() + "/ntlm/pkg.exe";
+  struct Case {
+    const char* name;
+    const char* credentials;
+    bool succeeds;
+    const char* witnessed;
+  } cases[] = {
+      {"right password", "ovuser:ovsecret", true, "OK ovuser GET "},
+      {"wrong password", "ovuser:wrong", false, "REFUSED ovuser wrong password"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedProxySettings settings(ScopedProxySettings::kProxy, proxy, "", "", proxy);
+    const Utils::ScopedHook credentials(&download::SetProxyCredentialsForTesting, std::string(c.credentials));
+    dltest::ScratchDir dir;
+    dltest::Download<CCurlDownloader> download(url, dir / L"pkg.exe");
+    ASSERT_TRUE(download.Finish());
+    EXPECT_EQ(download.recorder.Codes().back() == DL_CODE_SUCCESS, c.succeeds);
+    EXPECT_NE(Contents(HostFile("OV_NTLM_PROXY_LOG")).find(c.witnessed), std::string::npos)
+        << Contents(HostFile("OV_NTLM_PROXY_LOG"));
+    EXPECT_EQ(download::ProxyRefusedAuthentication(url), !c.succeeds);
+  }
+}
+
 // HTTPS goes through the proxy as a CONNECT tunnel; a 407 to the CONNECT
 // marks the proxy refused like one to a plain request.
 TEST_F(NetworkPolicyTest, HttpsTunnelsThroughTheProxy) {
