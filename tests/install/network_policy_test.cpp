@@ -164,6 +164,8 @@ TEST_F(NetworkPolicyTest, DownloadsTakeTheRouteTheSettingsName) {
                     "  if (shExpMatch(host, \"127.0.0.1\")) return \"PROXY " +
                         open + "\";\n  return \"DIRECT\";\n}\n");
   dltest::WriteFile(dltest::NginxRoot() / "direct.pac", "function FindProxyForURL(url, host) { return \"DIRECT\"; }\n");
+  dltest::AddScenario(R"({"name": "stalledpac", "size": 4000, "get": [{"stall": 100}]})");
+  const std::string stalledPac = dltest::FaultBase() + "/s/stalledpac/proxy.pac";
   using S = ScopedProxySettings;
   struct Case {
     const char* name;
@@ -186,6 +188,10 @@ TEST_F(NetworkPolicyTest, DownloadsTakeTheRouteTheSettingsName) {
        "PAC DIRECT"},
       {"PAC server down: the manual proxy", S::kPac | S::kProxy, open, "", "http://" + nobody + "/gone.pac", "",
        "127.0.0.1", 1, true, "proxy PAC error"},
+      // Sends the script's first bytes and then nothing: the wait ends at
+      // its bound (10 s) instead of holding the download.
+      {"PAC server that never finishes: the manual proxy", S::kPac | S::kProxy, open, "", stalledPac, "", "127.0.0.1",
+       1, true, "proxy PAC error"},
       // WinInet is pointed at the open proxy: it stands for the user's own
       // credentials, which WinInet can give and libcurl cannot.
       {"407 we cannot answer: the system downloader", S::kProxy, auth, "", "", open, "127.0.0.1", 1, true,
