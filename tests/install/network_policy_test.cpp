@@ -8,22 +8,19 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "analytics/sdk/record_queue.h"
-#include "download/curl_common.h"
 #include "download/curl_downloader.h"
-#include "download/curl_handles.h"
+#include "download/mt_curl_downloader.h"
 #include "download/network_policy.h"
 #include "download/verify.h"
 #include "install/download_installer.h"
 #include "install/report_codes.h"
 #include "install/runner_test_support.h"
-#include "platform/handles.h"
 #include "platform/scoped_hook.h"
 #include "platform/strings.h"
 #include "tests/download/harness.h"
@@ -226,6 +223,28 @@ TEST_F(NetworkPolicyTest, DownloadsTakeTheRouteTheSettingsName) {
       EXPECT_TRUE(Logged("the system downloader takes over"));
     }
   }
+}
+
+// A package of two parts: the HEAD and each part's ranged GET go through the
+// proxy (the installer's own package is too small for two parts).
+TEST_F(NetworkPolicyTest, EachPartGoesThroughTheProxy) {
+  const std::string open = "127.0.0.1:" + Env("OV_PROXY_PORT");
+  ScopedProxySettings settings(ScopedProxySettings::kProxy, open, "", "", open);
+  const std::string bytes = dltest::RandomBytes(24 << 20, 24);
+  dltest::WriteFile(dltest::NginxRoot() / "parts" / "pkg.exe", bytes);
+  dltest::ScratchDir dir;
+  dltest::Download<CMTCurlDownloader> download(dltest::NginxBase() + "/parts/pkg.exe", dir / L"pkg.exe");
+  ASSERT_TRUE(download.Finish());
+  EXPECT_EQ(download.recorder.Codes().back(), DL_CODE_SUCCESS);
+  EXPECT_EQ(dltest::ReadFile(dir / L"pkg.exe"), bytes);
+  const std::string witnessed = Contents(HostFile("OV_PROXY_LOG"));
+  const auto count = [&](const std::string& request) {
+    int n = 0;
+    for (size_t at = witnessed.find(request); at != std::string::npos; at = witnessed.find(request, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("HEAD " + dltest::NginxBase() + "/parts/pkg.exe"), 1);
+  EXPECT_EQ(count("GET " + dltest::NginxBase() + "/parts/pkg.exe"), 2);
 }
 
 // The analytics post gets the same route (the installer hands the core its
