@@ -57,8 +57,9 @@ struct EventTrackerConfig {
   std::string logPath;
   uint32_t edition = 0;   // 0 "china", 1 "overseas"
   std::string serverUrl;  // empty: DefaultServerUrl()
-  // Tests only: replaces the HTTP transfer and the folder of the running exe
-  // (where "Set.ini" is looked for).
+  // Replaces the HTTP transfer (the installer's post with its network
+  // policy; tests' own). Tests only: the folder of the running exe (where
+  // "Set.ini" is looked for).
   analytics_core::PostFunction post;
   std::string exePathForTesting;
 };

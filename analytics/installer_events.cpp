@@ -159,7 +159,7 @@ void ReportView(EventExtras extras) { Report({HeldEvent::View, L"安装中", L""
 
 void ReportCrash() { Report({HeldEvent::Crash, L"", L"崩溃", L"", 0}); }
 
-void CreateTracker(const std::string& serverUrl) {
+void CreateTracker(const std::string& serverUrl, analytics_core::PostFunction post) {
   // A tracker made earlier goes first, and whole: the core is one per
   // process, so its shutdown would otherwise take the new tracker's core
   // with it. Its shutdown (up to a few seconds) runs outside the lock;
@@ -185,6 +185,7 @@ void CreateTracker(const std::string& serverUrl) {
     config.dlAppId = from.dlAppId;
     config.dlAppVersion = from.dlAppVersion;
     config.serverUrl = serverUrl;
+    config.post = std::move(post);
     tracker = CreateSharedTracker(config);
   }
   std::vector<HeldEvent> held;

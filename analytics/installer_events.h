@@ -16,6 +16,8 @@
 #include <map>
 #include <string>
 
+#include "analytics/sdk/record_queue.h"
+
 using EventExtras = std::map<std::wstring, std::wstring>;  // only "AB" is read
 
 // What the program tells the report functions at start-up, before
@@ -40,8 +42,10 @@ void ReportCrash();
 
 // Start-up, after the settings file and before the command line: creates the
 // shared tracker when analytics are on at that moment, then sends the events
-// held until now. An empty server URL means the built-in collection endpoint.
-void CreateTracker(const std::string& serverUrl = std::string());
+// held until now. An empty server URL means the built-in collection endpoint;
+// `post` (the installer's, with its network policy) replaces the core's own
+// libcurl post.
+void CreateTracker(const std::string& serverUrl = std::string(), analytics_core::PostFunction post = nullptr);
 // Shutdown: when analytics are on now, releases the shared tracker, which
 // makes its last posting attempts and keeps what is unsent for the next run.
 void ShutdownTracker();

@@ -5,6 +5,7 @@
 
 #include "analytics/installer_events.h"
 #include "app/settings.h"
+#include "download/network_policy.h"
 #include "platform/log.h"
 #include "platform/strings.h"
 #include "platform/system_imports.h"
@@ -108,7 +109,10 @@ int RunInstaller(HINSTANCE instance) {
 
   // From the settings file's value, before the command line can change it;
   // events reported before it existed (a libcurl failure) are sent now.
-  CreateTracker(AnalyticsServerUrl());
+  // The post takes the installer's proxy and revocation policy, as downloads do.
+  CreateTracker(AnalyticsServerUrl(), [](const std::string& url, const std::string& body, std::string& response) {
+    return analytics_core::CurlPost(url, body, response, {nullptr, &download::ApplyNetworkPolicy});
+  });
 
   settings.ApplyCommandLine(GetCommandLineW());
   OV_LOGS(

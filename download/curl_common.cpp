@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "download/network_policy.h"
 #include "platform/strings.h"
 
 namespace download {
@@ -14,10 +15,11 @@ CURLcode FirstFailure(std::initializer_list<CURLcode> results) {
   return CURLE_OK;
 }
 
-CURLcode SetSafetyLimits(CURL* handle, long stallSeconds) {
+CURLcode SetSafetyLimits(CURL* handle, const char* url, long stallSeconds) {
   return FirstFailure({curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects),
                        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L),
-                       curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stallSeconds)});
+                       curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stallSeconds),
+                       ApplyNetworkPolicy(handle, url)});
 }
 
 CURLcode SetBodyRequestOptions(CURL* handle, const BodyRequest& request) {
@@ -34,7 +36,7 @@ CURLcode SetBodyRequestOptions(CURL* handle, const BodyRequest& request) {
       curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, request.connectMs),
       // No overall limit, but a stalled server becomes an ordinary failed
       // attempt instead of a download that never ends.
-      SetSafetyLimits(handle, request.stallSeconds),
+      SetSafetyLimits(handle, request.url, request.stallSeconds),
       curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBuffer),
   });
 }

@@ -31,11 +31,12 @@ CURLcode FirstFailure(std::initializer_list<CURLcode> results);
 // Write function that discards the body (HEAD requests).
 size_t DiscardBody(char* data, size_t size, size_t count, void* user);
 
-// Options every request of ours gets besides its own: a redirect limit and
-// a stall limit (under 1 byte/s for stallSeconds). Every handle we make,
-// probe, transfer or part, passes through here. Returns the first failing
-// option's result.
-CURLcode SetSafetyLimits(CURL* handle, long stallSeconds);
+// Options every request of ours gets besides its own: a redirect limit, a
+// stall limit (under 1 byte/s for stallSeconds), and the network policy for
+// its URL (download/network_policy.h: proxy, proxy authentication,
+// revocation). Every handle we make, probe, transfer or part, passes through
+// here. Returns the first failing option's result.
+CURLcode SetSafetyLimits(CURL* handle, const char* url, long stallSeconds);
 
 // What a request with a body (a transfer into a file) is given besides
 // its own options.

@@ -20,8 +20,8 @@ TEST(CurlOptions, FirstRefusalIsTheResult) {
   // beyond its input limit.
   const download::UniqueCurl handle(curl_easy_init());
   ASSERT_TRUE(handle);
-  EXPECT_EQ(download::SetSafetyLimits(handle.get(), 5), CURLE_OK);
-  EXPECT_EQ(download::SetSafetyLimits(handle.get(), -1), CURLE_BAD_FUNCTION_ARGUMENT);
+  EXPECT_EQ(download::SetSafetyLimits(handle.get(), "http://127.0.0.1/", 5), CURLE_OK);
+  EXPECT_EQ(download::SetSafetyLimits(handle.get(), "http://127.0.0.1/", -1), CURLE_BAD_FUNCTION_ARGUMENT);
   const std::string url(9000000, 'a');
   EXPECT_EQ(download::SetBodyRequestOptions(handle.get(), {url.c_str(), nullptr, nullptr, nullptr, nullptr, 5, 1000}),
             CURLE_BAD_FUNCTION_ARGUMENT);

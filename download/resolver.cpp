@@ -79,7 +79,7 @@ Answer Ask(const std::string& url, bool head, const ResolveOptions& options) {
       curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L),
       curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, bound),
       curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, bound),
-      SetSafetyLimits(handle, CurrentTiming().singleStreamStallSeconds),
+      SetSafetyLimits(handle, url.c_str(), CurrentTiming().singleStreamStallSeconds),
       curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L),
       curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &ProbeProgress),
       curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &probe),

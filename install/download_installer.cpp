@@ -8,6 +8,8 @@
 #include <atomic>
 
 #include "analytics/installer_events.h"
+#include "download/network_policy.h"
+#include "download/url_text.h"
 #include "download/verify.h"
 #include "install/child_output.h"
 #include "install/failure_reasons.h"
@@ -106,6 +108,7 @@ CDownloadInstaller::CDownloadInstaller(PhaseCallback report, SequenceOptions opt
 CDownloadInstaller::~CDownloadInstaller() {
   gate_.Close();
   downloader_.reset();
+  handedOver_.reset();
   installer_.reset();
   uninstaller_.reset();
 }
@@ -162,13 +165,10 @@ void CDownloadInstaller::PrepareDownloader(bool pathChanged) {
   // runs only once (the old one has ended with its final report).
   const bool reusable = downloader_ && !pathChanged && downloaderUrl_ == choices_.downloadUrl &&
                         !(downloaderStartsOnce_ && downloaderStarted_);
+  handedOver_.reset();
   if (reusable) return;
   downloader_.reset();
-  downloader_ = CreateDownloader(
-      options_.downloadType,
-      [this](int32_t code, double number, const wchar_t* text) { OnDownloadReport(code, number, text); },
-      choices_.downloadUrl, packagePath_,
-      DownloadOptions{options_.httpReady, &ReportTransferFailureReason, choices_.processIsElevated});
+  downloader_ = MakeDownloader(options_.downloadType);
   downloaderUrl_ = choices_.downloadUrl;
   downloaderStarted_ = false;
   downloaderStartsOnce_ = options_.downloadType == 2;
@@ -219,7 +219,31 @@ bool CDownloadInstaller::StartNextPhase(const std::function<void()>& start) {
   return true;
 }
 
+std::unique_ptr<CDownloader> CDownloadInstaller::MakeDownloader(int32_t type) {
+  return CreateDownloader(
+      type, [this](int32_t code, double number, const wchar_t* text) { OnDownloadReport(code, number, text); },
+      choices_.downloadUrl, packagePath_,
+      DownloadOptions{options_.httpReady, &ReportTransferFailureReason, choices_.processIsElevated});
+}
+
+bool CDownloadInstaller::HandOverAfterProxyRefusal() {
+  // The system downloader answers a proxy by WinInet's own means (the
+  // user's stored or typed credentials, its own single sign-on), which
+  // libcurl cannot: it takes over before the failure reaches the window.
+  if (downloaderStartsOnce_ || !download::ProxyRefusedAuthentication(download::NarrowUrl(choices_.downloadUrl)))
+    return false;
+  OV_LOGS(L"the proxy refused authentication (407): the system downloader takes over");
+  ReportTransferFailureReason(L"1.代理服务器身份验证失败=407；2.改用系统下载");
+  return StartNextPhase([this] {
+    handedOver_ = std::move(downloader_);
+    downloader_ = MakeDownloader(2);
+    downloaderStartsOnce_ = true;
+    downloader_->Start();
+  });
+}
+
 void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wchar_t* text) {
+  if (code == DL_CODE_FAIL && HandOverAfterProxyRefusal()) return;
   // A package that is not the publisher's is a failed download: its success
   // is told only once it has been checked.
   if (code != DL_CODE_SUCCESS) report_(code, number, text);

@@ -116,6 +116,10 @@ class CDownloadInstaller {
   void OnUninstallReport(int32_t code, double number, const wchar_t* text);
   void OnInstallReport(int32_t code, double number, const wchar_t* text);
   void PrepareDownloader(bool pathChanged);
+  std::unique_ptr<CDownloader> MakeDownloader(int32_t type);
+  // A libcurl download that a proxy ended with a 407 it could not answer is
+  // handed to the system downloader instead of failing; true when it was.
+  bool HandOverAfterProxyRefusal();
   // Runs start unless destruction has begun; false when it did not run.
   bool StartNextPhase(const std::function<void()>& start);
   void StartUninstall();
@@ -130,6 +134,9 @@ class CDownloadInstaller {
 
   std::unique_ptr<CUnInstaller> uninstaller_;
   std::unique_ptr<CDownloader> downloader_;
+  // The libcurl downloader that handed over; its last report called the hand-
+  // over, so it is destroyed only at the next Start or with the orchestrator.
+  std::unique_ptr<CDownloader> handedOver_;
   std::unique_ptr<CInstaller> installer_;
   const SequenceOptions options_;
   InstallChoices choices_;

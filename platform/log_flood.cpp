@@ -20,6 +20,7 @@ DWORD WINAPI Flood(void* parameter) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3 || !Utils::OpenLogFile(argv[1], std::wcstol(argv[2], nullptr, 10))) return 2;
-  for (INT_PTR thread = 1; thread < 4; ++thread) CreateThread(nullptr, 0, Flood, reinterpret_cast<void*>(thread), 0, nullptr);
+  for (INT_PTR thread = 1; thread < 4; ++thread)
+    CreateThread(nullptr, 0, Flood, reinterpret_cast<void*>(thread), 0, nullptr);
   return static_cast<int>(Flood(nullptr));
 }

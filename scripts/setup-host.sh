@@ -11,7 +11,7 @@ PKGS=(
   wine wine32:i386 wine64
   xvfb xdotool imagemagick fonts-wqy-zenhei fonts-wqy-microhei
   nginx-light 7zip googletest
-  curl aria2 python3 time openssl osslsigncode
+  curl aria2 python3 time openssl osslsigncode tinyproxy winbind
   python3-pil python3-numpy fonts-dejavu-core clang-format rapidjson-dev zopfli
 )
 

@@ -181,10 +181,10 @@ void SetLastSendSucceeded(bool succeeded) {
 }
 
 long CurlPost(const std::string& url, const std::string& body, std::string& response) {
-  return CurlPost(url, body, response, nullptr);
+  return CurlPost(url, body, response, PostOptions{});
 }
 
-long CurlPost(const std::string& url, const std::string& body, std::string& response, const char* caFile) {
+long CurlPost(const std::string& url, const std::string& body, std::string& response, const PostOptions& options) {
   const Curl owned(curl_easy_init());
   CURL* const curl = owned.get();
   if (!curl) throw std::runtime_error("Couldn't initialize curl handle");
@@ -200,7 +200,7 @@ long CurlPost(const std::string& url, const std::string& body, std::string& resp
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
-  if (caFile) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile);
+  if (options.caFile) curl_easy_setopt(curl, CURLOPT_CAINFO, options.caFile);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "PelanAnalytics CPP SDK 0.9");
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 3L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -209,7 +209,8 @@ long CurlPost(const std::string& url, const std::string& body, std::string& resp
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, AppendCapped);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &headers);
-  const CURLcode rc = curl_easy_perform(curl);
+  CURLcode rc = options.policy ? options.policy(curl, url.c_str()) : CURLE_OK;
+  if (rc == CURLE_OK) rc = curl_easy_perform(curl);
   long status = -1;
   if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && answer.capped)) {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);

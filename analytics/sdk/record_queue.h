@@ -10,6 +10,8 @@
 // is owned by the Sdk instance and ends with Sdk::Shutdown.
 #pragma once
 
+#include <curl/curl.h>
+
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -25,12 +27,21 @@ namespace analytics_core {
 // error's text in `response` when no answer came.
 using PostFunction = std::function<long(const std::string& url, const std::string& body, std::string& response)>;
 
+// Options the owner of the core adds to a post's handle for its URL (the
+// installer's proxy and TLS policy): the core includes nothing of its owner's.
+// Returns the first failing option's result; a failure ends the post unsent.
+using RequestPolicy = CURLcode (*)(CURL* handle, const char* url);
+
+struct PostOptions {
+  const char* caFile = nullptr;  // tests: a PEM file replacing the system's trusted authorities
+  RequestPolicy policy = nullptr;
+};
+
 // The libcurl transfer: user agent "PelanAnalytics CPP SDK 0.9", 3 s for the
 // whole transfer, no redirects, the server's certificate and host name
-// checked; at most 16 KiB of the answer is read. `caFile` (tests) replaces
-// the system's trusted authorities with those of a PEM file.
+// checked; at most 16 KiB of the answer is read.
 long CurlPost(const std::string& url, const std::string& body, std::string& response);
-long CurlPost(const std::string& url, const std::string& body, std::string& response, const char* caFile);
+long CurlPost(const std::string& url, const std::string& body, std::string& response, const PostOptions& options);
 
 // Tests only: called inside every rewrite of a staging file, once with the
 // temporary file half written and once just before it replaces the staging

@@ -285,7 +285,7 @@ TEST_F(TrackerAgainstCollector, PostsOnlyToAServerWhoseCertificateAndNameAreVeri
     DeleteFileA(staging.c_str());
     const std::string url = std::string("https://localhost:") + port + "/sa?project=pc";  // the name libcurl checks
     auto post = [&ca](const std::string& url, const std::string& body, std::string& response) {
-      return analytics_core::CurlPost(url, body, response, ca.c_str());
+      return analytics_core::CurlPost(url, body, response, {ca.c_str()});
     };
     analytics_core::RecordQueue queue(url, staging, post);
     queue.AddText(R"({"distinct_id":"device","properties":{"pl_name":"secret"}})");
