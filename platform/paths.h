@@ -32,6 +32,10 @@ bool IsFullyQualifiedPath(std::wstring_view path);
 // afterwards, else carries the error of the folder that could not be made.
 SystemResult CreateDirectories(const std::wstring& path);
 
+// True when something that is not a folder exists at the path (false for
+// an empty path).
+bool IsFile(const std::wstring& path);
+
 // Dispatches messages for about 100 ms. False when the window has gone or a
 // WM_QUIT arrived (which is posted again for the main loop).
 bool PumpMessages(HWND window);
