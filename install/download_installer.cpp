@@ -214,22 +214,22 @@ void CDownloadInstaller::Uninstall() {
   // never from its success report: it may go on removing files (the new
   // product's among them) after saying so. Once per Start: a second start
   // would delete the verified package of the first, or run it twice.
-  uninstaller_->runEnded = [this](bool succeeded) {
-    StartNextPhase([this, succeeded] {
-      if (!succeeded) {
-        Enter(SequencePhase::kUninstallFailed, L"the uninstaller did not succeed", SequencePhase::kUninstalling);
-      } else if (Enter(SequencePhase::kDownloading, L"the uninstaller has exited", SequencePhase::kUninstalling)) {
-        Download();
-      } else {
-        OV_LOGS(L"download already started");
-      }
-    });
-  };
+  uninstaller_->runEnded = [this](bool succeeded) { StartNextPhase([this, succeeded] { AfterUninstall(succeeded); }); };
   if (options_.insNew) {
     // The old uninstaller cannot remove a product that still runs.
     while (FindProcessByName(kProductExe) != 0) g_productWaitPause.load()();
   }
   uninstaller_->Start();
+}
+
+void CDownloadInstaller::AfterUninstall(bool succeeded) {
+  if (!succeeded) {
+    Enter(SequencePhase::kUninstallFailed, L"the uninstaller did not succeed", SequencePhase::kUninstalling);
+  } else if (Enter(SequencePhase::kDownloading, L"the uninstaller has exited", SequencePhase::kUninstalling)) {
+    Download();
+  } else {
+    OV_LOGS(L"download already started");
+  }
 }
 
 void CDownloadInstaller::Download() { downloader_->Start(); }

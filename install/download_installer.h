@@ -170,6 +170,8 @@ class CDownloadInstaller {
   bool Enter(SequencePhase next, const wchar_t* why, std::optional<SequencePhase> onlyFrom = std::nullopt);
   // The phases, one function each.
   void Uninstall();
+  // The uninstaller's run has ended (on "UnInstaller"): download, or end.
+  void AfterUninstall(bool succeeded);
   void Download();
   void Verify(double number, const wchar_t* text);
   void Install(Utils::UniqueHandle held);

@@ -16,7 +16,8 @@ struct DriverPhase {
   const char* name;
   const char* firstLine;
 };
-inline constexpr DriverPhase kDriverPhases[] = {{"uninstall", "5002 "}, {"download", "1001 "}, {"package run", "2001 "}};
+inline constexpr DriverPhase kDriverPhases[] = {
+    {"uninstall", "5002 "}, {"download", "1001 "}, {"package run", "2001 "}};
 inline constexpr int kPhaseCount = 3;
 
 // The last phase the driver's output has reached; -1 before the first.
