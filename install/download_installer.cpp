@@ -134,6 +134,11 @@ void CDownloadInstaller::Pass(int32_t code, double number, const wchar_t* text) 
 }
 
 void CDownloadInstaller::Start() {
+  // A new sequence: the end of an earlier uninstaller run (its success may
+  // come late, after an error line) finds "created", not "uninstalling",
+  // and starts nothing; it would otherwise download while this Start's
+  // uninstaller runs.
+  if (phase() != SequencePhase::kCreated) Enter(SequencePhase::kCreated, L"started again");
   // Without a folder there is no package path; the downloader then fails at
   // once (its empty-target report) instead of writing to a drive's root.
   packagePath_ = choices_.installFolder.empty() ? std::wstring()

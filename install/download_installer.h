@@ -18,7 +18,8 @@
 //                  │                                        ├─ install failed (changed after its check)
 //                  │                                        └─ download failed (not the publisher's)
 //                  └─ uninstall failed (recorded uninstaller outside the install folder)
-// A later Start begins a new sequence from whichever end was reached.
+// A later Start returns to "created" first, so that the late end of an
+// earlier uninstaller run cannot move the new sequence.
 //
 // Threads and ownership:
 //  - the window thread constructs, calls Init and Start (which includes the

@@ -476,6 +476,31 @@ TEST_F(SequenceTest, InstallFailureDeletesThePackage) {
   }
 }
 
+// The window may start again after an uninstall error while that run goes
+// on and still succeeds: its late success belongs to the earlier sequence
+// and must not start a download while the new uninstaller runs.
+TEST_F(SequenceTest, LateSuccessOfAnEarlierUninstallStartsNothing) {
+  const std::wstring recorded = InstallSampleProduct();
+  ScopedScript script(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", "say Error=late\nsleep 1000\nsay State=Success\n");
+  auto orchestrator = Make(ServePackage(), recorded);
+  orchestrator->Start();
+  ASSERT_NE(window_.WaitForEnd(0), SIZE_MAX);
+  ASSERT_EQ(window_.Collapsed().back().code, UNIST_CODE_ERROR);
+  orchestrator->Start();  // the first run is still going; this waits for it
+  Finish(*orchestrator);
+  orchestrator->WaitForUninstallRun();
+  EXPECT_TRUE(Eventually([&] { return orchestrator->phase() == SequencePhase::kInstalled; }))
+      << Utils::WideToUtf8(PhaseName(orchestrator->phase()));
+  orchestrator.reset();
+  const Reports reports = window_.Collapsed();
+  const auto download = std::find(reports.begin(), reports.end(), kDownloadStart);
+  ASSERT_NE(download, reports.end());
+  EXPECT_EQ(std::count(reports.begin(), download, kUninstallLaunched), 2)
+      << "the download follows the second uninstall";
+  EXPECT_EQ(std::count(reports.begin(), reports.end(), kDownloadStart), 1);
+  EXPECT_EQ(reports.back().code, INSTALL_SUCCESS);
+}
+
 // How real children misbehave, each run through the whole sequence: lines
 // written in pieces, exits without a final line, a flood on standard error,
 // an uninstaller that reports success twice or goes on working after it.
