@@ -1,7 +1,8 @@
 // The process-wide installer settings: built-in defaults, then the optional
 // "PelanInstallerConfig.ini" next to the exe, then the command line.
-// Written only at start-up (and HttpReady / LanguageIndex as noted); every
-// subsystem reads it through Settings().
+// Written only at start-up (and HttpReady / LanguageIndex as noted). Only
+// app/ and ui/ read it, through Settings(); they hand the layers below what
+// those need (SequenceOptions, InstallChoices, DownloadOptions).
 #pragma once
 
 #include <map>

@@ -3,7 +3,9 @@
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
+#include <vector>
 
 #include "install/console_protocol.h"
 #include "platform/handles.h"
@@ -66,21 +68,21 @@ std::wstring LongPath(const std::wstring& path) {
 }  // namespace
 
 void EndNeverStartedRuns(const std::wstring& image) {
-  const Utils::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return;
+  std::vector<DWORD> named;
+  Utils::ForEachProcess([&](const PROCESSENTRY32W& entry) {
+    if (_wcsicmp(entry.szExeFile, PathFindFileNameW(image.c_str())) == 0) named.push_back(entry.th32ProcessID);
+    return true;
+  });
   const std::wstring wanted = LongPath(image);
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-    if (_wcsicmp(entry.szExeFile, PathFindFileNameW(image.c_str())) != 0) continue;
+  for (const DWORD id : named) {
     const Utils::UniqueHandle process(
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
     wchar_t running[MAX_PATH] = {};
     DWORD length = MAX_PATH;
     if (!process || !QueryFullProcessImageNameW(process.get(), 0, running, &length) ||
-        _wcsicmp(LongPath(running).c_str(), wanted.c_str()) != 0 || !NeverStarted(entry.th32ProcessID))
+        _wcsicmp(LongPath(running).c_str(), wanted.c_str()) != 0 || !NeverStarted(id))
       continue;
-    OV_LOGS(L"ending %s, started but never run: %lu", image.c_str(), static_cast<unsigned long>(entry.th32ProcessID));
+    OV_LOGS(L"ending %s, started but never run: %lu", image.c_str(), static_cast<unsigned long>(id));
     TerminateProcess(process.get(), ERROR_PROCESS_ABORTED);
     WaitForSingleObject(process.get(), 5000);
   }
@@ -133,6 +135,38 @@ DWORD ChildOutputReader::ExitCode() const {
   DWORD code = STILL_ACTIVE;
   if (!GetExitCodeProcess(child_.process(), &code)) code = STILL_ACTIVE;
   return code;
+}
+
+void ChildOutputReader::WaitForExit(DWORD ms) const { WaitForSingleObject(child_.process(), ms); }
+
+OutputEnd FollowChildOutput(ChildOutputReader& reader, const std::function<bool(const std::string&)>& onLines,
+                            const std::function<bool()>& awaitingExit, DWORD exitLimitMs) {
+  ULONGLONG deadline = 0;
+  for (;;) {
+    if (awaitingExit && awaitingExit() && reader.BufferedBytes() == 0) {
+      // Nothing to read: a blocking read here could wait past the limit.
+      if (!reader.ChildRunning()) break;
+      const ULONGLONG now = GetTickCount64();
+      if (!deadline) deadline = now + exitLimitMs;
+      if (now >= deadline) return OutputEnd::kRanOn;
+      reader.WaitForExit(static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 100)));
+      continue;
+    }
+    const ChildOutputReader::Chunk chunk = reader.Read();
+    if (chunk.ok && onLines(chunk.lines)) return OutputEnd::kSettled;
+    if (!reader.ChildRunning()) break;
+    if (chunk.bytes.empty()) ChildOutputReader::Pause();
+  }
+  // Lines written just before the exit (a final line among them) are still
+  // in the pipe: take them, however many reads that needs.
+  for (DWORD left = reader.BufferedBytes(); left > 0;) {
+    const ChildOutputReader::Chunk chunk = reader.Read();
+    if (chunk.bytes.empty()) break;
+    if (onLines(chunk.lines)) return OutputEnd::kSettled;
+    left -= std::min<DWORD>(left, static_cast<DWORD>(chunk.bytes.size()));
+  }
+  // A last line without its line feed is still a line.
+  return onLines(reader.Rest()) ? OutputEnd::kSettled : OutputEnd::kExited;
 }
 
 namespace {

@@ -75,6 +75,8 @@ class ChildOutputReader {
   bool ChildRunning() const;
   // The exit code, or STILL_ACTIVE when it cannot be asked.
   DWORD ExitCode() const;
+  // Waits up to ms for the child's exit.
+  void WaitForExit(DWORD ms) const;
   // The pause between polls after a read that delivered nothing: 100 ms.
   static void Pause();
   // Tests replace the pause (to count it); returns the previous one.
@@ -85,3 +87,24 @@ class ChildOutputReader {
   const Utils::ChildProcess& child_;
   LineBuffer lines_;
 };
+
+// How FollowChildOutput ended.
+enum class OutputEnd {
+  kSettled,  // onLines said the run has settled; the child may still run
+  kExited,   // the child exited and what it left in the pipe has been read
+  kRanOn,    // awaitingExit held and the child ran on past exitLimitMs
+};
+
+// The read loop of both runners. Hands each batch of whole lines (possibly
+// empty) to onLines until it returns true, or until the child has exited and
+// exactly the bytes it left in the pipe are read (then the line the output
+// ended in without a line feed), never what descendants write later. Reads
+// block until output arrives or every writer has gone, so a descendant that
+// inherited the output keeps the run waiting while the child runs. Once
+// awaitingExit returns true and nothing is left to read, the loop stops
+// reading and waits for the exit, for at most exitLimitMs. A read that
+// delivered nothing (a child that closed its output but runs on) is followed
+// by the pause (ChildOutputReader::Pause); a read that delivered data is not:
+// waiting would only let output pile up in the pipe.
+OutputEnd FollowChildOutput(ChildOutputReader& reader, const std::function<bool(const std::string&)>& onLines,
+                            const std::function<bool()>& awaitingExit = {}, DWORD exitLimitMs = INFINITE);

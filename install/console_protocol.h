@@ -4,9 +4,10 @@
 // that carries over between chunks (the code page, the installed version)
 // and the reading of the pipe.
 //
-// A chunk is what one read delivered, cut at its first zero byte. It is
-// decoded on its own and split at line feeds; lines are never joined across
-// chunks. A carriage return before the line feed stays in free text.
+// A chunk is what the runners hand over: the whole lines that their reads
+// completed (install/child_output.h joins a line written or read in pieces),
+// or one over-long line as it stands. It is decoded on its own and split at
+// line feeds. A carriage return before the line feed stays in free text.
 #pragma once
 
 #include <cstdint>

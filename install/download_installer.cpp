@@ -1,11 +1,10 @@
 #include "install/download_installer.h"
 
 #include <windows.h>
-#include <objbase.h>
 #include <shlwapi.h>
-#include <tlhelp32.h>
 
 #include <atomic>
+#include <iterator>
 
 #include "analytics/installer_events.h"
 #include "download/network_policy.h"
@@ -16,6 +15,7 @@
 #include "install/installer.h"
 #include "install/report_codes.h"
 #include "install/uninstaller.h"
+#include "platform/child_process.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/publisher_check.h"
@@ -24,9 +24,6 @@
 
 namespace {
 
-// The product whose running copy the install-new mode waits for.
-constexpr const wchar_t* kProductExe = L"OndraVelqor.exe";
-
 void SleepBetweenLooks() { Sleep(100); }
 std::atomic<CDownloadInstaller::PauseFunction> g_productWaitPause{&SleepBetweenLooks};
 
@@ -34,12 +31,6 @@ std::atomic<CDownloadInstaller::PauseFunction> g_productWaitPause{&SleepBetweenL
 // the lock is never contended; it only keeps a late runner thread safe.
 std::mutex g_lastPackageMutex;
 std::wstring g_lastPackagePath;
-
-bool IsFile(const std::wstring& path) {
-  if (path.empty()) return false;
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // Delete any file at the path, then create and delete one: can the package
 // be written there at all?
@@ -68,13 +59,15 @@ std::wstring DrivePart(const std::wstring& path) {
   return root;
 }
 
-// The network check needs COM on the calling thread; the window thread may
-// or may not have it already (a different apartment model is fine too).
-uint32_t NetworkStatusCode() {
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  const uint32_t code = Utils::CheckNetwork();
-  if (SUCCEEDED(com)) CoUninitialize();
-  return code;
+// The "下载失败原因" text of a failed download into packagePath. Slow (a
+// network query, a write test, a free-space query): runs on the worker that
+// reported the failure, never on the window's thread.
+std::wstring AnalyseDownloadFailure(double number, const std::wstring& text, const std::wstring& packagePath) {
+  const uint32_t network = Utils::CheckNetwork();
+  const bool writable = !packagePath.empty() && PassesWriteTest(packagePath);
+  Utils::HardDiskManager disk;
+  disk.CheckFreeSpace(DrivePart(packagePath));  // counts stay 0 when the query fails
+  return DownloadFailureReason(number, text, Utils::BytesToGiB(disk.freeBytesAvailable), writable, network);
 }
 
 // What the single-stream downloader finds wrong with the file-size query.
@@ -83,6 +76,15 @@ void ReportTransferFailureReason(const std::wstring& reason) {
 }
 
 }  // namespace
+
+const wchar_t* PhaseName(SequencePhase phase) {
+  // In the enum's order.
+  static constexpr const wchar_t* kNames[] = {L"created",        L"uninstalling",    L"downloading",
+                                              L"verifying",      L"installing",      L"installed",
+                                              L"install failed", L"download failed", L"uninstall failed"};
+  const auto index = static_cast<size_t>(phase);
+  return index < std::size(kNames) ? kNames[index] : L"?";
+}
 
 bool CDownloadInstaller::PhaseGate::Enter() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -102,7 +104,7 @@ void CDownloadInstaller::PhaseGate::Close() {
   idle_.wait(lock, [this] { return inside_ == 0; });
 }
 
-CDownloadInstaller::CDownloadInstaller(PhaseCallback report, SequenceOptions options)
+CDownloadInstaller::CDownloadInstaller(SequenceReport report, SequenceOptions options)
     : options_(std::move(options)), report_(std::move(report)) {}
 
 CDownloadInstaller::~CDownloadInstaller() {
@@ -115,8 +117,31 @@ CDownloadInstaller::~CDownloadInstaller() {
 
 void CDownloadInstaller::Init(InstallChoices choices) { choices_ = std::move(choices); }
 
+SequencePhase CDownloadInstaller::phase() const {
+  std::lock_guard<std::mutex> lock(phaseMutex_);
+  return phase_;
+}
+
+bool CDownloadInstaller::Enter(SequencePhase next, const wchar_t* why, std::optional<SequencePhase> onlyFrom) {
+  std::lock_guard<std::mutex> lock(phaseMutex_);
+  if (onlyFrom && phase_ != *onlyFrom) return false;
+  OV_LOGS(L"phase %s → %s (%s)", PhaseName(phase_), PhaseName(next), why);
+  phase_ = next;
+  return true;
+}
+
+void CDownloadInstaller::Pass(int32_t code, double number, const wchar_t* text) {
+  ReportRecord record{code, number, text ? text : L""};
+  if (code == DL_CODE_FAIL) record.reason = AnalyseDownloadFailure(number, record.text, packagePath_);
+  report_(record);
+}
+
 void CDownloadInstaller::Start() {
-  downloadRequested_ = false;
+  // A new sequence: the end of an earlier uninstaller run (its success may
+  // come late, after an error line) finds "created", not "uninstalling",
+  // and starts nothing; it would otherwise download while this Start's
+  // uninstaller runs.
+  if (phase() != SequencePhase::kCreated) Enter(SequencePhase::kCreated, L"started again");
   // Without a folder there is no package path; the downloader then fails at
   // once (its empty-target report) instead of writing to a drive's root.
   packagePath_ = choices_.installFolder.empty() ? std::wstring()
@@ -134,78 +159,126 @@ void CDownloadInstaller::Start() {
   const bool pathChanged = builtForPath_ != packagePath_;
   builtForPath_ = packagePath_;
   PrepareDownloader(pathChanged);
-  if (!installer_ || pathChanged) {
-    installer_ = std::make_unique<CInstaller>(
-        [this](int32_t code, double number, const wchar_t* text) { OnInstallReport(code, number, text); },
-        L"\"" + packagePath_ + L"\"", choices_, options_.extraPackageArguments);
-    installer_->runEnded = [this] {
-      // The package printed its final line and ran on, so its file could not
-      // be deleted at the report; now the process is gone.
-      if (!packageInUse_.empty()) DeleteFileW(packageInUse_.c_str());
-      packageInUse_.clear();
-    };
-  }
-  installer_->choices = choices_;
-  if (!IsFile(choices_.recordedUninstaller)) {
-    StartDownload();
+  PrepareRunner(pathChanged);
+  if (!Utils::IsFile(choices_.recordedUninstaller)) {
+    Enter(SequencePhase::kDownloading, L"nothing to uninstall");
+    Download();
   } else if (!IsInsideFolder(choices_.recordedUninstaller, choices_.previousInstallPath)) {
     // The recorded path comes from the user's own registry hive; running
     // whatever it names, elevated, would hand any program administrator
     // rights. Only an uninstaller of the registered installation is run.
     OV_LOGS(L"uninstaller outside the install folder: %s", choices_.recordedUninstaller.c_str());
-    report_(UNIST_CODE_FAIL, kFailUninstallerOutside, kUninstallerOutsideText);
+    Enter(SequencePhase::kUninstallFailed, L"the recorded uninstaller is outside the install folder");
+    Pass(UNIST_CODE_FAIL, kFailUninstallerOutside, kUninstallerOutsideText);
   } else {
-    StartUninstall();
+    Uninstall();
   }
 }
 
 void CDownloadInstaller::PrepareDownloader(bool pathChanged) {
   // The second Start after a failed download reuses the downloader, unless
   // its URL or target would differ or it is the system downloader, which
-  // runs only once (the old one has ended with its final report).
+  // runs only once (the old one has ended with its final report, or never
+  // started).
   const bool reusable = downloader_ && !pathChanged && downloaderUrl_ == choices_.downloadUrl &&
-                        !(downloaderStartsOnce_ && downloaderStarted_);
+                        options_.downloadType != 2 && !handedOver_;
   handedOver_.reset();
   if (reusable) return;
   downloader_.reset();
   downloader_ = MakeDownloader(options_.downloadType);
   downloaderUrl_ = choices_.downloadUrl;
-  downloaderStarted_ = false;
-  downloaderStartsOnce_ = options_.downloadType == 2;
 }
 
-void CDownloadInstaller::StartDownload() {
-  // Once per Start: a second start would delete the verified package of the
-  // first, or run it twice. Only DL_CODE_RETRY starts the downloader again.
-  if (downloadRequested_.exchange(true)) {
-    OV_LOGS(L"download already started");
-    return;
+void CDownloadInstaller::PrepareRunner(bool pathChanged) {
+  if (!installer_ || pathChanged) {
+    installer_ = std::make_unique<CInstaller>(
+        [this](int32_t code, double number, const wchar_t* text) { OnInstallReport(code, number, text); },
+        L"\"" + packagePath_ + L"\"", choices_, options_.extraPackageArguments);
+    installer_->runEnded = [this, package = packagePath_] {
+      // A package that printed its final line is usually still running, and
+      // a running program's file cannot be deleted at the report: now the
+      // process is gone. Not once a new sequence has begun: it may be
+      // downloading to the same path.
+      const SequencePhase now = phase();
+      if ((now == SequencePhase::kInstalled || now == SequencePhase::kInstallFailed) && Utils::IsFile(package))
+        DeleteFileW(package.c_str());
+    };
   }
-  downloaderStarted_ = true;
-  downloader_->Start();
+  installer_->choices = choices_;
 }
 
-void CDownloadInstaller::StartUninstall() {
+void CDownloadInstaller::Uninstall() {
   const UninstallPreparation prepared =
       PrepareUninstallerCopy(choices_.recordedUninstaller, choices_.processIsElevated);
-  uninstaller_.reset();  // waits for an earlier run
+  uninstaller_.reset();  // waits for an earlier run; its end finds the earlier sequence's phase
+  Enter(SequencePhase::kUninstalling, L"an earlier version is recorded");
   uninstaller_ = std::make_unique<CUnInstaller>(
       [this](int32_t code, double number, const wchar_t* text) { OnUninstallReport(code, number, text); },
       prepared.copyPath, prepared.previousFolder);
   // The download starts once the uninstaller has exited after its success,
   // never from its success report: it may go on removing files (the new
-  // product's among them) after saying so.
-  uninstaller_->runEnded = [this](bool succeeded) {
-    if (!succeeded) return;
-    StartNextPhase([this] {
-      if (installer_ && downloader_) StartDownload();
-    });
-  };
+  // product's among them) after saying so. Once per Start: a second start
+  // would delete the verified package of the first, or run it twice.
+  uninstaller_->runEnded = [this](bool succeeded) { StartNextPhase([this, succeeded] { AfterUninstall(succeeded); }); };
   if (options_.insNew) {
     // The old uninstaller cannot remove a product that still runs.
     while (FindProcessByName(kProductExe) != 0) g_productWaitPause.load()();
   }
   uninstaller_->Start();
+}
+
+void CDownloadInstaller::AfterUninstall(bool succeeded) {
+  if (!succeeded) {
+    Enter(SequencePhase::kUninstallFailed, L"the uninstaller did not succeed", SequencePhase::kUninstalling);
+  } else if (Enter(SequencePhase::kDownloading, L"the uninstaller has exited", SequencePhase::kUninstalling)) {
+    Download();
+  } else {
+    OV_LOGS(L"download already started");
+  }
+}
+
+void CDownloadInstaller::Download() { downloader_->Start(); }
+
+void CDownloadInstaller::Verify(double number, const wchar_t* text) {
+  Enter(SequencePhase::kVerifying, L"downloaded");
+  Utils::UniqueHandle held = HoldCheckedPackage(downloader_->TakeDownloadedFile());
+  if (!held) {
+    Pass(DL_CODE_SUCCESS, number, text);
+    Pass(IST_CODE_FAIL, kFailLaunch, kPackageChangedText);
+    EndWithCleanUp(SequencePhase::kInstallFailed, L"the package changed after its check");
+    return;
+  }
+  const std::wstring refused = Utils::RefusedByPublisherCheck(held.get(), packagePath_);
+  if (!refused.empty()) {
+    held.reset();
+    // Never run, never left behind.
+    EndWithCleanUp(SequencePhase::kDownloadFailed, L"not the publisher's package");
+    const std::wstring notice = std::wstring(kUntrustedPackageText) + L": " + refused;
+    Pass(DL_CODE_NOTICE, 0, notice.c_str());
+    Pass(DL_CODE_FAIL, kFailUntrustedPackage, notice.c_str());
+    return;
+  }
+  // A package that is not the publisher's is a failed download: its success
+  // is told only once it has been checked.
+  Pass(DL_CODE_SUCCESS, number, text);
+  Install(std::move(held));
+}
+
+void CDownloadInstaller::Install(Utils::UniqueHandle held) {
+  // The phase runs here and now, if at all: the reference outlives it.
+  if (!StartNextPhase([this, &held] {
+        Enter(SequencePhase::kInstalling, L"the package is checked");
+        installer_->HoldPackage(std::move(held));
+        installer_->Start();
+      })) {
+    held.reset();
+    RemovePackageFiles();  // closing: it will not run
+  }
+}
+
+void CDownloadInstaller::EndWithCleanUp(SequencePhase end, const wchar_t* why) {
+  Enter(end, why);
+  RemovePackageFiles();
 }
 
 void CDownloadInstaller::WaitForUninstallRun() {
@@ -230,23 +303,23 @@ bool CDownloadInstaller::HandOverAfterProxyRefusal() {
   // The system downloader answers a proxy by WinInet's own means (the
   // user's stored or typed credentials, its own single sign-on), which
   // libcurl cannot: it takes over before the failure reaches the window.
-  if (downloaderStartsOnce_ || !download::ProxyRefusedAuthentication(download::NarrowUrl(choices_.downloadUrl)))
+  // Once per sequence, and never from the system downloader itself.
+  if (options_.downloadType == 2 || handedOver_ ||
+      !download::ProxyRefusedAuthentication(download::NarrowUrl(choices_.downloadUrl)))
     return false;
   OV_LOGS(L"the proxy refused authentication (407): the system downloader takes over");
   ReportTransferFailureReason(L"1.代理服务器身份验证失败=407；2.改用系统下载");
   return StartNextPhase([this] {
     handedOver_ = std::move(downloader_);
     downloader_ = MakeDownloader(2);
-    downloaderStartsOnce_ = true;
-    downloader_->Start();
+    Enter(SequencePhase::kDownloading, L"the proxy refused authentication: the system downloader takes over");
+    Download();
   });
 }
 
 void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wchar_t* text) {
   if (code == DL_CODE_FAIL && HandOverAfterProxyRefusal()) return;
-  // A package that is not the publisher's is a failed download: its success
-  // is told only once it has been checked.
-  if (code != DL_CODE_SUCCESS) report_(code, number, text);
+  if (code != DL_CODE_SUCCESS) Pass(code, number, text);  // the success once the package is checked
   switch (code) {
     case DL_CODE_START:
       OV_LOGS(L"DL_CODE_START");
@@ -256,44 +329,22 @@ void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wch
           OV_LOGS(L"cannot create %s:%lu", choices_.installFolder.c_str(), made.error);
       }
       break;
-    case DL_CODE_SUCCESS: {
+    case DL_CODE_SUCCESS:
       OV_LOGS(L"DL_CODE_SUCCESS");
-      Utils::UniqueHandle held = HoldCheckedPackage(downloader_->TakeDownloadedFile());
-      if (!held) {
-        report_(code, number, text);
-        report_(IST_CODE_FAIL, kFailLaunch, kPackageChangedText);
-        RemovePackageFiles();
-        break;
-      }
-      const std::wstring refused = Utils::RefusedByPublisherCheck(held.get(), packagePath_);
-      if (!refused.empty()) {
-        held.reset();
-        RemovePackageFiles();  // never run, never left behind
-        const std::wstring notice = std::wstring(kUntrustedPackageText) + L": " + refused;
-        report_(DL_CODE_NOTICE, 0, notice.c_str());
-        report_(DL_CODE_FAIL, kFailUntrustedPackage, notice.c_str());
-        break;
-      }
-      report_(code, number, text);
-      // The phase runs here and now, if at all: the reference outlives it.
-      if (!StartNextPhase([this, &held] {
-            installer_->HoldPackage(std::move(held));
-            installer_->Start();
-          })) {
-        held.reset();
-        RemovePackageFiles();  // closing: it will not run
-      }
+      Verify(number, text);
       break;
-    }
     case DL_CODE_FAIL:
       OV_LOGS(L"DL_CODE_FAIL");
-      RemovePackageFiles();
+      EndWithCleanUp(SequencePhase::kDownloadFailed, L"the download failed");
       break;
     case DL_CODE_RETRY:
       OV_LOGS(L"DL_CODE_RETRY");
       // From inside the downloader's own final report: its Start hands the
       // ending worker to the new one, which waits for it before reporting.
-      StartNextPhase([this] { downloader_->Start(); });
+      StartNextPhase([this] {
+        Enter(SequencePhase::kDownloading, L"the downloader asked for a retry");
+        Download();
+      });
       break;
     default:
       break;
@@ -301,7 +352,9 @@ void CDownloadInstaller::OnDownloadReport(int32_t code, double number, const wch
 }
 
 void CDownloadInstaller::OnUninstallReport(int32_t code, double number, const wchar_t* text) {
-  report_(code, number, text);
+  // The phase changes when the run ends (runEnded): after a failure line a
+  // success may still follow from the same run.
+  Pass(code, number, text);
   switch (code) {
     case UNIST_CODE_SUCCESS:
       OV_LOGS(L"UNIST_CODE_SUCCESS");  // the download follows the uninstaller's exit
@@ -318,13 +371,14 @@ void CDownloadInstaller::OnUninstallReport(int32_t code, double number, const wc
 }
 
 void CDownloadInstaller::OnInstallReport(int32_t code, double number, const wchar_t* text) {
-  report_(code, number, text);
-  if (code != INSTALL_SUCCESS && code != IST_CODE_FAIL) return;
-  OV_LOGS(L"%s", code == INSTALL_SUCCESS ? L"INSTALL_SUCCESS" : L"IST_CODE_FAIL");
-  RemovePackageFiles();
-  // A package that printed its final line is usually still running, and a
-  // running program's file cannot be deleted: try again after its exit.
-  if (IsFile(packagePath_)) packageInUse_ = packagePath_;
+  Pass(code, number, text);
+  if (code == INSTALL_SUCCESS) {
+    OV_LOGS(L"INSTALL_SUCCESS");
+    EndWithCleanUp(SequencePhase::kInstalled, L"the package succeeded");
+  } else if (code == IST_CODE_FAIL) {
+    OV_LOGS(L"IST_CODE_FAIL");
+    EndWithCleanUp(SequencePhase::kInstallFailed, L"the package failed");
+  }
 }
 
 Utils::UniqueHandle CDownloadInstaller::HoldCheckedPackage(download::HeldFile downloaded) const {
@@ -373,15 +427,8 @@ CDownloadInstaller::PauseFunction CDownloadInstaller::SetProductWaitPause(PauseF
   return g_productWaitPause.exchange(pause ? pause : &SleepBetweenLooks);
 }
 
-void CDownloadInstaller::ReportDownloadFailure(const ReportRecord& report, EventExtras extras) const {
-  const std::wstring path = packagePath_;
-  const uint32_t network = NetworkStatusCode();
-  const bool writable = !path.empty() && PassesWriteTest(path);
-  Utils::HardDiskManager disk;
-  disk.CheckFreeSpace(DrivePart(path));  // counts stay 0 when the query fails
-  const std::wstring reason =
-      DownloadFailureReason(report.number, report.text, Utils::BytesToGiB(disk.freeBytesAvailable), writable, network);
-  ReportTask(L"下载失败原因", reason.c_str(), 0, std::move(extras));
+void CDownloadInstaller::ReportDownloadFailure(const ReportRecord& report, EventExtras extras) {
+  ReportTask(L"下载失败原因", report.reason.c_str(), 0, std::move(extras));
 }
 
 void CDownloadInstaller::ReportFailureReason(const ReportRecord& report, bool isDownload, EventExtras extras) {
@@ -390,16 +437,13 @@ void CDownloadInstaller::ReportFailureReason(const ReportRecord& report, bool is
 }
 
 DWORD FindProcessByName(const wchar_t* name) {
-  const Utils::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) {
-    // Counts as "not running": the caller goes on, the log keeps the cause.
-    OV_LOGS(L"process snapshot failed:%lu", GetLastError());
-    return 0;
-  }
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-    if (wcscmp(entry.szExeFile, name) == 0) return entry.th32ProcessID;
-  }
-  return 0;
+  DWORD found = 0;
+  // A failed snapshot counts as "not running": the caller goes on, the log
+  // keeps the cause.
+  Utils::ForEachProcess([&](const PROCESSENTRY32W& entry) {
+    if (wcscmp(entry.szExeFile, name) != 0) return true;
+    found = entry.th32ProcessID;
+    return false;
+  });
+  return found;
 }

@@ -1,17 +1,39 @@
 // CDownloadInstaller drives one installation: the previous version's
-// uninstaller (when one is recorded), the package download, the package run,
-// and the clean-up of the package file. Every report of the three phases is
-// first passed unchanged to the window's report function, then acted on.
+// uninstaller (when one is recorded), the package download, the check of
+// the package, the package run, and the clean-up of the package file. Every
+// report of the phases is first passed unchanged to the window's report
+// function, then acted on.
+//
+// The sequence is always in one SequencePhase; Enter is the only place it
+// changes, and it logs "phase A → B (why)". Each phase has one function
+// that begins it (Uninstall, Download, Verify, Install) and the handlers
+// only decide which comes next:
+//
+//   created ─Start─┬─ uninstalling ─(run ended, success)─ downloading
+//                  │        └─(run ended otherwise)─ uninstall failed
+//                  ├─ downloading ─(retry)─ downloading
+//                  │        ├─(DL_CODE_FAIL)─ download failed
+//                  │        └─(DL_CODE_SUCCESS)─ verifying ─┬─ installing ─┬─ installed
+//                  │                                        │              └─ install failed
+//                  │                                        ├─ install failed (changed after its check)
+//                  │                                        └─ download failed (not the publisher's)
+//                  └─ uninstall failed (recorded uninstaller outside the install folder)
+// A later Start returns to "created" first, so that the late end of an
+// earlier uninstaller run cannot move the new sequence.
 //
 // Threads and ownership:
 //  - the window thread constructs, calls Init and Start (which includes the
-//    uninstall preparation and the wait for a running product), the
-//    failure-reason reports, and destroys;
+//    uninstall preparation and the wait for a running product), and
+//    destroys;
 //  - the download handler runs on the downloader's reporting thread and
-//    starts the package runner (or, on DL_CODE_RETRY, the same downloader
-//    again) from there; the uninstaller's end (on "UnInstaller", once its
-//    process has exited after a success) starts the downloader, at most once
-//    per Start; the install handler runs on the runner's "ABDEF";
+//    verifies and starts the package runner (or, on DL_CODE_RETRY, the same
+//    downloader again) from there; the uninstaller's end (on "UnInstaller",
+//    once its process has exited after a success) starts the download; the
+//    install handler runs on the runner's "ABDEF";
+//  - a failed download is analysed on the thread that reports it (free
+//    space, a write test, the network status): the reason travels to the
+//    window with DL_CODE_FAIL (ReportRecord::reason), so the window's thread
+//    does no slow work;
 //  - the handlers start the next phase through a gate that the destructor
 //    closes first: no phase starts once destruction has begun, and
 //    destruction waits for a start already under way. No lock is held while
@@ -22,25 +44,27 @@
 //    its thread without a limit: there is no cancellation).
 //
 // Ways a sequence ends (nothing runs after them until the next Start):
-//   INSTALL_SUCCESS / IST_CODE_FAIL    package file deleted (IST_CODE_FAIL (2)
-//                                      right after DL_CODE_SUCCESS: the package
-//                                      changed after its check)
-//   DL_CODE_FAIL                       package file deleted
-//   UNIST_CODE_FAIL / UNIST_CODE_ERROR no download (unless the same
-//                                      uninstaller run's last final line is a
-//                                      success and it then exits); UNIST_CODE_FAIL
-//                                      (3) from Start: the recorded uninstaller is
-//                                      not inside the registered install folder
+//   installed / install failed   INSTALL_SUCCESS / IST_CODE_FAIL; package file
+//                                deleted (IST_CODE_FAIL (2) right after
+//                                DL_CODE_SUCCESS: the package changed after
+//                                its check)
+//   download failed              DL_CODE_FAIL; package file deleted
+//   uninstall failed             the uninstaller's run ended without success
+//                                (UNIST_CODE_FAIL / UNIST_CODE_ERROR; a success
+//                                line later in the same run still downloads),
+//                                or UNIST_CODE_FAIL (3) from Start: the recorded
+//                                uninstaller is not inside the registered
+//                                install folder
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "analytics/installer_events.h"
@@ -52,16 +76,40 @@
 class CInstaller;
 class CUnInstaller;
 
+// The product whose running copy the window and the install-new mode look for.
+inline constexpr wchar_t kProductExe[] = L"OndraVelqor.exe";
+
 // One report as the window keeps it (it posts a heap copy to its thread).
 struct ReportRecord {
   int32_t code = 0;
   double number = 0;
   std::wstring text;
+  // DL_CODE_FAIL only: the "下载失败原因" text, gathered on the thread that
+  // reported the failure.
+  std::wstring reason;
 };
+
+// The window's report function; called on the orchestrator's worker threads
+// (and on the caller's, from Start), one phase at a time.
+using SequenceReport = std::function<void(const ReportRecord&)>;
+
+enum class SequencePhase {
+  kCreated,
+  kUninstalling,
+  kDownloading,
+  kVerifying,
+  kInstalling,
+  kInstalled,
+  kInstallFailed,
+  kDownloadFailed,
+  kUninstallFailed,
+};
+// "created", "uninstalling", ... as the log writes them.
+const wchar_t* PhaseName(SequencePhase phase);
 
 class CDownloadInstaller {
  public:
-  CDownloadInstaller(PhaseCallback report, SequenceOptions options);
+  CDownloadInstaller(SequenceReport report, SequenceOptions options);
   ~CDownloadInstaller();
   CDownloadInstaller(const CDownloadInstaller&) = delete;
   CDownloadInstaller& operator=(const CDownloadInstaller&) = delete;
@@ -79,12 +127,13 @@ class CDownloadInstaller {
 
   // "<install folder>\__Package_Velqor.exe" as of the last Start.
   const std::wstring& packagePath() const { return packagePath_; }
-  const std::wstring& previousInstallPath() const { return choices_.previousInstallPath; }
+  SequencePhase phase() const;
 
-  // "下载失败原因" for a DL_CODE_FAIL report: the report with the free space
-  // of the package's drive, a write test at the package path and the
-  // network status. extras carries the window's A/B value ("AB").
-  void ReportDownloadFailure(const ReportRecord& report, EventExtras extras) const;
+  // Sends "下载失败原因" for a DL_CODE_FAIL report: the reason it carries
+  // (the report's code and text, the free space of the package's drive, a
+  // write test at the package path and the network status). extras carries
+  // the window's A/B value ("AB").
+  static void ReportDownloadFailure(const ReportRecord& report, EventExtras extras);
   // "下载失败原因" (DL_CODE_NOTICE, isDownload) or "安装失败原因" (IST_CODE_FAIL).
   static void ReportFailureReason(const ReportRecord& report, bool isDownload, EventExtras extras);
 
@@ -115,15 +164,28 @@ class CDownloadInstaller {
   void OnDownloadReport(int32_t code, double number, const wchar_t* text);
   void OnUninstallReport(int32_t code, double number, const wchar_t* text);
   void OnInstallReport(int32_t code, double number, const wchar_t* text);
+  // Passes one report on to the window; a DL_CODE_FAIL with its reason.
+  void Pass(int32_t code, double number, const wchar_t* text);
+  // Moves to `next` and logs the change; the only writer of phase_. With
+  // onlyFrom, only from that phase: false (and no change) from any other.
+  bool Enter(SequencePhase next, const wchar_t* why, std::optional<SequencePhase> onlyFrom = std::nullopt);
+  // The phases, one function each.
+  void Uninstall();
+  // The uninstaller's run has ended (on "UnInstaller"): download, or end.
+  void AfterUninstall(bool succeeded);
+  void Download();
+  void Verify(double number, const wchar_t* text);
+  void Install(Utils::UniqueHandle held);
+  // Enters an end that leaves a package behind, and deletes it.
+  void EndWithCleanUp(SequencePhase end, const wchar_t* why);
   void PrepareDownloader(bool pathChanged);
   std::unique_ptr<CDownloader> MakeDownloader(int32_t type);
   // A libcurl download that a proxy ended with a 407 it could not answer is
   // handed to the system downloader instead of failing; true when it was.
   bool HandOverAfterProxyRefusal();
+  void PrepareRunner(bool pathChanged);
   // Runs start unless destruction has begun; false when it did not run.
   bool StartNextPhase(const std::function<void()>& start);
-  void StartUninstall();
-  void StartDownload();
   // The package held for reading only (the downloader's hold, or a new one)
   // and, when the URL carries its MD5, checked against it: with the
   // downloader's digest of what it wrote and held, or by reading the new
@@ -132,6 +194,8 @@ class CDownloadInstaller {
   // Deletes the package file and the last one, and remembers this one.
   void RemovePackageFiles();
 
+  mutable std::mutex phaseMutex_;
+  SequencePhase phase_ = SequencePhase::kCreated;
   std::unique_ptr<CUnInstaller> uninstaller_;
   std::unique_ptr<CDownloader> downloader_;
   // The libcurl downloader that handed over; its last report called the hand-
@@ -141,17 +205,11 @@ class CDownloadInstaller {
   const SequenceOptions options_;
   InstallChoices choices_;
   std::wstring packagePath_;
-  PhaseCallback report_;
-
-  // What the downloader and the runner were made with.
+  SequenceReport report_;
+  // What the downloader was made with: a repeated Start for another URL or
+  // folder must not download to one path and run another.
   std::wstring downloaderUrl_;
   std::wstring builtForPath_;
-  std::atomic<bool> downloaderStarted_{false};  // also set on "UnInstaller"
-  std::atomic<bool> downloadRequested_{false};  // by this Start; cleared by Start
-  bool downloaderStartsOnce_ = false;           // the system downloader
-  // Set by the install handler when the package was still in use at the
-  // final report; deleted once the run has ended. Runner thread only.
-  std::wstring packageInUse_;
   PhaseGate gate_;
 };
 

@@ -15,8 +15,6 @@ namespace {
 
 constexpr wchar_t kProductFolder[] = L"ONVelqor";
 
-bool FileExists(const std::wstring& path) { return !path.empty() && PathFileExistsW(path.c_str()); }
-
 std::wstring Environment(const wchar_t* name) {
   wchar_t value[MAX_PATH] = {};
   const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
@@ -80,7 +78,7 @@ void InstallState::Write() {
   if (reportedInstallFolder.empty()) return;
   StoreRegValue(L"InstallPath", reportedInstallFolder);
   if (reportedUninstallerPath.empty()) reportedUninstallerPath = reportedInstallFolder + L"\\uninst.ep";
-  if (FileExists(reportedUninstallerPath)) StoreRegValue(L"UnInstallEp", reportedUninstallerPath);
+  if (Utils::IsFile(reportedUninstallerPath)) StoreRegValue(L"UnInstallEp", reportedUninstallerPath);
 }
 
 void InstallState::WriteSetIni() const {
@@ -112,7 +110,7 @@ std::wstring InstallState::DefaultFolder() {
   processIsElevated = Utils::IsAdmin();
   DefaultFolderInputs in;
   in.registeredInstallPath = registeredInstallPath;
-  in.uninstallerExists = FileExists(registeredUninstallerPath);
+  in.uninstallerExists = Utils::IsFile(registeredUninstallerPath);
   in.consoleUserIsAdmin = consoleUserIsAdmin;
   in.processIsElevated = processIsElevated;
   in.appData = Environment(L"APPDATA");

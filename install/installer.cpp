@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cwchar>
 
 #include "install/child_output.h"
@@ -76,7 +75,7 @@ int CInstaller::Parse(std::wstring_view text) {
   return outcome.result;
 }
 
-int CInstaller::Run() {
+void CInstaller::Run() {
   report_(IST_CODE_START, 0, L"");
   report_(IST_CODE_PROGRESS, 0, L"");
   // The install folder may be one users can write: a DLL planted beside the
@@ -88,43 +87,17 @@ int CInstaller::Run() {
   if (!child_) {
     report_(IST_CODE_FAIL, kFailLaunch, L"");
     if (runEnded) runEnded();
-    return 0;
+    return;
   }
   ChildOutputReader reader(*child_);
-  auto parse = [this](const std::string& lines) {
-    return !lines.empty() && Parse(protocol::DecodeChunk(lines, codePage_)) != protocol::kChunkOpen;
-  };
-  bool exited = false;
-  bool settled = false;
-  DWORD leftAtExit = 0;  // bytes in the pipe, not yet read, when the exit was seen
-  for (;;) {
-    // Reads block until output arrives or every writer has gone, so a
-    // descendant that inherited the output keeps this waiting (its lines
-    // belong to the run).
-    const ChildOutputReader::Chunk chunk = reader.Read();
-    if (chunk.ok && parse(chunk.lines)) {
-      settled = true;
-      break;
-    }
-    if (exited) {
-      // One more read after the exit, and then the rest of what the package
-      // wrote before it: a final line behind the first 1024 bytes must not
-      // turn a failure into a success. Later output of descendants is not
-      // waited for.
-      leftAtExit = chunk.ok ? leftAtExit - std::min<DWORD>(leftAtExit, static_cast<DWORD>(chunk.bytes.size())) : 0;
-      if (leftAtExit == 0) break;
-    } else if (!reader.ChildRunning()) {
-      exited = true;
-      leftAtExit = reader.BufferedBytes();
-    }
-    // A read that delivered nothing returns at once (the package closed its
-    // output but runs on): pause before asking again instead of spinning.
-    // After a read that delivered data there is nothing to wait for; waiting
-    // would only let output pile up in the pipe.
-    if (chunk.bytes.empty()) ChildOutputReader::Pause();
-  }
-  // A last line without its line feed is still a line.
-  if (!settled) settled = parse(reader.Rest());
+  // The run settles at the first final line; what the package prints after
+  // it is not read. Without one, everything it wrote before its exit is
+  // read: a final line behind the first 1024 bytes must not turn a failure
+  // into a success.
+  const bool settled =
+      FollowChildOutput(reader, [this](const std::string& lines) {
+        return !lines.empty() && Parse(protocol::DecodeChunk(lines, codePage_)) != protocol::kChunkOpen;
+      }) == OutputEnd::kSettled;
   WaitForSingleObject(child_->process(), INFINITE);
   const DWORD exitCode = reader.ExitCode();
   child_.reset();
@@ -137,7 +110,6 @@ int CInstaller::Run() {
       report_(IST_CODE_FAIL, kExitedWithoutFinalLine, ExitCodeFailureText(exitCode).c_str());
   }
   if (runEnded) runEnded();
-  return 0;
 }
 
 std::wstring ExitCodeFailureText(DWORD exitCode) {

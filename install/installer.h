@@ -77,7 +77,7 @@ class CInstaller {
   int codePage() const { return codePage_; }
 
  private:
-  int Run();
+  void Run();
 
   PhaseCallback report_;
   std::wstring packageCommand_;

@@ -5,7 +5,6 @@
 #include <shlwapi.h>
 #include <objbase.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cwchar>
 
@@ -67,11 +66,11 @@ void CUnInstaller::End(bool succeeded) {
   if (runEnded) runEnded(succeeded);
 }
 
-int CUnInstaller::Run() {
+void CUnInstaller::Run() {
   if (uninstallerPath_.empty() || !PathFileExistsW(uninstallerPath_.c_str())) {
     report_(UNIST_CODE_FAIL, kFailNoUninstaller, kNoUninstallerText);
     End(false);
-    return 0;
+    return;
   }
   // Held (no writes, no deletion) from its check to its launch, as the
   // package is: it runs with administrator rights.
@@ -84,7 +83,7 @@ int CUnInstaller::Run() {
     report_(UNIST_CODE_FAIL, kFailUntrustedUninstaller,
             (std::wstring(kUntrustedUninstallerText) + L": " + refused).c_str());
     End(false);
-    return 0;
+    return;
   }
   report_(UNIST_CODE_PROGRESS, 0, L"");
   child_.reset();
@@ -93,58 +92,33 @@ int CUnInstaller::Run() {
   if (!child_) {
     report_(UNIST_CODE_FAIL, kFailLaunch, L"");
     End(false);
-    return 0;
+    return;
   }
   ChildOutputReader reader(*child_);
   bool closingReport = true;
   int outcome = protocol::kChunkOpen;  // the last final line's
+  // Reading goes on after a final line until the exit: the last one decides.
   auto handle = [&](const std::string& lines) {
-    if (lines.empty()) return;
+    if (lines.empty()) return false;
     const int result = Parse(protocol::DecodeChunk(lines, codePage_));
-    if (result == protocol::kChunkOpen) return;
-    closingReport = false;  // reading goes on until the exit
+    if (result == protocol::kChunkOpen) return false;
+    closingReport = false;
     outcome = result;
+    return false;
   };
   // An uninstaller that said "State=Success" may still be removing files;
   // the next phase waits for its exit, but not for ever.
-  ULONGLONG deadline = 0;
-  bool stillRunning = false;
-  while (reader.ChildRunning()) {
-    if (outcome == protocol::kChunkSuccess && reader.BufferedBytes() == 0) {
-      // Nothing to read: a blocking read here could wait past the limit.
-      const ULONGLONG now = GetTickCount64();
-      if (!deadline) deadline = now + g_exitWaitMs.load();
-      if (now >= deadline) {
-        stillRunning = true;
-        break;
-      }
-      WaitForSingleObject(child_->process(), static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 100)));
-      continue;
-    }
-    const ChildOutputReader::Chunk chunk = reader.Read();
-    if (chunk.ok) handle(chunk.lines);
-    // An uninstaller that closed its output but runs on makes every read
-    // return at once: pause instead of spinning until it exits.
-    if (chunk.bytes.empty()) ChildOutputReader::Pause();
-  }
-  if (stillRunning) {
+  const OutputEnd end = FollowChildOutput(
+      reader, handle, [&] { return outcome == protocol::kChunkSuccess; }, g_exitWaitMs.load());
+  if (end == OutputEnd::kRanOn) {
     // Not terminated: stopping an uninstaller half-way could leave less than
     // either version. The sequence ends here instead.
     OV_LOGS(L"uninstaller still running %lu ms after its success", static_cast<unsigned long>(g_exitWaitMs.load()));
     child_.reset();
     report_(UNIST_CODE_ERROR, 0, kUninstallerStillRunningText);
     End(false);
-    return 0;
+    return;
   }
-  // Lines written just before the exit ("Error=" among them) are still in
-  // the pipe; take them, but nothing that descendants write later.
-  for (DWORD left = reader.BufferedBytes(); left > 0;) {
-    const ChildOutputReader::Chunk chunk = reader.Read();
-    if (chunk.bytes.empty()) break;
-    handle(chunk.lines);
-    left -= std::min<DWORD>(left, static_cast<DWORD>(chunk.bytes.size()));
-  }
-  handle(reader.Rest());
   WaitForSingleObject(child_->process(), INFINITE);
   child_.reset();
   if (closingReport) {
@@ -152,12 +126,10 @@ int CUnInstaller::Run() {
     outcome = protocol::kChunkSuccess;
   }
   End(outcome == protocol::kChunkSuccess);
-  return 0;
 }
 
 namespace {
 
-constexpr wchar_t kCopyName[] = L"ONVelqor_un_asa.exe";
 constexpr wchar_t kCopyFolderPrefix[] = L"ovun-";
 
 // Removes the folders of earlier copies. A copy that still runs cannot be
@@ -171,8 +143,8 @@ void RemoveEarlierCopies(const std::wstring& base) {
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
     const std::wstring folder = base + found.cFileName;
     // A copy whose installer was killed while starting it never runs.
-    EndNeverStartedRuns(folder + L"\\" + kCopyName);
-    if (DeleteFileW((folder + L"\\" + kCopyName).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+    EndNeverStartedRuns(folder + L"\\" + kUninstallerCopyName);
+    if (DeleteFileW((folder + L"\\" + kUninstallerCopyName).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
       RemoveDirectoryW(folder.c_str());
   } while (FindNextFileW(search.get(), &found));
 }
@@ -269,7 +241,7 @@ UninstallPreparation PrepareUninstallerCopy(const std::wstring& recordedUninstal
     OV_LOGS(L"no folder for the uninstaller copy: %d", static_cast<int>(error));
     return prepared;
   }
-  prepared.copyPath = folder + kCopyName;
+  prepared.copyPath = folder + kUninstallerCopyName;
   if (!CopyFileW(recordedUninstaller.c_str(), prepared.copyPath.c_str(), TRUE))
     OV_LOGS(L"copy of the uninstaller failed: %d", static_cast<int>(GetLastError()));
   return prepared;

@@ -35,6 +35,10 @@ class ChildProcess;
 class Thread;
 }  // namespace Utils
 
+// The file name of the recorded uninstaller's copy that each run starts; the
+// window refuses to install while a process of this name runs.
+inline constexpr wchar_t kUninstallerCopyName[] = L"ONVelqor_un_asa.exe";
+
 class CUnInstaller {
  public:
   CUnInstaller(PhaseCallback report, std::wstring uninstallerPath, std::wstring previousFolder);
@@ -64,7 +68,7 @@ class CUnInstaller {
   int Parse(std::wstring_view text);
 
  private:
-  int Run();
+  void Run();
   void End(bool succeeded);
 
   PhaseCallback report_;

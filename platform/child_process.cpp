@@ -3,6 +3,7 @@
 #include <atomic>
 #include <vector>
 
+#include "platform/log.h"
 #include "platform/strings.h"
 
 namespace Utils {
@@ -121,6 +122,19 @@ void ChildProcess::ReleaseHandles() {
   error_.Close();
   output_.Close();
   input_.Close();
+}
+
+bool ForEachProcess(const std::function<bool(const PROCESSENTRY32W&)>& visit) {
+  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) {
+    OV_LOGS(L"process snapshot failed:%lu", GetLastError());
+    return false;
+  }
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+    if (!visit(entry)) break;
+  return true;
 }
 
 }  // namespace Utils

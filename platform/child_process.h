@@ -8,13 +8,16 @@
 //
 // Ownership: one object belongs to one worker thread from creation to
 // release; nothing here is shared. Failures throw Utils::Exception with the
-// failing call and its system error, which the runners catch and log at
-// their own edge; it never crosses a folder boundary.
+// failing call and its system error. It crosses exactly one folder
+// boundary, into install/, where LaunchChild (install/child_output.h) catches
+// it, logs the cause and hands the runners a null child; it goes no further.
 #pragma once
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -121,5 +124,9 @@ class ChildProcess {
   bool preferSystemDlls_ = false;
   bool startedWithPolicy_ = false;
 };
+
+// Calls visit for each running process of one snapshot until it returns
+// false. False when no snapshot could be taken (the error is logged).
+bool ForEachProcess(const std::function<bool(const PROCESSENTRY32W&)>& visit);
 
 }  // namespace Utils

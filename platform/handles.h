@@ -120,6 +120,16 @@ struct SilentReleaseTraits {
 // Memory a COM call allocated for its caller (shell item id lists).
 template <typename T>
 using CoTaskMemoryTraits = SilentReleaseTraits<T, &CoTaskMemFree>;
+// A COM interface pointer this code holds a reference of.
+template <typename T>
+struct ComInterfaceTraits {
+  using Type = T*;
+  static bool IsEmpty(T* value) { return value == nullptr; }
+  static bool Release(T* value) {
+    value->Release();
+    return true;
+  }
+};
 struct MappedViewTraits {
   using Type = const void*;
   static bool IsEmpty(const void* value) { return value == nullptr; }
@@ -136,6 +146,8 @@ using UniqueLocalMemory = Owned<LocalMemoryTraits<T>>;  // LocalAlloc and calls 
 template <typename T>
 using UniqueCoTaskMemory = Owned<CoTaskMemoryTraits<T>>;  // CoTaskMemAlloc and calls that allocate with it
 using UniqueMappedView = Owned<MappedViewTraits>;         // MapViewOfFile
+template <typename T>
+using UniqueComInterface = Owned<ComInterfaceTraits<T>>;  // CoCreateInstance
 
 // What CreateProcessW returns, owned: both handles close with this value.
 struct ProcessHandles {

@@ -156,4 +156,10 @@ bool PumpMessages(HWND window) {
   return false;
 }
 
+bool IsFile(const std::wstring& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 }  // namespace Utils

@@ -40,6 +40,10 @@ SystemResult CreateDirectories(const std::wstring& path);
 // True too when the answer cannot be had: the caller then trusts less.
 bool WritableWithoutAdminRights(const std::wstring& path);
 
+// True when something that is not a folder exists at the path (false for
+// an empty path).
+bool IsFile(const std::wstring& path);
+
 // Dispatches messages for about 100 ms. False when the window has gone or a
 // WM_QUIT arrived (which is posted again for the main loop).
 bool PumpMessages(HWND window);

@@ -4,6 +4,7 @@
 #include <netlistmgr.h>
 #include <objbase.h>
 
+#include "platform/handles.h"
 #include "platform/log.h"
 
 namespace Utils {
@@ -15,31 +16,38 @@ const IID kINetworkListManager = {0xDCB00000, 0x570F, 0x4A9B, {0x8D, 0x69, 0x19,
 
 }  // namespace
 
+// The network list manager, asked once. Missing service: 0, which callers
+// read as good.
 uint32_t CheckNetwork() {
-  INetworkListManager* manager = nullptr;
-  // Missing service or no COM on this thread: 0, which callers read as good.
-  if (FAILED(CoCreateInstance(kNetworkListManager, nullptr, CLSCTX_ALL, kINetworkListManager,
-                              reinterpret_cast<void**>(&manager))) ||
-      !manager)
-    return 0;
-  NLM_CONNECTIVITY connectivity = NLM_CONNECTIVITY_DISCONNECTED;
-  uint32_t reason = 0;
-  if (FAILED(manager->GetConnectivity(&connectivity))) connectivity = NLM_CONNECTIVITY_DISCONNECTED;
-  const uint32_t flags = static_cast<uint32_t>(connectivity) & 0xFFFF;
-  if (flags == 0) {
-    OV_LOG(L"GetConnectivity %d", static_cast<int>(flags));
-    reason = 1;
-  } else {
-    VARIANT_BOOL connected = VARIANT_TRUE;
-    // get_IsConnectedToInternet in the SDK headers; mingw drops the "get_".
-    if (SUCCEEDED(manager->IsConnectedToInternet(&connected)) && connected == VARIANT_FALSE) {
-      OV_LOG(L"get_IsConnectedToInternet:%d", static_cast<int>(connected));
-      reason = 2;
+  // Callers are worker threads that may or may not have COM already (a
+  // different apartment model is fine too): it is undone only if set up here.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  uint32_t result = 0;
+  UniqueComInterface<INetworkListManager> manager;
+  if (SUCCEEDED(CoCreateInstance(kNetworkListManager, nullptr, CLSCTX_ALL, kINetworkListManager,
+                                 reinterpret_cast<void**>(manager.put()))) &&
+      manager) {
+    NLM_CONNECTIVITY connectivity = NLM_CONNECTIVITY_DISCONNECTED;
+    uint32_t reason = 0;
+    if (FAILED(manager.get()->GetConnectivity(&connectivity))) connectivity = NLM_CONNECTIVITY_DISCONNECTED;
+    const uint32_t flags = static_cast<uint32_t>(connectivity) & 0xFFFF;
+    if (flags == 0) {
+      OV_LOG(L"GetConnectivity %d", static_cast<int>(flags));
+      reason = 1;
+    } else {
+      VARIANT_BOOL connected = VARIANT_TRUE;
+      // get_IsConnectedToInternet in the SDK headers; mingw drops the "get_".
+      if (SUCCEEDED(manager.get()->IsConnectedToInternet(&connected)) && connected == VARIANT_FALSE) {
+        OV_LOG(L"get_IsConnectedToInternet:%d", static_cast<int>(connected));
+        reason = 2;
+      }
     }
+    manager.reset();  // before COM goes
+    CoFreeUnusedLibraries();
+    result = flags + (reason << kNetworkReasonShift);
   }
-  manager->Release();
-  CoFreeUnusedLibraries();
-  return flags + (reason << kNetworkReasonShift);
+  if (SUCCEEDED(com)) CoUninitialize();
+  return result;
 }
 
 bool HardDiskManager::CheckFreeSpace(const std::wstring& directory) {

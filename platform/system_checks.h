@@ -1,6 +1,7 @@
 // Checks the installer window makes around a download: is the machine on
-// the internet, and how much room is on a drive. Both may run on any thread;
-// CheckNetwork needs COM initialised on its thread. Neither throws.
+// the internet, and how much room is on a drive. Both may run on any thread
+// (CheckNetwork sets up COM on its thread when the thread has none); both
+// are slow enough to keep off the window's thread. Neither throws.
 #pragma once
 
 #include <cstdint>

@@ -25,25 +25,44 @@ class SystemChecks : public ::testing::Test {
   DebugOutputListener listener_;
 };
 
-uint32_t CheckOnFreshThread(bool initialiseCom) {
+// The thread's COM before the check: none, or one of the two models.
+enum class Com { kNone, kApartment, kMultithreaded };
+
+// The check's answer on a new thread, and whether the thread's COM was as
+// the test left it afterwards (none stays none, a model stays set up).
+uint32_t CheckOnFreshThread(Com com, bool* comAsBefore = nullptr) {
   uint32_t result = 0xFFFFFFFF;
   std::thread([&] {
-    if (initialiseCom) CoInitialize(nullptr);
+    if (com != Com::kNone)
+      CoInitializeEx(nullptr, com == Com::kApartment ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
     result = Utils::CheckNetwork();
-    if (initialiseCom) CoUninitialize();
+    // S_OK: COM was not set up on this thread; S_FALSE: it still is.
+    const HRESULT again =
+        CoInitializeEx(nullptr, com == Com::kMultithreaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
+    if (comAsBefore) *comAsBefore = again == (com == Com::kNone ? S_OK : S_FALSE);
+    if (SUCCEEDED(again)) CoUninitialize();
+    if (com != Com::kNone) CoUninitialize();
   }).join();
   return result;
 }
 
-TEST_F(SystemChecks, NetworkWithoutComIsZeroAndSilent) {
-  EXPECT_EQ(CheckOnFreshThread(false), 0u);
-  EXPECT_TRUE(Mine().empty());
+// Callers are worker threads with or without COM: the check sets it up
+// where it is missing, gives the same answer either way, and leaves the
+// thread's COM as it found it.
+TEST_F(SystemChecks, NetworkAnswerDoesNotDependOnTheThreadsCom) {
+  const uint32_t withCom = CheckOnFreshThread(Com::kApartment);
+  for (const Com com : {Com::kNone, Com::kApartment, Com::kMultithreaded}) {
+    SCOPED_TRACE(static_cast<int>(com));
+    bool comAsBefore = false;
+    EXPECT_EQ(CheckOnFreshThread(com, &comAsBefore), withCom);
+    EXPECT_TRUE(comAsBefore);
+  }
 }
 
 // The machine's real network decides which answer comes; every answer must
 // be consistent with its log line.
 TEST_F(SystemChecks, NetworkAnswerMatchesItsLogLine) {
-  const uint32_t value = CheckOnFreshThread(true);
+  const uint32_t value = CheckOnFreshThread(Com::kApartment);
   const uint32_t flags = value & 0xFFFF, reason = value >> Utils::kNetworkReasonShift;
   const auto lines = Mine();
   switch (reason) {

@@ -1,6 +1,5 @@
 #include "ui/main_wnd.h"
 
-#include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -11,6 +10,7 @@
 #include "app/settings.h"
 #include "download/downloader.h"
 #include "install/report_codes.h"
+#include "install/uninstaller.h"
 #include "platform/handles.h"
 #include "platform/log.h"
 #include "platform/paths.h"
@@ -26,8 +26,6 @@
 
 namespace {
 
-constexpr const wchar_t* kProductExe = L"OndraVelqor.exe";
-constexpr const wchar_t* kUninstallerCopyExe = L"ONVelqor_un_asa.exe";
 constexpr int kNoSpaceTextId = 104;
 // The skins carry no text 104: without one the user still learns why.
 constexpr const wchar_t* kNoSpaceText = L"安装目录所在磁盘的可用空间不足1GB，请清理磁盘或选择其他安装路径";
@@ -81,10 +79,10 @@ CMainWnd::NetworkCheck CMainWnd::SetNetworkCheck(NetworkCheck check) {
   return std::exchange(NetworkCheckOverride(), std::move(check));
 }
 
-PhaseCallback CMainWnd::ReportFunction() {
+SequenceReport CMainWnd::ReportFunction() {
   HWND window = GetHWND();
-  return [window](int32_t code, double number, const wchar_t* text) {
-    auto* record = new ReportRecord{code, number, text ? text : L""};
+  return [window](const ReportRecord& report) {
+    auto* record = new ReportRecord(report);
     // A window that is already gone frees nothing for us: do it here.
     if (!PostMessageW(window, WM_INSTALLER_REPORT, 0, reinterpret_cast<LPARAM>(record))) delete record;
   };
@@ -350,7 +348,6 @@ LRESULT CMainWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     downloaderStartedReported_ = true;
     ReportTask(L"下载器启动", L"", 0, Ab());
   }
-  if (message == WM_TIMER) OnTimerMessage(message, wParam, lParam);
   return CSkinFrame::HandleMessage(message, wParam, lParam);
 }
 
@@ -373,7 +370,7 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool desktopShortcut, bo
   const InstallerSettings& settings = Settings();
   HWND window = GetHWND();
   if (!settings.InsNew) {
-    if (FindProcessByName(kUninstallerCopyExe) != 0) {
+    if (FindProcessByName(kUninstallerCopyName) != 0) {
       ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox1Wnd.xml"), kRunningText, kTipCaption);
       if (installedBefore_) Close(1);
       return false;
@@ -413,17 +410,22 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool desktopShortcut, bo
   }
   state_.reportedInstallFolder = folder;  // the install folder, until the package names its own
   const std::wstring uninstaller = state_.SkipsUninstall(folder) ? L"" : state_.registeredUninstallerPath;
-  orchestrator_->Init({settings.DownloadUrl, state_.registeredInstallPath, uninstaller, folder, desktopShortcut,
-                       quickLaunch, state_.consoleUserIsAdmin, state_.processIsElevated, LanguageTag()});
+  orchestrator_->Init({.downloadUrl = settings.DownloadUrl,
+                       .previousInstallPath = state_.registeredInstallPath,
+                       .recordedUninstaller = uninstaller,
+                       .installFolder = folder,
+                       .desktopShortcut = desktopShortcut,
+                       .quickLaunch = quickLaunch,
+                       .consoleUserIsAdmin = state_.consoleUserIsAdmin,
+                       .processIsElevated = state_.processIsElevated,
+                       .languageTag = LanguageTag()});
   if (settings.IsCheckNet) {
     if (netCheck_) netCheck_->Release();
     skin::PaintManager* manager = &manager_;
     NetworkCheck check = NetworkCheckOverride();
     netCheck_ = std::make_unique<Utils::Thread>(nullptr, L"ABDEF", [manager, check](void*) {
-      const HRESULT com = CoInitialize(nullptr);
       const uint32_t result = check ? check() : Utils::CheckNetwork();
       manager->SendNotify(nullptr, L"checknet", result, 0, true);  // queued: only posts to the window
-      if (SUCCEEDED(com)) CoUninitialize();
     });
     if (netCheck_->handle()) ResumeThread(netCheck_->handle());
   } else {
@@ -490,7 +492,7 @@ void CMainWnd::InitLanguageList() {
 void CMainWnd::ApplyInstalledLanguage() {
   const std::wstring config = state_.registeredInstallPath + L"\\config.ini";
   int loaded = 0;
-  if (FileExists(config)) {
+  if (Utils::IsFile(config)) {
     wchar_t code[260] = {};
     GetPrivateProfileStringW(L"Install", L"Language", L"en-US", code, 260, config.c_str());
     loaded = LoadLanguage(code, 0);

@@ -3,9 +3,10 @@
 // installation, and the handling of the orchestrator's reports.
 //
 // Threads: everything runs on the window thread except the report function
-// (any orchestrator thread: it only allocates a ReportRecord and posts
+// (any orchestrator thread: it only copies the ReportRecord and posts
 // WM_INSTALLER_REPORT) and the network check (its "ABDEF" worker: it only
-// queues the "checknet" notification). The window takes no lock.
+// queues the "checknet" notification). The window takes no lock and does no
+// slow work: the reasons of a failed download arrive with its report.
 //
 // Ownership: the window owns the orchestrator and the network-check worker;
 // its destructor deletes the orchestrator (which waits for its threads) and
@@ -37,7 +38,7 @@ class CMainWnd : public CSkinFrame {
   bool StartInstall(const std::wstring& folder, bool desktopShortcut, bool quickLaunch);
 
   // The report function given to the orchestrator: callable from any thread.
-  PhaseCallback ReportFunction();
+  SequenceReport ReportFunction();
 
   // Test seams: the free bytes of a folder's volume (null: the system's).
   using FreeSpaceQuery = std::function<bool(const std::wstring& folder, uint64_t* freeBytes)>;
@@ -54,7 +55,6 @@ class CMainWnd : public CSkinFrame {
   void OnClick(skin::Notify& msg) override;
   void Notify(skin::Notify& msg) override;
   skin::Control* CreateControl(const wchar_t* className) override;
-  virtual LRESULT OnTimerMessage(UINT message, WPARAM wParam, LPARAM lParam) { return 0; }
   // The report handler: one WM_INSTALLER_REPORT; deletes the record.
   virtual void OnReport(ReportRecord* report);
 

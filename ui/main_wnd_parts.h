@@ -24,9 +24,5 @@ inline bool IsSelected(skin::Control* c) {
   skin::Option* o = AsOption(c);
   return o && o->IsSelected();
 }
-inline bool FileExists(const std::wstring& path) {
-  const DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 }  // namespace main_wnd

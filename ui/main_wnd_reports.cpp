@@ -52,7 +52,8 @@ void CMainWnd::OnReport(ReportRecord* record) {
       break;
     }
     case DL_CODE_FAIL: {
-      orchestrator_->ReportDownloadFailure(*report, Ab());
+      // The reason was gathered on the orchestrator's worker: nothing slow here.
+      CDownloadInstaller::ReportDownloadFailure(*report, Ab());
       const int answer = ShowMessageBox(window, SkinDescriptor::ForFile(L"NetworkTipWnd.xml"), nullptr, nullptr);
       // The page change comes first: a retry switches to the progress page
       // later, with its "install" notification.
@@ -81,7 +82,7 @@ void CMainWnd::OnReport(ReportRecord* record) {
       skin::Progress* bar = AsProgress(installPrg_);
       if (bar) bar->SetValue(100);
       const std::wstring fore = skin::ResourcePath() + L"res\\mainWnd\\installPrg3.png";
-      if (bar && FileExists(fore)) {
+      if (bar && Utils::IsFile(fore)) {
         bar->SetForeImage(fore);
         bar->Invalidate();
       }
@@ -163,7 +164,7 @@ void CMainWnd::Finish() {
 
 void CMainWnd::OpenProduct() {
   if (startUrl_.size() > 5) ShellExecuteW(nullptr, L"open", startUrl_.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
-  if (!FileExists(productExePath_)) return;
+  if (!Utils::IsFile(productExePath_)) return;
   // Lets the window finish painting before the product takes the screen.
   Utils::PumpMessages(GetHWND());
   ShellExecuteW(nullptr, L"open", productExePath_.c_str(), nullptr, nullptr, SW_SHOWNORMAL);

@@ -30,14 +30,16 @@ struct Shown {
 
 class Events : public InstallerEventSink {
  public:
-  void Task(const std::wstring& name, const std::wstring&, float, const std::wstring&) override {
+  void Task(const std::wstring& name, const std::wstring& reason, float, const std::wstring&) override {
     names.push_back(name);
+    reasons.push_back(reason);
   }
   void Click(const std::wstring& name, const std::wstring&) override { names.push_back(name); }
   void View(const std::wstring& name, const std::wstring&) override { names.push_back(name); }
   void Crash(const std::wstring&) override {}
   int Count(const std::wstring& name) const { return static_cast<int>(std::count(names.begin(), names.end(), name)); }
   std::vector<std::wstring> names;
+  std::vector<std::wstring> reasons;  // of the tasks, in order
 };
 
 class MainWindow : public ::testing::Test {
@@ -208,6 +210,23 @@ TEST_F(MainWindow, ReportsFillOneBarAndAFailureResetsItAboveSixtyNine) {
   EXPECT_EQ(shown_.back().text, L"安装失败");
   EXPECT_EQ(Bar(), 69);
   EXPECT_EQ(events_.Count(L"安装失败原因"), 2);
+}
+
+// The reason of a failed download comes with its report, gathered on the
+// thread where the download failed: the window sends it as it came (it
+// probes nothing itself), asks the network question and goes back to the
+// page the installation started from.
+TEST_F(MainWindow, FailedDownloadSendsTheReasonItCarries) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  const std::wstring reason =
+      L"1.code=7；2.msg=timeout；3.缓存磁盘容量=10.50G；4.缓存读写权限=可读；5.服务器连接状态code=71";
+  SendMessageW(window_->GetHWND(), WM_INSTALLER_REPORT, 0,
+               reinterpret_cast<LPARAM>(new ReportRecord{DL_CODE_FAIL, 7, L"timeout", reason}));
+  ASSERT_EQ(events_.Count(L"下载失败原因"), 1);
+  EXPECT_EQ(events_.reasons.back(), reason);
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].skin, L"NetworkTipWnd.xml");
+  EXPECT_EQ(Page(), 0);
 }
 
 TEST_F(MainWindow, DownloaderStartedIsReportedOnceWhateverAsks) {

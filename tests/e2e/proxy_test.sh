@@ -12,12 +12,7 @@ art=$2
 failures=0
 . "$here/tools/driver/installer-driver.sh"
 
-fail() {
-  echo "FAIL $CASE: $1"
-  shot "FAIL-$CASE"
-  failures=$((failures + 1))
-}
-ok() { echo "ok   $CASE: $1"; }
+drv_case_lines
 
 INET='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
 # The settings both ways Windows keeps them: the binary value WinHTTP reads

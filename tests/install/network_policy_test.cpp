@@ -127,8 +127,13 @@ class NetworkPolicyTest : public ::testing::Test {
     options.downloadType = downloadType;
     const std::wstring target = folder_ / L"Apps\\ONVelqor";
     {
-      CDownloadInstaller orchestrator(window.Callback(), options);
-      orchestrator.Init({Utils::Utf8ToWide(url), target, L"", target, true, true, false, false, L""});
+      CDownloadInstaller orchestrator(
+          [report = window.Callback()](const ReportRecord& r) { report(r.code, r.number, r.text.c_str()); }, options);
+      orchestrator.Init({.downloadUrl = Utils::Utf8ToWide(url),
+                         .previousInstallPath = target,
+                         .installFolder = target,
+                         .desktopShortcut = true,
+                         .quickLaunch = true});
       orchestrator.Start();
       for (int i = 0; i < 12000; ++i) {
         const auto reports = window.Reports();

@@ -32,6 +32,7 @@
 #include "platform/child_process.h"
 #include "platform/scoped_hook.h"
 #include "tests/download/harness.h"
+#include "tests/install/driver_harness.h"
 #include "tools/dbwin/dbwin_listener.h"
 #include "tests/support/test_support.h"
 
@@ -99,12 +100,22 @@ bool EndsSequence(int32_t code) {
 // Plays the window: records every report and knows when a sequence ended.
 class Window {
  public:
-  PhaseCallback Callback() {
-    return [this](int32_t code, double number, const wchar_t* text) {
+  SequenceReport Callback() {
+    return [this](const ReportRecord& report) {
       std::lock_guard<std::mutex> lock(mutex_);
-      reports_.push_back({code, number, text ? text : L""});
+      reports_.push_back({report.code, report.number, report.text});
+      // Only a failed download carries a reason.
+      if (report.code == DL_CODE_FAIL)
+        failures_.push_back(report);
+      else
+        EXPECT_TRUE(report.reason.empty()) << reports_.back();
       changed_.notify_all();
     };
+  }
+  // The DL_CODE_FAIL reports as they arrived, with their reasons.
+  std::vector<ReportRecord> Failures() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return failures_;
   }
   // Waits for an ending report after the first `after` reports; its index.
   size_t WaitForEnd(size_t after) {
@@ -133,6 +144,7 @@ class Window {
   void Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     reports_.clear();
+    failures_.clear();
   }
   size_t size() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -143,6 +155,7 @@ class Window {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   Reports reports_;
+  std::vector<ReportRecord> failures_;
 };
 
 class SequenceTest : public ::testing::Test {
@@ -150,7 +163,10 @@ class SequenceTest : public ::testing::Test {
   std::unique_ptr<CDownloadInstaller> Make(const std::string& url, const std::wstring& recordedUninstaller = {}) {
     auto orchestrator = std::make_unique<CDownloadInstaller>(window_.Callback(), options_);
     // The registered install folder is the target, as after an earlier installation there.
-    orchestrator->Init({Utils::Utf8ToWide(url), target_, recordedUninstaller, target_, true, true, false, false, L""});
+    orchestrator->Init({.downloadUrl = Utils::Utf8ToWide(url),
+                        .previousInstallPath = target_,
+                        .recordedUninstaller = recordedUninstaller,
+                        .installFolder = target_});
     return orchestrator;
   }
   // Starts and waits for the sequence's end; an uninstall error is final
@@ -198,15 +214,22 @@ TEST_F(SequenceTest, OnlyThePublishersPackageRuns) {
   struct Case {
     const char* name;
     const wchar_t* file;
-    bool redirected;         // the server hands over another file, its MD5 in the final URL
-    const wchar_t* refusal;  // null: installs
+    bool redirected = false;  // the server hands over another file, its MD5 in the final URL
+    const wchar_t* refusal;   // null: installs
   } cases[] = {
-      {"signed by the publisher", L"publisher", false, nullptr},
-      {"unsigned", L"unsigned", false, L"unsigned (0x800B0100)"},
-      {"signed, then one byte changed", L"flipped", false, L"bad signature (0x80096010)"},
-      {"another key with the publisher's name", L"stranger", false, L"signed by an unknown publisher"},
-      {"the publisher's key, an expired certificate", L"expired", false, L"publisher certificate expired"},
-      {"swapped for a stranger's on the way, MD5 and all", L"stranger", true, L"signed by an unknown publisher"},
+      {.name = "signed by the publisher", .file = L"publisher", .refusal = nullptr},
+      {.name = "unsigned", .file = L"unsigned", .refusal = L"unsigned (0x800B0100)"},
+      {.name = "signed, then one byte changed", .file = L"flipped", .refusal = L"bad signature (0x80096010)"},
+      {.name = "another key with the publisher's name",
+       .file = L"stranger",
+       .refusal = L"signed by an unknown publisher"},
+      {.name = "the publisher's key, an expired certificate",
+       .file = L"expired",
+       .refusal = L"publisher certificate expired"},
+      {.name = "swapped for a stranger's on the way, MD5 and all",
+       .file = L"stranger",
+       .redirected = true,
+       .refusal = L"signed by an unknown publisher"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -242,6 +265,7 @@ TEST_F(SequenceTest, CleanInstallStartsWithTheDownload) {
   auto orchestrator = Make(ServePackage(), folder_ / L"gone\\uninst.ep");
   StartAndFinish(*orchestrator);
   EXPECT_EQ(orchestrator->packagePath(), Package());
+  EXPECT_TRUE(Eventually([&] { return orchestrator->phase() == SequencePhase::kInstalled; }));
   orchestrator.reset();  // waits for the package run
   EXPECT_EQ(window_.Collapsed(), Concat({{kDownloadStart, kDownloaded}, PackageReports(target_)}));
   EXPECT_TRUE(Exists(target_ + L"\\OndraVelqor.exe"));
@@ -265,46 +289,37 @@ TEST_F(SequenceTest, UninstallOutcomes) {
   const std::string url = ServePackage();
   struct Case {
     const char* name;
-    std::string script;   // the uninstaller's, when it runs
-    bool lockRecorded;    // the copy cannot be made
-    bool recordedIsText;  // the copy is no program
-    Reports uninstall;    // what the uninstall reports
-    bool downloads;
+    std::string script;           // the uninstaller's, when it runs
+    bool lockRecorded = false;    // the copy cannot be made
+    bool recordedIsText = false;  // the copy is no program
+    Reports uninstall;            // what the uninstall reports
+    bool downloads = false;
     const wchar_t* elsewhere = nullptr;  // the recorded uninstaller is a program here, relative to the target
   } cases[] = {
-      {"copy fails", "", true, false, {{UNIST_CODE_FAIL, 1, L"可执行卸载文件不存在"}}, false},
+      {.name = "copy fails", .lockRecorded = true, .uninstall = {{UNIST_CODE_FAIL, 1, L"可执行卸载文件不存在"}}},
       // Not a program, so not the publisher's: refused before any launch.
-      {"not the publisher's",
-       "",
-       false,
-       true,
-       {{UNIST_CODE_FAIL, 4, L"卸载程序签名校验失败: unsigned (0x800B0003)"}},
-       false},
-      {"error", "say Error=boom\n", false, false, {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"boom"}}, false},
-      {"fail", "say State=Fail\n", false, false, {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"安装包卸载失败"}}, false},
+      {.name = "not the publisher's",
+       .recordedIsText = true,
+       .uninstall = {{UNIST_CODE_FAIL, 4, L"卸载程序签名校验失败: unsigned (0x800B0003)"}}},
+      {.name = "error",
+       .script = "say Error=boom\n",
+       .uninstall = {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"boom"}}},
+      {.name = "fail",
+       .script = "say State=Fail\n",
+       .uninstall = {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"安装包卸载失败"}}},
       // The orchestrator follows the reports: a success from the same run still downloads.
-      {"error then success",
-       "say Error=late\nsleep 300\nsay State=Success\n",
-       false,
-       false,
-       {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"late"}, {UNIST_CODE_SUCCESS, 0, L""}},
-       true},
+      {.name = "error then success",
+       .script = "say Error=late\nsleep 300\nsay State=Success\n",
+       .uninstall = {kUninstallLaunched, {UNIST_CODE_ERROR, 0, L"late"}, {UNIST_CODE_SUCCESS, 0, L""}},
+       .downloads = true},
       // The recorded path comes from the user's registry hive: a program
       // outside the registered install folder is not run, elevated or not.
-      {"outside the install folder",
-       "",
-       false,
-       false,
-       {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}},
-       false,
-       L"..\\evil.exe"},
-      {"outside, by a name that only starts alike",
-       "",
-       false,
-       false,
-       {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}},
-       false,
-       L"..\\ONVelqorX\\uninst.ep"},
+      {.name = "outside the install folder",
+       .uninstall = {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}},
+       .elsewhere = L"..\\evil.exe"},
+      {.name = "outside, by a name that only starts alike",
+       .uninstall = {{UNIST_CODE_FAIL, 3, L"卸载文件不在安装目录中"}},
+       .elsewhere = L"..\\ONVelqorX\\uninst.ep"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -326,6 +341,10 @@ TEST_F(SequenceTest, UninstallOutcomes) {
     window_.Clear();
     auto orchestrator = Make(url, recorded);
     StartAndFinish(*orchestrator);
+    orchestrator->WaitForUninstallRun();
+    const SequencePhase end = c.downloads ? SequencePhase::kInstalled : SequencePhase::kUninstallFailed;
+    EXPECT_TRUE(Eventually([&] { return orchestrator->phase() == end; }))
+        << Utils::WideToUtf8(PhaseName(orchestrator->phase()));
     orchestrator.reset();  // waits for every run: nothing may follow
     lock.reset();
     const Reports expected =
@@ -347,7 +366,7 @@ TEST_F(SequenceTest, DownloadFailureThenSecondStart) {
   {
     Window earlierWindow;
     CDownloadInstaller earlier(earlierWindow.Callback(), SequenceOptions{});
-    earlier.Init({Utils::Utf8ToWide(url), L"", L"", earlierFolder.path(), true, true, false, false, L""});
+    earlier.Init({.downloadUrl = Utils::Utf8ToWide(url), .installFolder = earlierFolder.path()});
     earlier.Start();
     ASSERT_NE(earlierWindow.WaitForEnd(0), SIZE_MAX);
     ASSERT_EQ(earlierWindow.Collapsed().back().code, DL_CODE_FAIL);
@@ -362,14 +381,27 @@ TEST_F(SequenceTest, DownloadFailureThenSecondStart) {
   EXPECT_EQ(failed.front(), kDownloadStart);
   EXPECT_EQ(failed.back().code, DL_CODE_FAIL);
   EXPECT_EQ(failed.back().text, L"LibCurl");
+  ASSERT_EQ(window_.Failures().size(), 1u);
+  const ReportRecord firstFailure = window_.Failures()[0];
   // The window hears of the failure first; the clean-up follows on the
   // downloader's thread.
   EXPECT_TRUE(Eventually([&] { return CDownloadInstaller::LastPackagePath() == Package(); }));
   EXPECT_FALSE(Exists(Package()));
   EXPECT_FALSE(Exists(earlierPackage));
 
-  // What the window sends to analytics for that failure, with the real
-  // write test and the real free space of the package's drive.
+  EXPECT_TRUE(Eventually([&] { return orchestrator->phase() == SequencePhase::kDownloadFailed; }));
+
+  // A second failure, with a folder in the package's place: nothing can be
+  // written there now.
+  std::filesystem::create_directories(std::filesystem::path(Package()));
+  window_.Clear();
+  StartAndFinish(*orchestrator);
+  std::filesystem::remove(std::filesystem::path(Package()));
+  ASSERT_EQ(window_.Collapsed().back().code, DL_CODE_FAIL);
+
+  // The reasons came with the reports, gathered on the downloader's thread
+  // with the real write test and the real free space of the package's
+  // drive; the window only sends them to analytics.
   struct Sink : InstallerEventSink {
     void Task(const std::wstring& name, const std::wstring& reason, float, const std::wstring& ab) override {
       tasks.push_back({name, reason, ab});
@@ -380,11 +412,8 @@ TEST_F(SequenceTest, DownloadFailureThenSecondStart) {
     std::vector<std::array<std::wstring, 3>> tasks;
   } sink;
   const Utils::ScopedHook sinkInPlace(&SetInstallerEventSink, &sink);
-  const ReportRecord report{failed.back().code, failed.back().number, failed.back().text};
-  orchestrator->ReportDownloadFailure(report, {{L"AB", L"IN"}});
-  std::filesystem::create_directories(std::filesystem::path(Package()));  // nothing can be written there now
-  orchestrator->ReportDownloadFailure(report, {{L"AB", L"IN"}});
-  std::filesystem::remove(std::filesystem::path(Package()));
+  for (const ReportRecord& report : {firstFailure, window_.Failures().at(0)})
+    CDownloadInstaller::ReportDownloadFailure(report, {{L"AB", L"IN"}});
   CDownloadInstaller::ReportFailureReason({DL_CODE_NOTICE, 0, L"curl文件md5校验失败"}, true, {{L"AB", L"IN"}});
   CDownloadInstaller::ReportFailureReason({IST_CODE_FAIL, 1000, L"x"}, false, {{L"AB", L"IN"}});
   ASSERT_EQ(sink.tasks.size(), 4u);
@@ -394,19 +423,21 @@ TEST_F(SequenceTest, DownloadFailureThenSecondStart) {
   sink.tasks.resize(2);
   ULARGE_INTEGER available = {}, total, totalFree;
   ASSERT_TRUE(GetDiskFreeSpaceExW(target_.substr(0, 2).c_str(), &available, &total, &totalFree));
-  ASSERT_EQ(sink.tasks.size(), 2u);
   const std::wregex text(
-      L"1\\.code=(-?\\d+)；2\\.msg=LibCurl；3\\.缓存磁盘容量=(\\d+\\.\\d\\d)G；4\\.缓存读写权限=(可读|无权限)"
+      L"1\\.code=(-?\\d+)；2\\.msg=(.*)；3\\.缓存磁盘容量=(\\d+\\.\\d\\d)G；4\\.缓存读写权限=(可读|无权限)"
       L"；5\\.服务器连接状态code=\\d+");
+  const ReportRecord reports[] = {firstFailure, window_.Failures().at(0)};
   for (size_t i = 0; i < 2; ++i) {
     const auto& [name, reason, ab] = sink.tasks[i];
     EXPECT_EQ(name, L"下载失败原因");
     EXPECT_EQ(ab, L"IN");
+    EXPECT_EQ(reason, reports[i].reason);
     std::wsmatch match;
     ASSERT_TRUE(std::regex_match(reason, match, text)) << WideToUtf8(reason);
-    EXPECT_EQ(match[1].str(), std::to_wstring(static_cast<long>(report.number)));
-    EXPECT_NEAR(std::stod(match[2].str()), available.QuadPart / 1073741824.0, 0.05);
-    EXPECT_EQ(match[3].str(), i == 0 ? L"可读" : L"无权限");
+    EXPECT_EQ(match[1].str(), std::to_wstring(static_cast<long>(reports[i].number)));
+    EXPECT_EQ(match[2].str(), i == 0 ? L"LibCurl" : reports[i].text);
+    EXPECT_NEAR(std::stod(match[3].str()), available.QuadPart / 1073741824.0, 0.05);
+    EXPECT_EQ(match[4].str(), i == 0 ? L"可读" : L"无权限");
   }
   EXPECT_FALSE(Exists(Package())) << "the write test leaves nothing behind";
 
@@ -445,6 +476,31 @@ TEST_F(SequenceTest, InstallFailureDeletesThePackage) {
   }
 }
 
+// The window may start again after an uninstall error while that run goes
+// on and still succeeds: its late success belongs to the earlier sequence
+// and must not start a download while the new uninstaller runs.
+TEST_F(SequenceTest, LateSuccessOfAnEarlierUninstallStartsNothing) {
+  const std::wstring recorded = InstallSampleProduct();
+  ScopedScript script(L"OV_UNINSTALLER_SCRIPT", folder_ / L"un.txt", "say Error=late\nsleep 1000\nsay State=Success\n");
+  auto orchestrator = Make(ServePackage(), recorded);
+  orchestrator->Start();
+  ASSERT_NE(window_.WaitForEnd(0), SIZE_MAX);
+  ASSERT_EQ(window_.Collapsed().back().code, UNIST_CODE_ERROR);
+  orchestrator->Start();  // the first run is still going; this waits for it
+  Finish(*orchestrator);
+  orchestrator->WaitForUninstallRun();
+  EXPECT_TRUE(Eventually([&] { return orchestrator->phase() == SequencePhase::kInstalled; }))
+      << Utils::WideToUtf8(PhaseName(orchestrator->phase()));
+  orchestrator.reset();
+  const Reports reports = window_.Collapsed();
+  const auto download = std::find(reports.begin(), reports.end(), kDownloadStart);
+  ASSERT_NE(download, reports.end());
+  EXPECT_EQ(std::count(reports.begin(), download, kUninstallLaunched), 2)
+      << "the download follows the second uninstall";
+  EXPECT_EQ(std::count(reports.begin(), reports.end(), kDownloadStart), 1);
+  EXPECT_EQ(reports.back().code, INSTALL_SUCCESS);
+}
+
 // How real children misbehave, each run through the whole sequence: lines
 // written in pieces, exits without a final line, a flood on standard error,
 // an uninstaller that reports success twice or goes on working after it.
@@ -465,72 +521,54 @@ TEST_F(SequenceTest, ChildBehaviours) {
     Reports package_;         // what the package run reports after 2001, 2002 (0); empty: the built-in run's
     bool downloads = true;
   } cases[] = {
-      {"package: final line in two writes",
-       "",
-       "part State=Fa\nsleep 300\nsay il\nexit 1\n",
-       {},
-       {{IST_CODE_FAIL, 0, L"安装包安装失败"}}},
-      {"package: message in two writes",
-       "",
-       "part Error=disk \nsleep 300\nsay full\nexit 1\n",
-       {},
-       {{IST_CODE_FAIL, 1000, L"disk full"}}},
-      {"package: last line without a line feed",
-       "",
-       "part State=Fa\nsleep 300\npart il\nexit 1\n",
-       {},
-       {{IST_CODE_FAIL, 0, L"安装包安装失败"}}},
-      {"package: exit 3 without a final line",
-       "",
-       "say Progress=0.5\nexit 3\n",
-       {},
-       {{IST_CODE_PROGRESS, 0.5, L""}, {IST_CODE_FAIL, 1, L"安装包异常退出，退出码=3"}}},
-      {"package: crash status without a final line",
-       "",
-       "exit 3221225477\n",
-       {},
-       {{IST_CODE_FAIL, 1, L"安装包异常退出，退出码=0xC0000005"}}},
-      {"package: exit 0 without a final line", "", "install\nexit 0\n", {}, {{INSTALL_SUCCESS, 1, L""}}},
-      {"package: 64 KiB on standard error",
-       "",
-       "install\nerrfill 65536 E\nsay State=Success\n",
-       {},
-       {{INSTALL_SUCCESS, 0, L""}}},
-      {"uninstaller: success twice",
-       "say State=Success\nsleep 300\nsay State=Success\n",
-       "",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_SUCCESS, 0, L""}},
-       {}},
+      {.name = "package: final line in two writes",
+       .package = "part State=Fa\nsleep 300\nsay il\nexit 1\n",
+       .package_ = {{IST_CODE_FAIL, 0, L"安装包安装失败"}}},
+      {.name = "package: message in two writes",
+       .package = "part Error=disk \nsleep 300\nsay full\nexit 1\n",
+       .package_ = {{IST_CODE_FAIL, 1000, L"disk full"}}},
+      {.name = "package: last line without a line feed",
+       .package = "part State=Fa\nsleep 300\npart il\nexit 1\n",
+       .package_ = {{IST_CODE_FAIL, 0, L"安装包安装失败"}}},
+      {.name = "package: exit 3 without a final line",
+       .package = "say Progress=0.5\nexit 3\n",
+       .package_ = {{IST_CODE_PROGRESS, 0.5, L""}, {IST_CODE_FAIL, 1, L"安装包异常退出，退出码=3"}}},
+      {.name = "package: crash status without a final line",
+       .package = "exit 3221225477\n",
+       .package_ = {{IST_CODE_FAIL, 1, L"安装包异常退出，退出码=0xC0000005"}}},
+      {.name = "package: exit 0 without a final line",
+       .package = "install\nexit 0\n",
+       .package_ = {{INSTALL_SUCCESS, 1, L""}}},
+      {.name = "package: 64 KiB on standard error",
+       .package = "install\nerrfill 65536 E\nsay State=Success\n",
+       .package_ = {{INSTALL_SUCCESS, 0, L""}}},
+      {.name = "uninstaller: success twice",
+       .uninstaller = "say State=Success\nsleep 300\nsay State=Success\n",
+       .uninstall = {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_SUCCESS, 0, L""}}},
       // It waits (a while) for the new package to run, then removes the
       // product: the new package must not run before it has exited.
-      {"uninstaller: goes on removing files after its success",
-       "say State=Success\nwait-for 2000 " + marker + "\nuninstall\n",
-       "say Progress=0.1\ninstall\ntouch " + marker + "\nsay State=Success\n",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}},
-       {{IST_CODE_PROGRESS, 0.1, L""}, {INSTALL_SUCCESS, 0, L""}}},
-      {"uninstaller: final line in two writes",
-       "part State=Succ\nsleep 300\nsay ess\n",
-       "",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}},
-       {}},
-      {"uninstaller: 64 KiB on standard error",
-       "errfill 65536 E\nsay State=Success\n",
-       "",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}},
-       {}},
-      {"uninstaller: success, then failure",
-       "say State=Success\nsleep 300\nsay Error=rollback\n",
-       "",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"rollback"}},
-       {},
-       false},
+      {.name = "uninstaller: goes on removing files after its success",
+       .uninstaller = "say State=Success\nwait-for 2000 " + marker + "\nuninstall\n",
+       .package = "say Progress=0.1\ninstall\ntouch " + marker + "\nsay State=Success\n",
+       .uninstall = {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}},
+       .package_ = {{IST_CODE_PROGRESS, 0.1, L""}, {INSTALL_SUCCESS, 0, L""}}},
+      {.name = "uninstaller: final line in two writes",
+       .uninstaller = "part State=Succ\nsleep 300\nsay ess\n",
+       .uninstall = {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}},
+      {.name = "uninstaller: 64 KiB on standard error",
+       .uninstaller = "errfill 65536 E\nsay State=Success\n",
+       .uninstall = {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}}},
+      {.name = "uninstaller: success, then failure",
+       .uninstaller = "say State=Success\nsleep 300\nsay Error=rollback\n",
+       .uninstall = {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"rollback"}},
+       .downloads = false},
       // Waited for up to the limit (3 s here), then a clear failure.
-      {"uninstaller: runs on after its success",
-       "pidfile " + pidFile + "\nsay State=Success\nhang\n",
-       "",
-       {kUninstallLaunched, {UNIST_CODE_SUCCESS, 0, L""}, {UNIST_CODE_ERROR, 0, L"卸载程序报告成功后仍未退出"}},
-       {},
-       false},
+      {.name = "uninstaller: runs on after its success",
+       .uninstaller = "pidfile " + pidFile + "\nsay State=Success\nhang\n",
+       .uninstall = {kUninstallLaunched,
+                     {UNIST_CODE_SUCCESS, 0, L""},
+                     {UNIST_CODE_ERROR, 0, L"卸载程序报告成功后仍未退出"}},
+       .downloads = false},
   };
   const Utils::ScopedHook exitWait(&CUnInstaller::SetExitWaitForTesting, 3000);
   for (const Case& c : cases) {
@@ -735,8 +773,10 @@ TEST_F(SequenceTest, NextRunEndsChildrenThatNeverStarted) {
     std::wstring image;
     bool upgrade;
   } cases[] = {
-      {"package", Package(), false},
-      {"uninstaller copy", UninstallerCopyBase(false) + L"ovun-frozen\\ONVelqor_un_asa.exe", true},
+      {.name = "package", .image = Package(), .upgrade = false},
+      {.name = "uninstaller copy",
+       .image = UninstallerCopyBase(false) + L"ovun-frozen\\" + kUninstallerCopyName,
+       .upgrade = true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -783,7 +823,7 @@ TEST_F(SequenceTest, InsNewWaitsForTheRunningProduct) {
   g_product = testing_support::StartSampleProduct(target_, &productId);
   ASSERT_TRUE(g_product);
   g_window = &window_;
-  EXPECT_EQ(FindProcessByName(L"OndraVelqor.exe"), productId);
+  EXPECT_EQ(FindProcessByName(kProductExe), productId);
   EXPECT_EQ(FindProcessByName(L"ondravelqor.exe"), 0u) << "the name is compared exactly";
   EXPECT_EQ(FindProcessByName(L"OndraVelqor"), 0u);
 
@@ -838,88 +878,10 @@ TEST_F(SequenceTest, DownloadTypeSelectsTheDownloader) {
 // for an installation that succeeded.
 namespace {
 
-// The phases of a run in their order, each known by the report that opens it.
-struct Phase {
-  const char* name;
-  const char* firstLine;
-};
-constexpr Phase kPhases[] = {{"uninstall", "5002 "}, {"download", "1001 "}, {"package run", "2001 "}};
-constexpr int kPhaseCount = 3;
-
-// The last phase the driver's output has reached; -1 before the first.
-int PhaseReached(const std::string& output) {
-  int reached = -1;
-  for (int p = 0; p < kPhaseCount; ++p)
-    if (output.rfind(kPhases[p].firstLine, 0) == 0 ||
-        output.find(std::string("\n") + kPhases[p].firstLine) != std::string::npos)
-      reached = p;
-  return reached;
-}
-
-// Ends the driver (TerminateProcess) delayMs after its output reached the phase.
-struct KillPlan {
-  int phase;
-  DWORD delayMs;
-};
-
-struct DriverRun {
-  DWORD exitCode = 0;
-  std::string output;
-  // Milliseconds from the start to each phase's first report and, last, to
-  // the end; ULLONG_MAX for a phase never reached.
-  std::array<ULONGLONG, kPhaseCount + 1> reachedMs;
-  bool killed() const { return exitCode == 9; }
-  // The phase in force at the kill, from the lines written before it.
-  int killedIn() const { return killed() ? PhaseReached(output) : -1; }
-};
-
-// The driver gets no console, as the windowed installer has none: its
-// children then get consoles of their own. Sharing the driver's headless
-// console, a child still starting when the driver was killed stayed blocked
-// in Wine's console set-up for ever. Only the output file is inherited; the
-// test's own standard output (CTest's pipe) must not reach the orphans.
-DriverRun RunDriver(const std::wstring& arguments, const std::wstring& outputFile, const KillPlan* kill = nullptr) {
-  std::wstring driver = Utils::Utf8ToWide(OV_ORCHESTRATE_EXE);
-  for (wchar_t& c : driver)
-    if (c == L'/') c = L'\\';
-  std::wstring line = L"\"Z:" + driver + L"\" " + arguments;
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  Utils::UniqueHandle out(CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                      CREATE_ALWAYS, 0, nullptr));
-  HANDLE inherited = out.get();
-  Utils::ProcThreadAttribute onlyOutput(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited, sizeof(inherited));
-  EXPECT_TRUE(onlyOutput.ok());
-  STARTUPINFOEXW startup = {};
-  startup.StartupInfo.cb = sizeof(startup);
-  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  startup.StartupInfo.hStdOutput = out.get();
-  startup.StartupInfo.hStdError = out.get();
-  startup.lpAttributeList = onlyOutput.list();
-  PROCESS_INFORMATION info = {};
-  DriverRun run;
-  run.reachedMs.fill(ULLONG_MAX);
-  const bool started =
-      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT,
-                     nullptr, nullptr, &startup.StartupInfo, &info);
-  EXPECT_TRUE(started) << GetLastError();
-  if (!started) return run;
-  const Utils::ProcessHandles process(info);
-  const ULONGLONG begin = GetTickCount64();
-  // Watches the output for the phases' first reports (and the kill).
-  while (WaitForSingleObject(process.process.get(), 5) == WAIT_TIMEOUT && GetTickCount64() - begin < 120000) {
-    const ULONGLONG now = GetTickCount64() - begin;
-    for (int p = 0; p <= PhaseReached(dltest::ReadFile(outputFile)); ++p)
-      if (run.reachedMs[p] == ULLONG_MAX) run.reachedMs[p] = now;
-    if (kill && run.reachedMs[kill->phase] != ULLONG_MAX && now >= run.reachedMs[kill->phase] + kill->delayMs)
-      TerminateProcess(process.process.get(), 9);  // this test started it
-  }
-  WaitForSingleObject(process.process.get(), 120000);
-  run.reachedMs[kPhaseCount] = GetTickCount64() - begin;
-  GetExitCodeProcess(process.process.get(), &run.exitCode);
-  out.reset();
-  run.output = dltest::ReadFile(outputFile);
-  return run;
-}
+using seqtest::DriverRun;
+using seqtest::KillPlan;
+using seqtest::kPhaseCount;
+using seqtest::RunDriver;
 
 TEST_F(SequenceTest, ConsoleDriverPrintsEveryReport) {
   const std::string url = ServePackage();
@@ -958,14 +920,13 @@ TEST_F(SequenceTest, KilledAtAnyMomentThenCompletes) {
     // Name, id and thread count of each orphan still running.
     auto running = [] {
       std::string found;
-      const Utils::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-      PROCESSENTRY32W entry = {};
-      entry.dwSize = sizeof(entry);
-      for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
-        if ((!wcscmp(entry.szExeFile, L"__Package_Velqor.exe") || !wcscmp(entry.szExeFile, L"ONVelqor_un_asa.exe")) &&
+      Utils::ForEachProcess([&](const PROCESSENTRY32W& entry) {
+        if ((!wcscmp(entry.szExeFile, L"__Package_Velqor.exe") || !wcscmp(entry.szExeFile, kUninstallerCopyName)) &&
             !NeverStarted(entry.th32ProcessID))
           found += WideToUtf8(entry.szExeFile) + " " + std::to_string(entry.th32ProcessID) + " (" +
                    std::to_string(entry.cntThreads) + " threads) ";
+        return true;
+      });
       return found;
     };
     for (int i = 0; i < 600 && !running().empty(); ++i) Sleep(50);

@@ -6,6 +6,10 @@
 #                                                 OV_COLLECTOR_PORT, OV_COLLECTOR_CONTROL_PORT
 #   drv_done                                      stops what drv_init started
 #   shot_painted <name> <skin> <title>            is the exe's window painted? (MATCH)
+#   preinstall                                    the product installed and registered, as an
+#                                                 earlier installer leaves it
+#   press, wait_page, wait_dialog, wait_focus,    input that waits for the state it needs
+#   wait_result, wait_product                     (page, dialog, focus) instead of sleeping
 # The caller defines fail <text> (a step went wrong) before calling, or takes
 # drv_case_lines' fail, ok and painted, which count failures in $failures.
 here=${here:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
@@ -71,12 +75,14 @@ drv_case_lines() {  # fail <text>, ok <text>, painted <name> <skin> <title> <wha
     failures=$((failures + 1))
   }
   ok() { echo "ok   $CASE: $1"; }
+  # Tried until the window is drawn: a first frame can come a little after
+  # the page's log line.
   painted() {
-    if shot_painted "$1" "$2" "$3"; then
-      ok "$4 painted as skinview draws it: $MATCH"
-    else
-      fail "$4 not painted as skinview draws it: $MATCH"
-    fi
+    local i
+    for i in $(seq 10); do
+      shot_painted "$1" "$2" "$3" && { ok "$4 painted as skinview draws it: $MATCH"; return 0; }
+    done
+    fail "$4 not painted as skinview draws it: $MATCH"
   }
 }
 
@@ -227,3 +233,61 @@ product_running() { [ -n "$(prefix_pids 'ONVelqor.OndraVelqor\.exe')" ]; }
 registered() { wine reg query 'HKCU\Software\PeLanSoft\Velqor' /v InstallPath 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
 unix_path() { winepath -u "$1" 2>/dev/null; }
 
+# Input that waits for states instead of sleeping. click and dialog_click
+# above keep their pauses for the scripts written against them.
+window_drawn() {  # <window id>: something other than one flat colour is on it
+  local spread
+  spread=$(import -window "$1" -format '%[fx:standard_deviation]' info: 2>/dev/null)
+  awk -v s="${spread:-0}" 'BEGIN { exit !(s > 0.01) }'
+}
+wait_focus() {  # <title> [seconds]: its window has the keyboard focus
+  local i id
+  for i in $(seq $((${2:-10} * 10))); do
+    id=$(window_of "$1")
+    [ -n "$id" ] && xdotool windowfocus --sync "$id" 2>/dev/null && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$id" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+press() {  # <layout> <control> <window title>: a click once the pointer is there
+  local id dx dy X Y WIDTH HEIGHT SCREEN WINDOW
+  read -r dx dy <<<"$(awk -v n="$2" '$1 == n { print $2, $3; exit }' "$L/$1")"
+  id=$(window_of "$3")
+  if [ -z "$id" ] || [ -z "$dx" ]; then fail "no $2 in $3"; return 1; fi
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  xdotool mousemove --sync $((X + dx)) $((Y + dy))
+  CLICKED_AT=$(date +%s.%N)
+  xdotool click 1
+}
+wait_page() {  # <page> [seconds]: the window switched to it since the exe started
+  wait_log "page $1" "${2:-30}"
+}
+wait_dialog() {  # <dialog skin> [seconds]: shown and drawn; LAST_SHOT has it
+  local i id
+  wait_log "dialog ($1|${1^})\\.xml: " "${2:-30}" || return 1
+  for i in $(seq 100); do
+    id=$(window_of 消息框)
+    [ -n "$id" ] && window_drawn "$id" && { shot "$1"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+wait_result() {  # <dialog skin> [seconds]: the dialog has ended (its result is logged)
+  wait_log "dialog ($1|${1^})\\.xml: result" "${2:-10}"
+}
+dialog_press() {  # <dialog skin> <control>: once the dialog is drawn; then its end
+  wait_dialog "$1" || { fail "no $1 dialog for $2"; return 1; }
+  press "$1" "$2" 消息框 && wait_result "$1"
+}
+wait_product() {  # [seconds]: the installed product runs
+  local i
+  for i in $(seq $((${1:-10} * 10))); do product_running && return 0; sleep 0.1; done
+  return 1
+}
+preinstall() {  # the product in the default folder, recorded in the registry
+  package_script "say Encode=UTF8" "install" "say State=Success"
+  # The console driver runs the same sequence without a window.
+  wine "$build/tools/orchestrate/ov_orchestrate.exe" --url "$URL" --folder "$DEFAULT" >/dev/null 2>&1 || return 1
+  wine reg add 'HKCU\Software\PeLanSoft\Velqor' /v InstallPath /t REG_SZ /d "$DEFAULT" /f >/dev/null 2>&1
+  [ -f "$WEPFX_DEFAULT/OndraVelqor.exe" ] && [ -f "$WEPFX_DEFAULT/uninst.ep" ]
+}

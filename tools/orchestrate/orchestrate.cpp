@@ -67,15 +67,15 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
 // sequence has ended.
 class Console {
  public:
-  PhaseCallback Callback() {
-    return [this](int32_t code, double number, const wchar_t* text) {
+  SequenceReport Callback() {
+    return [this](const ReportRecord& report) {
       char head[64];
-      std::snprintf(head, sizeof(head), "%d %g ", static_cast<int>(code), number);
-      const std::string line = head + Utils::WideToUtf8(text ? text : L"") + "\n";
+      std::snprintf(head, sizeof(head), "%d %g ", static_cast<int>(report.code), report.number);
+      const std::string line = head + Utils::WideToUtf8(report.text) + "\n";
       std::lock_guard<std::mutex> lock(mutex_);
       std::fwrite(line.data(), 1, line.size(), stdout);
       std::fflush(stdout);
-      last_ = code;
+      last_ = report.code;
       ++count_;
       changed_.notify_all();
     };
@@ -132,8 +132,13 @@ int wmain(int argc, wchar_t** argv) {
     sequence.downloadType = options.type;
     sequence.insNew = options.insNew;
     CDownloadInstaller orchestrator(console.Callback(), sequence);
-    orchestrator.Init({options.url, options.installed, options.uninstaller, options.folder, true, true,
-                       consoleUserIsAdmin, Utils::IsAdmin(), options.language});
+    orchestrator.Init({.downloadUrl = options.url,
+                       .previousInstallPath = options.installed,
+                       .recordedUninstaller = options.uninstaller,
+                       .installFolder = options.folder,
+                       .consoleUserIsAdmin = consoleUserIsAdmin,
+                       .processIsElevated = Utils::IsAdmin(),
+                       .languageTag = options.language});
     orchestrator.Start();
     size_t seen = 0;
     end = console.WaitForEnd(seen);
