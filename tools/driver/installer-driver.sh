@@ -206,6 +206,8 @@ wait_window() {  # <title> [seconds]
 click() {  # <layout> <control> <window title>
   local id dx dy x y
   read -r dx dy <<<"$(awk -v n="$2" '$1 == n { print $2, $3; exit }' "$L/$1")"
+  # A busy machine can show the window a moment after the exe logged it.
+  wait_window "$3" 5
   id=$(window_of "$3")
   if [ -z "$id" ] || [ -z "$dx" ]; then fail "no $2 in $3"; return 1; fi
   eval "$(xdotool getwindowgeometry --shell "$id")"
@@ -252,6 +254,8 @@ wait_focus() {  # <title> [seconds]: its window has the keyboard focus
 press() {  # <layout> <control> <window title>: a click once the pointer is there
   local id dx dy X Y WIDTH HEIGHT SCREEN WINDOW
   read -r dx dy <<<"$(awk -v n="$2" '$1 == n { print $2, $3; exit }' "$L/$1")"
+  # A busy machine can show the window a moment after the exe logged it.
+  wait_window "$3" 5
   id=$(window_of "$3")
   if [ -z "$id" ] || [ -z "$dx" ]; then fail "no $2 in $3"; return 1; fi
   eval "$(xdotool getwindowgeometry --shell "$id")"
