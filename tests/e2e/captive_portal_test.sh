@@ -57,9 +57,8 @@ portal_declared_page() {
   local md5
   md5=$(scenario '{"name": "portal-page", "size": 2097152, "head": [{"html": 5000}], "get": [{"html": 5000}]}')
   URL=$(package_url portal-page "$md5")
-  start_exe
-  wait_window OndraVelqor || { fail "no window"; return; }
-  click page0 defaultInstallBtn OndraVelqor
+  installer_up || return
+  start_install || return
   expect_portal_tip || return
   [ "$(bodies_sent portal-page)" -eq 0 ] && ok "the page was never downloaded" || fail "the page was downloaded"
   later_then_close && expect_web_page_reason
@@ -79,9 +78,8 @@ portal_page_as_package() {
   scenario '{"name": "portal-bytes", "file": "'"$pkg"'",
              "get": [{"html": 4194304, "stall": 2000, "type": "application/octet-stream"}]}' >/dev/null
   URL=$(package_url portal-bytes "$md5")
-  start_exe
-  wait_window OndraVelqor || { fail "no window"; return; }
-  click page0 defaultInstallBtn OndraVelqor
+  installer_up || return
+  start_install || return
   expect_portal_tip || return
   # Signed in: the server hands out the package now.
   scenario '{"name": "portal-bytes", "file": "'"$pkg"'"}' >/dev/null
@@ -89,8 +87,7 @@ portal_page_as_package() {
   if wait_log 'page 3' 60; then
     ok "after signing in, the retry installed"
     shot portal-retry-finished
-    click page3 closebtn OndraVelqor
-    wait_exit 0 && expect_web_page_reason
+    press_until_exit page3 closebtn OndraVelqor 0 && expect_web_page_reason
   else
     fail "the retry did not install"
   fi
@@ -105,9 +102,8 @@ silent_server() {
   local md5
   md5=$(scenario '{"name": "silent", "size": 2097152, "head": [{"silent": true}], "get": [{"silent": true}]}')
   URL=$(package_url silent "$md5")
-  start_exe
-  wait_window OndraVelqor || { fail "no window"; return; }
-  click page0 defaultInstallBtn OndraVelqor
+  installer_up || return
+  start_install || return
   wait_log 'page 2' 10 && shot silent-progress
   local start=$SECONDS
   if wait_log 'dialog NetworkTipWnd' 150; then

@@ -34,11 +34,6 @@ click_view_task_events() {
   events | grep -E "^PlEvent(Click|View|Task) " | grep -v "^PlEventTask 下载失败原因" |
     sed "s/^\(PlEventTask 大包下载完毕\) .*/\1/"
 }
-installer_up() {  # <args...>: the installer on page 0
-  start_exe "$@"
-  wait_window OndraVelqor && wait_log 'page 0|default folder' || { fail "the window did not show"; return 1; }
-}
-
 # 1, 10: page 0 is drawn as its skin says; a second installer exits with -1
 # and leaves the first alone.
 scenario_painted() {

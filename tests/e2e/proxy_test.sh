@@ -69,11 +69,7 @@ PAC
   fi
   sleep 0.5
   shot pac-page0
-  click page0 defaultInstallBtn OndraVelqor
-  if ! wait_log 'page 2' 10; then
-    fail "no progress page"
-    return
-  fi
+  start_install || return
   sleep 0.5
   shot pac-progress
   if wait_log 'page 3' 60; then

@@ -263,6 +263,27 @@ press() {  # <layout> <control> <window title>: a click once the pointer is ther
   CLICKED_AT=$(date +%s.%N)
   xdotool click 1
 }
+installer_up() {  # <args...>: the installer on page 0
+  start_exe "$@"
+  wait_window OndraVelqor && wait_log 'page 0|default folder' || { fail "the window did not show"; return 1; }
+}
+start_install() {  # 立即安装 on page 0 until the progress page shows: a click
+  local try        # on a window still settling in a fresh prefix can be lost
+  for try in 1 2 3; do
+    click page0 defaultInstallBtn OndraVelqor || return 1
+    wait_page 2 10 && return 0
+  done
+  fail "no progress page"
+  return 1
+}
+press_until_exit() {  # <layout> <control> <window title> <code>: a click that ends the installer, repeated when lost
+  local try i
+  for try in 1 2 3; do
+    click "$1" "$2" "$3" || break
+    for i in $(seq 100); do kill -0 "$EXE_PID" 2>/dev/null || break 2; sleep 0.1; done
+  done
+  wait_exit "$4"
+}
 wait_page() {  # <page> [seconds]: the window switched to it since the exe started
   wait_log "page $1" "${2:-30}"
 }
