@@ -90,6 +90,7 @@ drv_done() {
   sv_stop
   stop_exe
   [ -n "$DBWIN_PID" ] && kill "$DBWIN_PID" 2>/dev/null
+  cp "$log" "$art/exe-log.txt" 2>/dev/null
   reset_machine  # later runs find no installation
   wine reg delete 'HKLM\Software\PeLanSoft\Velqor\TestHosts' /f /reg:64 >/dev/null 2>&1
   rm -rf "$tmp"
@@ -156,15 +157,24 @@ for b in json.load(sys.stdin):
 }
 
 drv_capture() {  # <file> <title> <skinview args...>: layout and reference picture
-  local file=$1 title=$2 x y w h
+  local file=$1 title=$2 x y w h wx wy
   shift 2
   xdotool mousemove 0 0
   sv_start "$tmp/sv.out" "$@" --layout
   if ! sv_wait_ready "$tmp/sv.out"; then sv_stop; return 1; fi
-  read -r x y w h <<<"$(sv_window "$title")"
-  sleep 0.3  # "ready" comes with the first paint; let the X server show it
+  read -r x y _ <<<"$(sv_rect "$tmp/sv.out" @window)"
+  # "ready" comes with the first paint: the X server shows the window where
+  # Windows has it a moment later.
+  local i seen=
+  for i in $(seq 50); do
+    read -r wx wy w h <<<"$(sv_window "$title")"
+    [ "$wx $wy" = "$x $y" ] && { seen=1; break; }
+    sleep 0.1
+  done
+  [ -n "$seen" ] || echo "drv_capture $file: the window is at $x,$y for Windows but $wx,$wy on X" >&2
+  sleep 0.3
   sv_shot "$art/reference/$file.png" "$x $y $w $h"
-  tr -d '\r' <"$tmp/sv.out" | awk -v x="$x" -v y="$y" 'NF == 5 { printf "%s %d %d\n", $1, ($2 + $4) / 2 - x, ($3 + $5) / 2 - y }' >"$L/$file"
+  tr -d '\r' <"$tmp/sv.out" | awk -v x="$x" -v y="$y" 'NF == 5 && $1 != "@window" { printf "%s %d %d\n", $1, ($2 + $4) / 2 - x, ($3 + $5) / 2 - y }' >"$L/$file"
   sv_stop
 }
 
@@ -192,6 +202,17 @@ wait_log() {  # <regex> [seconds]: true when the exe logged it since it started
   done
   return 1
 }
+# Said when a window to click is missing: did the exe end, and how did its
+# log end? A CI run leaves nothing else to read.
+why_no_window() {
+  if [ -n "$EXE_PID" ] && ! kill -0 "$EXE_PID" 2>/dev/null; then
+    printf ' (the installer has ended'
+  else
+    printf ' (the installer runs; its windows: %s' \
+      "$(xdotool search --all --pid "${EXE_PID:-0}" --name . getwindowname %@ 2>&1 | tr '\n' '|')"
+  fi
+  printf '; its log ends: %s)' "$(since | tail -4 | tr '\n' '|')"
+}
 window_of() {  # <title>: the visible window of that title belonging to the exe
   xdotool search --all --onlyvisible --pid "$EXE_PID" --name "^$1\$" 2>/dev/null | tail -1
 }
@@ -209,7 +230,7 @@ click() {  # <layout> <control> <window title>
   # A busy machine can show the window a moment after the exe logged it.
   wait_window "$3" 5
   id=$(window_of "$3")
-  if [ -z "$id" ] || [ -z "$dx" ]; then fail "no $2 in $3"; return 1; fi
+  if [ -z "$id" ] || [ -z "$dx" ]; then fail "no $2 in $3$(why_no_window)"; return 1; fi
   eval "$(xdotool getwindowgeometry --shell "$id")"
   x=$((X + dx)) y=$((Y + dy))
   xdotool mousemove "$x" "$y" sleep 0.2
@@ -257,7 +278,7 @@ press() {  # <layout> <control> <window title>: a click once the pointer is ther
   # A busy machine can show the window a moment after the exe logged it.
   wait_window "$3" 5
   id=$(window_of "$3")
-  if [ -z "$id" ] || [ -z "$dx" ]; then fail "no $2 in $3"; return 1; fi
+  if [ -z "$id" ] || [ -z "$dx" ]; then fail "no $2 in $3$(why_no_window)"; return 1; fi
   eval "$(xdotool getwindowgeometry --shell "$id")"
   xdotool mousemove --sync $((X + dx)) $((Y + dy))
   CLICKED_AT=$(date +%s.%N)

@@ -63,6 +63,11 @@ void PrintLayout(skin::WindowImplBase* window) {
   std::vector<skin::Control*> all;
   if (!window->Manager().GetRoot()) return;
   window->Manager().GetRoot()->Collect(&all);
+  // Where Windows has the window at the same moment: offsets taken against
+  // the X window's later position can be off while it still settles.
+  RECT w = {};
+  GetWindowRect(window->GetHWND(), &w);
+  printf("@window %ld %ld %ld %ld\n", w.left, w.top, w.right, w.bottom);
   for (skin::Control* c : all) {
     if (c->GetName().empty() || !c->IsVisible()) continue;
     RECT r = c->GetPos();
