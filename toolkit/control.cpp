@@ -173,7 +173,12 @@ void Control::SetAttribute(std::wstring_view name, std::wstring_view value) {
     mouseEnabled_ = ParseBool(value);
   else if (name == L"tabstop")
     tabStop_ = ParseBool(value);
-  else if (name == L"font")
+  else if (name == L"default")
+    default_ = ParseBool(value);
+  else if (name == L"focusround") {
+    const SIZE s = ParseSize(value);
+    focusRound_ = SIZE{std::clamp<LONG>(s.cx, 0, 1000), std::clamp<LONG>(s.cy, 0, 1000)};
+  } else if (name == L"font")
     font_ = ParseInt(value);
   else if (name == L"align")
     textStyle_ = ParseAlign(value, textStyle_);
@@ -223,6 +228,24 @@ void Control::FillBackground(HDC dc, uint32_t argb) {
 
 void Control::PaintBkImage(HDC dc) {
   if (!bkImage_.empty()) DrawImage(dc, bkImage_);
+}
+
+void Control::PaintFocusMark(HDC dc, COLORREF color) const {
+  constexpr int kGap = 2;  // between the control and the mark
+  RECT r = pos_;
+  InflateRect(&r, kGap + 1, kGap + 1);
+  SIZE round = focusRound_;
+  if (round.cx < 0) {
+    round = SIZE{borderRound_.left, borderRound_.top};
+    // The mark runs parallel to a rounded border, kGap + 1 further out.
+    if (round.cx > 0) round = SIZE{round.cx + 2 * (kGap + 1), round.cy + 2 * (kGap + 1)};
+  }
+  const UniquePen pen(CreatePen(PS_SOLID, 1, color));
+  HGDIOBJ oldPen = SelectObject(dc, pen.get());
+  HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+  RoundRect(dc, r.left, r.top, r.right, r.bottom, std::max<LONG>(round.cx, 4), std::max<LONG>(round.cy, 4));
+  SelectObject(dc, oldBrush);
+  SelectObject(dc, oldPen);
 }
 
 void Control::PaintBorder(HDC dc) {

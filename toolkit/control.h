@@ -113,6 +113,14 @@ class Control {
   virtual void SetEnabled(bool enabled);
   bool IsFocused() const;
   void SetFocus();
+  // The button Enter presses when the focused control does not take it
+  // ("default" in the skin); the window also opens with the focus on it.
+  bool IsDefault() const { return default_; }
+  // The keyboard focus mark: a rounded frame just outside the control (so
+  // it never crosses the control's own text or image), following its
+  // "focusround" corners, else its "borderround" ones. The manager draws it
+  // over the finished frame, unclipped by the parents.
+  virtual void PaintFocusMark(HDC dc, COLORREF color) const;
 
   int GetFixedWidth() const { return fixedWidth_; }
   void SetFixedWidth(int width);
@@ -182,6 +190,8 @@ class Control {
   bool float_ = false;
   bool mouseEnabled_ = true;
   bool tabStop_ = true;
+  bool default_ = false;
+  SIZE focusRound_ = {-1, -1};  // -1: from borderround
 };
 
 class Container : public Control {

@@ -114,17 +114,6 @@ void Button::PaintText(HDC dc) {
   DrawText(dc, GetText(), pos_, color, textStyle_);
 }
 
-void Button::PaintBorder(HDC dc) {
-  Label::PaintBorder(dc);
-  // The focus cue appears only after keyboard navigation, as in Windows.
-  if (IsFocused() && manager_->ShowFocusCue()) {
-    RECT r = pos_;
-    InflateRect(&r, -2, -2);
-    ::SetTextColor(dc, RGB(0, 0, 0));
-    DrawFocusRect(dc, &r);
-  }
-}
-
 // ---------------------------------------------------------------------------
 
 Control* Option::GetInterface(std::wstring_view name) { return name == L"Option" ? this : Button::GetInterface(name); }
@@ -261,12 +250,8 @@ LRESULT CALLBACK Edit::NativeProc(HWND window, UINT message, WPARAM wParam, LPAR
   if (self && self->native_ == window) {
     // Tab, Enter and Escape belong to the window (focus order, default
     // keys, the frame's key filter), not to the text.
-    if (message == WM_KEYDOWN && (wParam == VK_TAB || wParam == VK_ESCAPE)) {
+    if (message == WM_KEYDOWN && (wParam == VK_TAB || wParam == VK_ESCAPE || wParam == VK_RETURN)) {
       return SendMessageW(::GetParent(window), WM_KEYDOWN, wParam, lParam);
-    }
-    if (message == WM_KEYDOWN && wParam == VK_RETURN) {
-      self->manager_->SendNotify(self, L"return");
-      return 0;
     }
     if (message == WM_CHAR && (wParam == L'\t' || wParam == L'\r' || wParam == 27)) return 0;
   }

@@ -41,7 +41,6 @@ class Button : public Label {
  protected:
   void PaintStatusImage(HDC dc) override;
   void PaintText(HDC dc) override;
-  void PaintBorder(HDC dc) override;
 
   std::wstring normalImage_, hotImage_, pushedImage_, disabledImage_, focusedImage_;
   uint32_t hotTextColor_ = 0, pushedTextColor_ = 0, hotBkColor_ = 0, pushedBkColor_ = 0;

@@ -92,7 +92,31 @@ void PaintManager::SetWindowAttribute(std::wstring_view name, std::wstring_view 
     defaultTextColor_ = color;
   } else if (name == L"disabledfontcolor" && ParseColor(value, &color)) {
     defaultDisabledColor_ = color;
+  } else if (name == L"focuscolor" && ParseColor(value, &color)) {
+    focusColor_ = color;
   }
+}
+
+COLORREF PaintManager::FocusColor() const {
+  // A high-contrast theme chooses the colours the user can see.
+  HIGHCONTRASTW contrast = {sizeof(contrast)};
+  if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+      (contrast.dwFlags & HCF_HIGHCONTRASTON))
+    return GetSysColor(COLOR_HIGHLIGHT);
+  return RGB((focusColor_ >> 16) & 0xFF, (focusColor_ >> 8) & 0xFF, focusColor_ & 0xFF);
+}
+
+Control* PaintManager::DefaultControl() const {
+  if (!root_) return nullptr;
+  std::vector<Control*> all;
+  root_->Collect(&all);
+  for (Control* c : all)
+    if (c->IsDefault() && c->IsVisible() && c->IsEnabled()) return c;
+  return nullptr;
+}
+
+void PaintManager::FocusDefault() {
+  if (Control* c = DefaultControl(); c && !focus_) SetFocus(c);
 }
 
 const std::wstring* PaintManager::GetWindowAttribute(std::wstring_view name) const {
@@ -103,7 +127,11 @@ const std::wstring* PaintManager::GetWindowAttribute(std::wstring_view name) con
 
 void PaintManager::SetFocus(Control* control, bool fromKeyboard) {
   if (control && (!control->IsVisible() || !control->IsEnabled())) return;
-  focusCue_ = fromKeyboard;
+  // The mark lies outside its control: a change of it repaints the window.
+  if (focusCue_ && focus_ && window_ && control != focus_) InvalidateRect(window_, nullptr, FALSE);
+  // Once the keyboard is in use the mark stays, also on a control the
+  // program focuses, until the mouse is used.
+  if (fromKeyboard) focusCue_ = true;
   if (control == focus_) return;
   Control* old = focus_;
   focus_ = control;
@@ -223,6 +251,8 @@ void PaintManager::Render(HDC dc, const RECT& client, const RECT& paint) {
     root_->SetPos(client);
   }
   root_->DoPaint(dc, paint);
+  // The focus mark appears after keyboard use only, as in Windows.
+  if (focus_ && focusCue_ && focus_->IsVisible()) focus_->PaintFocusMark(dc, FocusColor());
 }
 
 void PaintManager::Paint() {
@@ -316,6 +346,8 @@ bool PaintManager::MessageHandler(UINT message, WPARAM wParam, LPARAM lParam, LR
     case WM_LBUTTONDBLCLK: {
       const POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
       Control* target = FindControlAt(pt);
+      if (focusCue_ && window_) InvalidateRect(window_, nullptr, FALSE);
+      focusCue_ = false;
       SetFocus(target && target->WantsFocus() ? target : nullptr);
       if (!target || !target->IsEnabled()) return true;
       pushed_ = target;
@@ -347,6 +379,16 @@ bool PaintManager::MessageHandler(UINT message, WPARAM wParam, LPARAM lParam, LR
       if (wParam == VK_TAB) {
         MoveFocus(GetKeyState(VK_SHIFT) >= 0);
         return true;
+      }
+      // Enter goes to the default button unless the focused control takes
+      // it (a button presses itself).
+      if (wParam == VK_RETURN && (!focus_ || !focus_->GetInterface(L"Button"))) {
+        if (Control* target = DefaultControl()) {
+          Event e{EventType::kKeyDown};
+          e.wParam = wParam;
+          target->DoEvent(e);  // may close the window
+          return true;
+        }
       }
       if (focus_) {
         Event e{EventType::kKeyDown};

@@ -61,11 +61,19 @@ class PaintManager {
   RECT CaptionRect() const { return caption_; }
   SIZE RoundCorner() const { return roundCorner_; }
 
+  // fromKeyboard: the focus mark shows from now on (until a mouse click).
   void SetFocus(Control* control, bool fromKeyboard = false);
   Control* GetFocus() const { return focus_; }
   bool ShowFocusCue() const { return focusCue_; }
   // Moves the focus to the next (or previous) control that takes focus.
   void MoveFocus(bool forward);
+  // The visible, enabled control marked "default" (Enter's button), or null.
+  Control* DefaultControl() const;
+  // Focuses it (no mark until the keyboard is used) when nothing has the focus.
+  void FocusDefault();
+  // The focus mark's colour: the skin's "focuscolor", or the system's
+  // highlight colour under a high-contrast theme.
+  COLORREF FocusColor() const;
 
   bool SetTimer(Control* control, UINT id, UINT elapse);
   void KillTimer(Control* control, UINT id);
@@ -111,6 +119,7 @@ class PaintManager {
   HFONT defaultFont_ = nullptr;  // not owned: one of fonts_ or the stock GUI font
   uint32_t defaultTextColor_ = 0xFF000000;
   uint32_t defaultDisabledColor_ = 0xFFA7A6AA;
+  uint32_t focusColor_ = 0xFF1F2A44;
   std::vector<std::pair<std::wstring, std::wstring>> windowAttributes_;
   SIZE initSize_ = {};
   RECT caption_ = {};

@@ -131,6 +131,7 @@ LRESULT WindowImplBase::OnCreate() {
   ApplyRoundCorner();
   const Utils::StartupStep step("init-window");
   InitWindow();
+  manager_.FocusDefault();
   return 0;
 }
 

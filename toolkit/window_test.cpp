@@ -187,6 +187,103 @@ TEST_F(WindowTest, TabOrderSkipsDisabledAndKeysActivate) {
   EXPECT_TRUE(static_cast<Option*>(window_->FindControl(L"cb"))->IsSelected());
 }
 
+// A dialog-like skin: the default button sits on the shown page; the hidden
+// page's one comes first in the markup and must not answer Enter.
+const wchar_t kDefaultSkin[] =
+    LR"(<?xml version="1.0" encoding="utf-8"?>
+<Window size="300,200" focuscolor="#FFFF0000">
+  <VerticalLayout>
+    <TabLayout height="40"><Control/><Button name="hidden" default="true"/></TabLayout>
+    <HorizontalLayout height="40">
+      <Control width="20"/><Button name="other" width="60" text="Other"/><Control width="20"/>
+      <Button name="ok" width="60" text="OK OK" default="true" borderround="8,8"/>
+    </HorizontalLayout>
+    <Edit name="edit" height="30" text="C:\Apps"/>
+    <Control/>
+  </VerticalLayout>
+</Window>)";
+
+// Pixels of a rectangle of the window's rendering (0xRRGGBB each).
+std::vector<uint32_t> RenderedPixels(TestWindow& w, const RECT& part) {
+  RECT client;
+  GetClientRect(w.GetHWND(), &client);
+  BITMAPINFO bi = {};
+  bi.bmiHeader = {sizeof(bi.bmiHeader), client.right, -client.bottom, 1, 32, BI_RGB};
+  void* bits = nullptr;
+  const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+  const UniqueBitmap bitmap(CreateDIBSection(dc.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  HGDIOBJ old = SelectObject(dc.get(), bitmap.get());
+  FillRect(dc.get(), &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  w.Manager().Render(dc.get(), client, client);
+  GdiFlush();
+  std::vector<uint32_t> out;
+  for (LONG y = part.top; y < part.bottom; ++y)
+    for (LONG x = part.left; x < part.right; ++x)
+      out.push_back(static_cast<const uint32_t*>(bits)[y * client.right + x] & 0xFFFFFF);
+  SelectObject(dc.get(), old);
+  return out;
+}
+
+TEST(WindowKeyboard, EnterPressesTheDefaultButtonUnlessAButtonHasTheFocus) {
+  WriteSkin(L"default.xml", kDefaultSkin);
+  TestWindow w(L"default.xml");
+  ASSERT_NE(w.Open(), nullptr);
+  Pump(20);
+  HWND h = w.GetHWND();
+  // Opened with the focus on it, without the keyboard's mark.
+  ASSERT_NE(w.Manager().GetFocus(), nullptr);
+  EXPECT_EQ(w.Manager().GetFocus()->GetName(), L"ok");
+  EXPECT_FALSE(w.Manager().ShowFocusCue());
+  SendMessageW(h, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_EQ(w.Count(L"click", L"ok"), 1);
+  // A focused button takes Enter itself.
+  w.Manager().SetFocus(w.FindControl(L"other"), true);
+  SendMessageW(h, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_EQ(w.Count(L"click", L"other"), 1);
+  EXPECT_EQ(w.Count(L"click", L"ok"), 1);
+  // In the folder field Enter answers too, through its native editor.
+  auto* edit = static_cast<Edit*>(w.FindControl(L"edit"));
+  w.Mouse(WM_LBUTTONDOWN, L"edit");
+  w.Mouse(WM_LBUTTONUP, L"edit");
+  ASSERT_NE(edit->NativeWindow(), nullptr);
+  SendMessageW(edit->NativeWindow(), WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_EQ(w.Count(L"click", L"ok"), 2);
+  EXPECT_EQ(w.Count(L"click", L"hidden"), 0);
+  // Without any default, Enter with no focus does nothing.
+  w.FindControl(L"ok")->SetEnabled(false);
+  w.Manager().SetFocus(nullptr);
+  SendMessageW(h, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_EQ(w.Count(L"click"), 3);
+}
+
+TEST(WindowKeyboard, FocusMarkFramesTheControlWithoutTouchingIt) {
+  WriteSkin(L"default.xml", kDefaultSkin);
+  TestWindow w(L"default.xml");
+  ASSERT_NE(w.Open(), nullptr);
+  Pump(20);
+  Control* other = w.FindControl(L"other");
+  const RECT pos = other->GetPos();
+  RECT around = pos;
+  InflateRect(&around, 4, 4);
+  const std::vector<uint32_t> plain = RenderedPixels(w, pos);
+  const std::vector<uint32_t> before = RenderedPixels(w, around);
+  w.Manager().SetFocus(other, true);
+  ASSERT_TRUE(w.Manager().ShowFocusCue());
+  // Inside: the control and its text exactly as without the mark.
+  EXPECT_EQ(RenderedPixels(w, pos), plain);
+  // Outside: the mark, in the skin's colour, 3 pixels out on every side.
+  const LONG midX = (pos.left + pos.right) / 2, midY = (pos.top + pos.bottom) / 2;
+  for (const POINT p :
+       {POINT{pos.left - 3, midY}, POINT{pos.right + 2, midY}, POINT{midX, pos.top - 3}, POINT{midX, pos.bottom + 2}})
+    EXPECT_EQ(RenderedPixels(w, RECT{p.x, p.y, p.x + 1, p.y + 1})[0], 0xFF0000u) << p.x << "," << p.y;
+  EXPECT_NE(RenderedPixels(w, around), before);
+  // The mouse takes the mark away again.
+  w.Mouse(WM_LBUTTONDOWN, L"ok");
+  w.Mouse(WM_LBUTTONUP, L"ok");
+  EXPECT_FALSE(w.Manager().ShowFocusCue());
+  EXPECT_EQ(RenderedPixels(w, around), before);
+}
+
 TEST_F(WindowTest, CheckBoxesAndOptionGroupsNotifyChanges) {
   auto* cb = static_cast<Option*>(window_->FindControl(L"cb"));
   window_->Mouse(WM_LBUTTONDOWN, L"cb");

@@ -237,6 +237,52 @@ scenario_custom() {
   wait_exit 0
 }
 
+# The whole window by keyboard alone (real X key events, no pointer): the
+# agreement box off and on, 立即安装 refused without it, the custom page, a
+# typed folder, back, the custom page again and Enter on its default
+# button; Alt+F4 closes the finished page. Focus marks are in the shots.
+scenario_keyboard() {
+  package_script "say Encode=UTF8" "install" "say InstPath=\${INSTDIR}" "say State=Success"
+  installer_up || return
+  xdotool mousemove 0 0
+  wait_focus OndraVelqor || { fail "the window did not take the focus"; return; }
+  keys() { xdotool key --delay 120 "$@"; sleep 0.3; }
+  pages() { since | grep -c "page $1"; }
+  wait_more() {  # <page> <times seen before>: the window switched to it once more
+    local i
+    for i in $(seq 50); do [ "$(pages "$1")" -gt "$2" ] && return 0; sleep 0.1; done
+    return 1
+  }
+  keys Tab space  # the agreement box: off
+  shot keyboard-agreement-off
+  keys shift+Tab Return  # 立即安装 only shows the hint
+  shot keyboard-hint
+  since | grep -q 'page 2' && { fail "立即安装 installed without the agreement"; return; }
+  keys Tab space  # on again
+  keys Tab Tab Return  # past the link to 自定义安装
+  wait_page 1 5 || { fail "Enter on 自定义安装 did not open the custom page"; return; }
+  keys Tab Tab End shift+Home Delete  # the folder field, by way of the back button
+  xdotool type --delay 30 'C:\OVCustom'
+  shot keyboard-folder
+  keys shift+Tab
+  shot keyboard-back-focused
+  local seen
+  seen=$(pages 0)
+  keys Return
+  wait_more 0 "$seen" && ok "back on page 0 by keyboard" || { fail "Enter on the back button did nothing"; return; }
+  seen=$(pages 1)
+  keys Tab Tab Tab Tab Return
+  wait_more 1 "$seen" || { fail "the custom page did not open again"; return; }
+  shot keyboard-custom-again
+  keys Return  # the custom page's default button
+  wait_page 3 60 && ok "installed by keyboard alone" || { fail "no finished page"; return; }
+  [ -f "$WINEPREFIX/drive_c/OVCustom/ONVelqor/OndraVelqor.exe" ] && ok "into the typed folder" ||
+    fail "product not in C:\OVCustom\ONVelqor"
+  shot keyboard-finished
+  keys alt+F4
+  wait_exit 0
+}
+
 # Runs one scenario from a reset machine and leaves nothing running.
 scenario() {  # <name>
   CASE=$1
@@ -253,7 +299,7 @@ trap drv_done EXIT
 drv_init "$build" "$art"
 echo "default folder: $DEFAULT"
 all=(painted agreement closing quick-install insnew upgrade open-installed question-closed product-running
-  download-retry package-failure custom)
+  download-retry package-failure custom keyboard)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do scenario "$name"; done
 

@@ -10,7 +10,10 @@
 //       the installer's real main window controller (its start-up checks
 //       included), for the first-paint benchmark.
 //   --layout   prints "<name> <left> <top> <right> <bottom>" (screen
-//              coordinates) for every named control once the window shows.
+//              coordinates) for every named control once the window shows,
+//              after "@window" and the window's own rectangle.
+//   --focus <name>  gives that control the focus as the keyboard would
+//              (its focus mark shows).
 //   --first-paint  ends the program right after the first painted frame and
 //              prints where the start went ("startup-mark <name> <epoch ms>",
 //              "startup-step <name> <ms> <count>").
@@ -43,6 +46,7 @@ bool g_layout = false;
 bool g_firstPaint = false;
 int g_page = -1;
 int g_measureSeconds = 0;
+std::wstring g_focus;  // shown with its keyboard focus mark
 
 size_t PrivateBytes() {
   PROCESS_MEMORY_COUNTERS_EX pmc = {};
@@ -132,6 +136,7 @@ class Probe : public Base {
     Base::InitWindow();
     if (auto* tab = static_cast<skin::TabLayout*>(this->FindControl(L"mainTabLt")))
       if (g_page >= 0) tab->SelectItem(g_page, false);
+    if (!g_focus.empty()) this->Manager().SetFocus(this->FindControl(g_focus.c_str()), true);
   }
 
  private:
@@ -180,6 +185,8 @@ int wmain(int argc, wchar_t** argv) {
       captionArg = Unescape(argv[++i]), caption = captionArg.c_str();
     else if (a == L"--page" && i + 1 < argc)
       g_page = _wtoi(argv[++i]);
+    else if (a == L"--focus" && i + 1 < argc)
+      g_focus = argv[++i];
     else if (a == L"--owner")
       withOwner = true;
     else if (a == L"--layout")
