@@ -1,5 +1,7 @@
 #include "toolkit/control.h"
 
+#include "toolkit/accessible.h"
+
 #include <algorithm>
 
 #include "toolkit/attributes.h"
@@ -54,6 +56,7 @@ void Control::SetText(const std::wstring& text) {
   if (text_ == text) return;
   text_ = text;
   Invalidate();
+  if (manager_) AccessibleRoot::Raise(*manager_, EVENT_OBJECT_NAMECHANGE, this);
 }
 
 void Control::SetFont(int font) {
@@ -175,6 +178,10 @@ void Control::SetAttribute(std::wstring_view name, std::wstring_view value) {
     tabStop_ = ParseBool(value);
   else if (name == L"default")
     default_ = ParseBool(value);
+  else if (name == L"accname")
+    accName_ = value;
+  else if (name == L"accrole")
+    accRole_ = value;
   else if (name == L"focusround") {
     const SIZE s = ParseSize(value);
     focusRound_ = SIZE{std::clamp<LONG>(s.cx, 0, 1000), std::clamp<LONG>(s.cy, 0, 1000)};

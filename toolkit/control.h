@@ -116,6 +116,11 @@ class Control {
   // The button Enter presses when the focused control does not take it
   // ("default" in the skin); the window also opens with the focus on it.
   bool IsDefault() const { return default_; }
+  // For screen readers: the skin's "accname" (a name for an image-only
+  // button) and "accrole" ("link", "button", "text"), and the tooltip.
+  const std::wstring& AccessibleName() const { return accName_; }
+  const std::wstring& AccessibleRole() const { return accRole_; }
+  const std::wstring& GetToolTip() const { return toolTip_; }
   // The keyboard focus mark: a rounded frame just outside the control (so
   // it never crosses the control's own text or image), following its
   // "focusround" corners, else its "borderround" ones. The manager draws it
@@ -191,6 +196,8 @@ class Control {
   bool mouseEnabled_ = true;
   bool tabStop_ = true;
   bool default_ = false;
+  std::wstring accName_;
+  std::wstring accRole_;
   SIZE focusRound_ = {-1, -1};  // -1: from borderround
 };
 

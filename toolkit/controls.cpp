@@ -1,5 +1,7 @@
 #include "toolkit/controls.h"
 
+#include "toolkit/accessible.h"
+
 #include <algorithm>
 
 #include "toolkit/attributes.h"
@@ -130,6 +132,7 @@ void Option::Selected(bool selected, bool notify) {
     }
   }
   Invalidate();
+  if (manager_) AccessibleRoot::Raise(*manager_, EVENT_OBJECT_STATECHANGE, this);
   if (notify && manager_) manager_->SendNotify(this, L"selectchanged");
 }
 
@@ -316,6 +319,7 @@ void Progress::SetValue(int value) {
   if (value_ == value) return;
   value_ = value;
   Invalidate();
+  if (manager_) AccessibleRoot::Raise(*manager_, EVENT_OBJECT_VALUECHANGE, this);
 }
 
 void Progress::SetForeImage(const std::wstring& image) {

@@ -55,6 +55,7 @@ class Option : public Button {
   std::wstring_view GetClass() const override { return L"Option"; }
   Control* GetInterface(std::wstring_view name) override;
   bool IsSelected() const { return selected_; }
+  const std::wstring& GetGroup() const { return group_; }
   // "selectchanged" when the state changes and `notify`.
   void Selected(bool selected, bool notify = true);
   void Activate() override;
@@ -119,6 +120,8 @@ class Progress : public Label {
   std::wstring_view GetClass() const override { return L"Progress"; }
   Control* GetInterface(std::wstring_view name) override;
   int GetValue() const { return value_; }
+  int GetMinValue() const { return min_; }
+  int GetMaxValue() const { return max_; }
   void SetValue(int value);
   void SetMaxValue(int max) {
     max_ = max;

@@ -1,5 +1,7 @@
 #include "toolkit/manager.h"
 
+#include "toolkit/accessible.h"
+
 #include <windowsx.h>
 
 #include <algorithm>
@@ -143,6 +145,7 @@ void PaintManager::SetFocus(Control* control, bool fromKeyboard) {
     if (window_ && ::GetFocus() != window_) ::SetFocus(window_);
     Event e{EventType::kSetFocus};
     control->DoEvent(e);
+    AccessibleRoot::Raise(*this, EVENT_OBJECT_FOCUS, control);
   }
 }
 

@@ -9,6 +9,7 @@
 #include "platform/startup_marks.h"
 #include "toolkit/archive.h"
 #include "toolkit/builder.h"
+#include "toolkit/controls.h"
 #include "toolkit/markup.h"
 #include "toolkit/resources.h"
 
@@ -192,6 +193,19 @@ LRESULT WindowImplBase::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     }
     case WM_SIZE:
       ApplyRoundCorner();
+      break;
+    case WM_GETOBJECT:
+      if (const LRESULT object = accessible_.Answer(manager_, window_, wParam, lParam)) return object;
+      break;
+    case kAccessibleActionMessage: {
+      // A reader's default action, run after its call has returned.
+      auto* control = reinterpret_cast<Control*>(wParam);
+      if (!manager_.IsLive(control) || !control->IsVisible() || !control->IsEnabled()) return 0;
+      if (auto* button = static_cast<Button*>(control->GetInterface(L"Button"))) button->Activate();
+      return 0;
+    }
+    case WM_NCDESTROY:
+      accessible_.Disconnect();
       break;
     default:
       break;

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "toolkit/accessible.h"
 #include "toolkit/manager.h"
 
 namespace skin {
@@ -81,6 +82,7 @@ class WindowImplBase : public INotifyReceiver, public IControlFactory {
 
   HWND window_ = nullptr;
   HWND modalOwner_ = nullptr;
+  AccessibleRoot accessible_;
 };
 
 }  // namespace skin

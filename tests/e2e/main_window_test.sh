@@ -283,6 +283,84 @@ scenario_keyboard() {
   wait_exit 0
 }
 
+# What a screen reader gets (MSAA from another process, tools/a11y): every
+# page's children with name, role, state and place; the exit question with
+# the focus on 否; the install started with the default action of 立即安装,
+# and the progress bar's value moving.
+# The installer's Windows process id, from its log lines ("<P00472>").
+exe_winpid() { since | sed -n 's/.*<P0*\([0-9][0-9]*\)>.*/\1/p' | head -1; }
+a11y() {  # list|act <window title> [name]: of the installer's windows only
+  local command=$1 title=$2
+  shift 2
+  wine "$build/tools/a11y/ov_a11y_probe.exe" "$command" "$title" "$(exe_winpid)" "$@" 2>&1 | tr -d '\r'
+}
+# "<name>|<role>|<states>" rows of a window, in order.
+a11y_rows() { a11y list "$1" | cut -d'|' -f2-4; }
+# The child's centre against the skin layout's, in window coordinates.
+a11y_placed() {  # <layout> <control> <accessible name> <window title>
+  local X Y WIDTH HEIGHT SCREEN WINDOW id rect x y w h dx dy
+  id=$(window_of "$4")
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  rect=$(a11y list "$4" | awk -F'|' -v n="$3" '$2 == n { print $5; exit }')
+  IFS=, read -r x y w h <<<"$rect"
+  read -r dx dy <<<"$(awk -v n="$2" '$1 == n { print $2, $3; exit }' "$L/$1")"
+  [ -n "$x" ] && [ -n "$dx" ] && [ $((x + w / 2 - X - dx)) -ge -1 ] && [ $((x + w / 2 - X - dx)) -le 1 ] &&
+    [ $((y + h / 2 - Y - dy)) -ge -1 ] && [ $((y + h / 2 - Y - dy)) -le 1 ]
+}
+expect_rows() {  # <what> <title> <expected rows...>
+  local what=$1 title=$2 got
+  shift 2
+  got=$(a11y_rows "$title")
+  echo "$got" >"$art/a11y-$what.txt"
+  [ "$got" = "$(printf '%s\n' "$@")" ] && ok "$what: every child named, with role and state" ||
+    fail "$what: got $(tr '\n' ';' <<<"$got")"
+}
+scenario_accessibility() {
+  package_script "say Encode=UTF8" "say Progress=0.1" "install" "say Progress=0.5" "sleep 3000" \
+    "say InstPath=\${INSTDIR}" "say Progress=1" "say State=Success"
+  installer_up || return
+  xdotool mousemove 0 0
+  wait_log 'page 0|default folder' 10
+  expect_rows page0 OndraVelqor "最小化|pushbutton|" "关闭|pushbutton|" "立即安装|pushbutton|focused,focusable,default" \
+    "已同意|checkbutton|focusable,checked" "《用户许可协议》|link|focusable,linked" "自定义安装|link|focusable,linked"
+  local c
+  for c in "defaultInstallBtn 立即安装" "treatyCb 已同意" "customeBtn 自定义安装" "closebtn 关闭"; do
+    set -- $c
+    a11y_placed page0 "$1" "$2" OndraVelqor || fail "page0: $2 is not where the window draws it"
+  done
+  a11y act OndraVelqor 自定义安装 >/dev/null
+  wait_page 1 5 || { fail "the default action of 自定义安装 did not open the custom page"; return; }
+  expect_rows page1 OndraVelqor "返回|pushbutton|focusable" "最小化|pushbutton|" "关闭|pushbutton|" \
+    "安装路径：|statictext|readonly" "安装路径|text|focusable" "浏览|pushbutton|focusable" \
+    "其他选项：|statictext|readonly" "创建桌面快捷方式|checkbutton|focusable,checked" \
+    "添加到快速启动栏|checkbutton|focusable,checked" "立即安装|pushbutton|focused,focusable,default"
+  a11y list OndraVelqor | grep -qF "|安装路径|text|focusable|" && a11y list OndraVelqor | grep -qF "|$DEFAULT" &&
+    ok "the folder field's value is the folder" || fail "folder field: $(a11y list OndraVelqor | grep 安装路径)"
+  a11y act OndraVelqor 返回 >/dev/null
+  wait_log 'page 0' 5
+  a11y act OndraVelqor 关闭 >/dev/null
+  wait_dialog exitTipWnd || { fail "no exit question"; return; }
+  expect_rows exit-question 消息框 "温馨提示|statictext|readonly" "关闭|pushbutton|" "您确定要退出安装吗？|statictext|readonly" "是|pushbutton|focusable" \
+    "否|pushbutton|focused,focusable,default"
+  a11y act 消息框 否 >/dev/null
+  wait_result exitTipWnd || { fail "否 did not answer"; return; }
+  a11y act OndraVelqor 立即安装 >/dev/null
+  wait_page 2 10 || { fail "the default action of 立即安装 did not install"; return; }
+  local values="" v
+  for _ in $(seq 100); do
+    v=$(a11y list OndraVelqor | awk -F'|' '$2 == "安装进度" { print $7 }')
+    [ -n "$v" ] && [ "${values##* }" != "$v" ] && values+=" $v"
+    since | grep -q 'page 3' && break
+    sleep 0.2
+  done
+  [ "$(wc -w <<<"$values")" -ge 2 ] && ok "the progress bar's value moved:$values" || fail "progress values:$values"
+  wait_page 3 60 || { fail "no finished page"; return; }
+  a11y_rows OndraVelqor | grep -qx "立即体验|pushbutton|focusable,default" && ok "page3: 立即体验 is the default" ||
+    fail "page3: $(a11y_rows OndraVelqor | tr '\n' ';')"
+  a11y act OndraVelqor 关闭 || fail "no default action for 关闭"
+  wait_exit 0
+}
+
 # Runs one scenario from a reset machine and leaves nothing running.
 scenario() {  # <name>
   CASE=$1
@@ -299,7 +377,7 @@ trap drv_done EXIT
 drv_init "$build" "$art"
 echo "default folder: $DEFAULT"
 all=(painted agreement closing quick-install insnew upgrade open-installed question-closed product-running
-  download-retry package-failure custom keyboard)
+  download-retry package-failure custom keyboard accessibility)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do scenario "$name"; done
 
