@@ -41,15 +41,24 @@ std::wstring Take(BSTR text) {
 
 const wchar_t* RoleName(long role) {
   switch (role) {
-    case ROLE_SYSTEM_PUSHBUTTON: return L"pushbutton";
-    case ROLE_SYSTEM_CHECKBUTTON: return L"checkbutton";
-    case ROLE_SYSTEM_RADIOBUTTON: return L"radiobutton";
-    case ROLE_SYSTEM_LINK: return L"link";
-    case ROLE_SYSTEM_STATICTEXT: return L"statictext";
-    case ROLE_SYSTEM_TEXT: return L"text";
-    case ROLE_SYSTEM_PROGRESSBAR: return L"progressbar";
-    case ROLE_SYSTEM_CLIENT: return L"client";
-    default: return L"other";
+    case ROLE_SYSTEM_PUSHBUTTON:
+      return L"pushbutton";
+    case ROLE_SYSTEM_CHECKBUTTON:
+      return L"checkbutton";
+    case ROLE_SYSTEM_RADIOBUTTON:
+      return L"radiobutton";
+    case ROLE_SYSTEM_LINK:
+      return L"link";
+    case ROLE_SYSTEM_STATICTEXT:
+      return L"statictext";
+    case ROLE_SYSTEM_TEXT:
+      return L"text";
+    case ROLE_SYSTEM_PROGRESSBAR:
+      return L"progressbar";
+    case ROLE_SYSTEM_CLIENT:
+      return L"client";
+    default:
+      return L"other";
   }
 }
 
@@ -57,10 +66,10 @@ std::wstring StateNames(long state) {
   static const struct {
     long flag;
     const wchar_t* name;
-  } kNames[] = {{STATE_SYSTEM_FOCUSED, L"focused"},     {STATE_SYSTEM_FOCUSABLE, L"focusable"},
-                {STATE_SYSTEM_CHECKED, L"checked"},     {STATE_SYSTEM_UNAVAILABLE, L"unavailable"},
-                {STATE_SYSTEM_DEFAULT, L"default"},     {STATE_SYSTEM_LINKED, L"linked"},
-                {STATE_SYSTEM_READONLY, L"readonly"},   {STATE_SYSTEM_INVISIBLE, L"invisible"}};
+  } kNames[] = {{STATE_SYSTEM_FOCUSED, L"focused"},   {STATE_SYSTEM_FOCUSABLE, L"focusable"},
+                {STATE_SYSTEM_CHECKED, L"checked"},   {STATE_SYSTEM_UNAVAILABLE, L"unavailable"},
+                {STATE_SYSTEM_DEFAULT, L"default"},   {STATE_SYSTEM_LINKED, L"linked"},
+                {STATE_SYSTEM_READONLY, L"readonly"}, {STATE_SYSTEM_INVISIBLE, L"invisible"}};
   std::wstring out;
   for (const auto& n : kNames)
     if (state & n.flag) out += (out.empty() ? L"" : L",") + std::wstring(n.name);
@@ -83,7 +92,8 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   IAccessible* root = nullptr;
-  const HRESULT got = AccessibleObjectFromWindow(f.window, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&root));
+  const HRESULT got =
+      AccessibleObjectFromWindow(f.window, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&root));
   if (FAILED(got) || !root) {
     fprintf(stderr, "AccessibleObjectFromWindow: 0x%08lx\n", static_cast<unsigned long>(got));
     return 2;
@@ -116,11 +126,10 @@ int wmain(int argc, wchar_t** argv) {
     root->accLocation(&x, &y, &w, &h, child);
     root->get_accDefaultAction(child, &action);
     root->get_accValue(child, &value);
-    const std::wstring line = std::to_wstring(id) + L"|" + childName + L"|" +
-                              (role.vt == VT_I4 ? RoleName(role.lVal) : L"?") + L"|" +
-                              (state.vt == VT_I4 ? StateNames(state.lVal) : L"?") + L"|" + std::to_wstring(x) +
-                              L"," + std::to_wstring(y) + L"," + std::to_wstring(w) + L"," + std::to_wstring(h) +
-                              L"|" + Take(action) + L"|" + Take(value);
+    const std::wstring line =
+        std::to_wstring(id) + L"|" + childName + L"|" + (role.vt == VT_I4 ? RoleName(role.lVal) : L"?") + L"|" +
+        (state.vt == VT_I4 ? StateNames(state.lVal) : L"?") + L"|" + std::to_wstring(x) + L"," + std::to_wstring(y) +
+        L"," + std::to_wstring(w) + L"," + std::to_wstring(h) + L"|" + Take(action) + L"|" + Take(value);
     // UTF-8, whatever the console's code page.
     char utf8[2048];
     const int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8, sizeof(utf8), nullptr, nullptr);
