@@ -287,13 +287,6 @@ scenario_keyboard() {
 # page's children with name, role, state and place; the exit question with
 # the focus on 否; the install started with the default action of 立即安装,
 # and the progress bar's value moving.
-# The installer's Windows process id, from its log lines ("<P00472>").
-exe_winpid() { since | sed -n 's/.*<P0*\([0-9][0-9]*\)>.*/\1/p' | head -1; }
-a11y() {  # list|act <window title> [name]: of the installer's windows only
-  local command=$1 title=$2
-  shift 2
-  wine "$build/tools/a11y/ov_a11y_probe.exe" "$command" "$title" "$(exe_winpid)" "$@" 2>&1 | tr -d '\r'
-}
 # "<name>|<role>|<states>" rows of a window, in order.
 a11y_rows() { a11y list "$1" | cut -d'|' -f2-4; }
 # The child's centre against the skin layout's, in window coordinates.

@@ -4,6 +4,8 @@
 //       "<id>|<name>|<role>|<states>|<x>,<y>,<w>,<h>|<default action>|<value>"
 //   ov_a11y_probe act <window title> <pid> <child name>
 //       accDoDefaultAction on the first child of that name
+//   ov_a11y_probe resources <any> <pid>
+//       "gdi=<n> user=<n> handles=<n>" of that process (for soaks)
 // Exit code 0, or 2 when the window or its object cannot be had, 3 when no
 // child has that name.
 #include <windows.h>
@@ -84,6 +86,16 @@ int wmain(int argc, wchar_t** argv) {
     return 64;
   }
   const std::wstring command = argv[1];
+  if (command == L"resources") {
+    const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, static_cast<DWORD>(_wtoi(argv[3])));
+    if (!process) return 2;
+    DWORD handles = 0;
+    GetProcessHandleCount(process, &handles);
+    printf("gdi=%lu user=%lu handles=%lu\n", GetGuiResources(process, GR_GDIOBJECTS),
+           GetGuiResources(process, GR_USEROBJECTS), handles);
+    CloseHandle(process);
+    return 0;
+  }
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   Found f{static_cast<DWORD>(_wtoi(argv[3])), argv[2], nullptr};
   EnumWindows(Match, reinterpret_cast<LPARAM>(&f));

@@ -141,6 +141,9 @@ reset_machine() {  # no installation, no product running
   wine reg delete 'HKCU\Software\PeLanSoft\Velqor' /f >/dev/null 2>&1
   [ -n "$WEPFX_DEFAULT" ] && rm -rf "$WEPFX_DEFAULT"
   rm -rf "$WINEPREFIX/drive_c/OVCustom"
+  # Events an earlier, killed installer left unsent would reach this case's
+  # collector: they belong to no case.
+  rm -f "$WINEPREFIX"/drive_c/users/*/AppData/Local/PLLocal/Velqor.downloader/*_PLSPending.txt
 }
 collector() { curl -s -X "$1" "http://127.0.0.1:$OV_COLLECTOR_CONTROL_PORT$2"; }
 # Events received since the last reset: "<event> <name> [elapsed]" per line.
@@ -324,6 +327,17 @@ wait_result() {  # <dialog skin> [seconds]: the dialog has ended (its result is 
 dialog_press() {  # <dialog skin> <control>: once the dialog is drawn; then its end
   wait_dialog "$1" || { fail "no $1 dialog for $2"; return 1; }
   press "$1" "$2" 消息框 && wait_result "$1"
+}
+# The installer's Windows process id, from its log lines ("<P00472>").
+exe_winpid() { since | sed -n 's/.*<P0*\([0-9][0-9]*\)>.*/\1/p' | head -1; }
+# What a screen reader gets of the installer's windows (tools/a11y):
+#   a11y list <title>            "<id>|<name>|<role>|<states>|<x,y,w,h>|<action>|<value>" lines
+#   a11y act <title> <name>      the default action of that child (a click without the mouse)
+#   a11y resources 0             "gdi=<n> user=<n> handles=<n>" of the installer's process
+a11y() {
+  local command=$1 title=$2
+  shift 2
+  wine "$build/tools/a11y/ov_a11y_probe.exe" "$command" "$title" "$(exe_winpid)" "$@" 2>&1 | tr -d '\r'
 }
 wait_product() {  # [seconds]: the installed product runs
   local i
