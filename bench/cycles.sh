@@ -13,21 +13,11 @@ set -uo pipefail
 n=$1
 csv=${2:-$run/cycles.csv}
 work=$(mktemp -d "${TMPDIR:-/tmp}/ov-cycles.XXXXXX")
-mkdir -p "$work/nginx" "$work/collector"
 fail() { echo "cycle $i: $1" >&2; }
 . "$here/tools/driver/installer-driver.sh"
-finish() {
-  drv_done 2>/dev/null
-  "$here/tools/peers/nginx-download.sh" stop "$work/nginx" >/dev/null 2>&1
-  "$here/tools/peers/collector.sh" stop "$work/collector" >/dev/null 2>&1
-  rm -rf "$work"
-  ov_wine_down
-}
-trap finish EXIT
-eval "$("$here/tools/peers/nginx-download.sh" start "$work/nginx" | sed 's/^/export /')"
-eval "$("$here/tools/peers/collector.sh" start "$work/collector" | sed 's/^/export /')"
+trap 'drv_bench_down "$work"; ov_wine_down' EXIT
 build=$run
-drv_init "$run" "$work/shots" >/dev/null 2>&1
+drv_bench_up "$run" "$work"
 rss() { awk -v k="$2" '$1 == k ":" { print $2 }' "/proc/$1/status" 2>/dev/null; }
 echo "cycle,seconds,peak_kb,rss_kb,gdi,user,handles,exit" >"$csv"
 for i in $(seq "$n"); do

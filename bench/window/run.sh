@@ -18,20 +18,11 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 build=${OV_BUILD_DIR:-$here/build}
 work=$(mktemp -d "${TMPDIR:-/tmp}/ov-bench-window.XXXXXX")
-mkdir -p "$work/nginx" "$work/collector"
 fail() { echo "bench window: $1" >&2; }
 . "$here/tools/driver/installer-driver.sh"
-finish() {
-  drv_done 2>/dev/null
-  "$here/tools/peers/nginx-download.sh" stop "$work/nginx" >/dev/null 2>&1
-  "$here/tools/peers/collector.sh" stop "$work/collector" >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap finish EXIT
-# nginx with the /limited/ location (limit_rate per connection).
-eval "$("$here/tools/peers/nginx-download.sh" start "$work/nginx" | sed 's/^/export /')"
-eval "$("$here/tools/peers/collector.sh" start "$work/collector" | sed 's/^/export /')"
-drv_init "$build" "$work/shots" >/dev/null 2>&1
+trap 'drv_bench_down "$work"' EXIT
+# nginx-download has the /limited/ location (limit_rate per connection).
+drv_bench_up "$build" "$work"
 row() { printf '| %s | %s | %s | %s | %s |\n' "$@"; }
 calc() { awk "BEGIN { printf \"%.2f\", $* }"; }
 # The substitute package with <MiB> of padding, served under its MD5: URL,

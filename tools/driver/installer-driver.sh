@@ -96,6 +96,20 @@ drv_done() {
   rm -rf "$tmp"
 }
 
+# For benchmarks and soaks that run outside ctest: nginx-download and the
+# collector in <work> (from run-with-peers' peer scripts), then drv_init.
+drv_bench_up() {  # <runtime-build-dir> <work>
+  mkdir -p "$2/nginx" "$2/collector"
+  eval "$("$here/tools/peers/nginx-download.sh" start "$2/nginx" | sed 's/^/export /')"
+  eval "$("$here/tools/peers/collector.sh" start "$2/collector" | sed 's/^/export /')"
+  drv_init "$1" "$2/shots" >/dev/null 2>&1
+}
+drv_bench_down() {  # <work>
+  drv_done 2>/dev/null
+  "$here/tools/peers/nginx-download.sh" stop "$1/nginx" >/dev/null 2>&1
+  "$here/tools/peers/collector.sh" stop "$1/collector" >/dev/null 2>&1
+  rm -rf "$1"
+}
 package_script() { printf '%s\n' "$@" > "$OV_PACKAGE_SCRIPT_UNIX"; }
 GOOD_PACKAGE=("say Encode=UTF8" "say Progress=0.1" "install" "say Progress=0.5" "sleep 4000" "say InstPath=\${INSTDIR}"
   "say ExePath=\${INSTDIR}\\OndraVelqor.exe" "say UninstEp=\${INSTDIR}\\uninst.ep" "say StartupStyle=AutoStartup"
