@@ -40,9 +40,22 @@ def ramp(stops, t):
     return np.stack([np.interp(t, pos, [c[ch] for _, c in stops]) for ch in range(3)], axis=-1)
 
 
+# Device pixels per image pixel. Every coordinate and distance the artwork
+# names stays in 1x pixels; only the sampling grid and the one-pixel edge
+# that `cover` smooths over are in device pixels, so a 2x image is the same
+# drawing with its edges as crisp as at 1x.
+_scale = 1
+
+
+def set_scale(scale):
+    """Renders every following canvas and glyph mask at `scale` (1, 2, ...)."""
+    global _scale
+    _scale = scale
+
+
 def cover(d):
     """Pixel coverage of the inside of a distance field."""
-    return np.clip(0.5 - d, 0.0, 1.0)
+    return np.clip(0.5 - d * _scale, 0.0, 1.0)
 
 
 def soft(d, radius):
@@ -61,11 +74,12 @@ class Canvas:
 
     def __init__(self, w, h):
         self.w, self.h = w, h
-        self.col = np.zeros((h, w, 3))
-        self.alpha = np.zeros((h, w))
-        ys, xs = np.mgrid[0:h, 0:w].astype(np.float64)
-        self.x = xs + 0.5
-        self.y = ys + 0.5
+        dw, dh = round(w * _scale), round(h * _scale)
+        self.col = np.zeros((dh, dw, 3))
+        self.alpha = np.zeros((dh, dw))
+        ys, xs = np.mgrid[0:dh, 0:dw].astype(np.float64)
+        self.x = (xs + 0.5) / _scale
+        self.y = (ys + 0.5) / _scale
 
     # --- distance fields -------------------------------------------------
     def circle(self, cx, cy, r):
@@ -116,8 +130,8 @@ class Canvas:
     def paint(self, amount, colour, opacity=1.0):
         """Composites `colour` over the canvas with coverage `amount`."""
         a = np.clip(amount, 0.0, 1.0) * opacity
-        a = np.broadcast_to(a, (self.h, self.w))
-        c = np.broadcast_to(np.asarray(colour, dtype=np.float64), (self.h, self.w, 3))
+        a = np.broadcast_to(a, self.alpha.shape)
+        c = np.broadcast_to(np.asarray(colour, dtype=np.float64), self.alpha.shape + (3,))
         self.col = c * a[..., None] + self.col * (1.0 - a)[..., None]
         self.alpha = a + self.alpha * (1.0 - a)
 
@@ -143,7 +157,8 @@ class Canvas:
         safe = np.where(a > 0.0, a, 1.0)
         straight = self.col / safe[..., None]
         if dither:
-            bayer = np.tile(_BAYER4, (self.h // 4 + 1, self.w // 4 + 1))[: self.h, : self.w]
+            dh, dw = a.shape
+            bayer = np.tile(_BAYER4, (dh // 4 + 1, dw // 4 + 1))[:dh, :dw]
             straight = straight + bayer[..., None] / 255.0
         rgb8 = np.clip(np.floor(straight * 255.0 + 0.5), 0, 255).astype(np.uint8)
         a8 = np.clip(np.floor(a * 255.0 + 0.5), 0, 255).astype(np.uint8)
@@ -161,9 +176,10 @@ def glyph_mask(w, h, text, font_path, size, x, y, anchor=None, supersample=4):
     symbol optically; otherwise `anchor` is Pillow's (e.g. "ls": left end of
     the baseline).
     """
-    ss = supersample
-    font = ImageFont.truetype(font_path, size * ss)
-    big = Image.new("L", (w * ss, h * ss), 0)
+    ss = supersample * _scale
+    w, h = round(w * _scale), round(h * _scale)
+    font = ImageFont.truetype(font_path, round(size * ss))
+    big = Image.new("L", (w * supersample, h * supersample), 0)
     draw = ImageDraw.Draw(big)
     if anchor is None:
         left, top, right, bottom = draw.textbbox((0, 0), text, font=font)
@@ -172,7 +188,7 @@ def glyph_mask(w, h, text, font_path, size, x, y, anchor=None, supersample=4):
     else:
         draw.text((round(x * ss), round(y * ss)), text, font=font, fill=255, anchor=anchor)
     arr = np.asarray(big, dtype=np.float64) / 255.0
-    return arr.reshape(h, ss, w, ss).mean(axis=(1, 3))
+    return arr.reshape(h, supersample, w, supersample).mean(axis=(1, 3))
 
 
 def text_width(text, font_path, size):
