@@ -42,7 +42,7 @@ CMTCurlDownloader::~CMTCurlDownloader() {
   DeletePartFiles();
 }
 
-std::wstring CMTCurlDownloader::PartPath(int index) const { return path_ + L"_" + std::to_wstring(index); }
+std::wstring CMTCurlDownloader::PartPath(int index) const { return path_ + L"_" + Utils::DecimalText(index); }
 
 void CMTCurlDownloader::DeletePartFiles() {
   for (int i = 0; i < 2; ++i) {

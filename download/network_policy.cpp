@@ -390,7 +390,7 @@ std::string ManualProxyForScheme(const std::wstring& setting, const std::string&
 
 bool BypassesProxy(const std::wstring& bypassList, const std::string& scheme, const std::string& host, long port) {
   const std::wstring name = Lower(Utils::Utf8ToWide(host));
-  const std::wstring nameAndPort = name + L":" + std::to_wstring(port);
+  const std::wstring nameAndPort = name + L":" + Utils::DecimalText(port);
   for (std::wstring entry : SplitList(Lower(bypassList))) {
     if (entry == L"<local>") {
       if (name.find_first_of(L".:") == std::wstring::npos) return true;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cwchar>
 
 namespace Utils {
@@ -45,6 +46,13 @@ int ParseLeadingInt(const std::wstring& text) {
   return static_cast<int>(v);
 }
 
-double ParseLeadingDouble(const std::wstring& text) { return std::wcstod(text.c_str(), nullptr); }
+std::wstring DecimalText(long long value) {
+  const std::string digits = std::to_string(value);
+  return std::wstring(digits.begin(), digits.end());
+}
+
+// The runtime's own reading, not mingw's wcstod that C++ code gets (its
+// gdtoa parser, also for hexadecimal, "inf" and "nan", is 15 KB of the exe).
+double ParseLeadingDouble(const std::wstring& text) { return _wtof(text.c_str()); }
 
 }  // namespace Utils

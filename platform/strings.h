@@ -17,6 +17,10 @@ inline std::wstring Utf8ToWide(std::string_view text) { return MultiByteToWide(t
 inline std::string WideToAnsi(std::wstring_view text) { return WideToMultiByte(text, 0); }
 inline std::wstring AnsiToWide(std::string_view text) { return MultiByteToWide(text, 0); }
 
+// Decimal digits of a number. std::to_wstring would bring mingw's C99 wide
+// printf (12 KB) into the exe only for this.
+std::wstring DecimalText(long long value);
+
 // Bytes as lower-case hexadecimal digits (digests).
 std::string LowerHex(const unsigned char* bytes, size_t size);
 

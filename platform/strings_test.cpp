@@ -19,6 +19,11 @@ TEST(Strings, LeadingNumberReads) {
       {L"0.35", 0, 0.35},
       {L"+5", 5, 5.0},
       {L"99999999999", INT_MAX, 99999999999.0},
+      {L" 2.5e3%", 2, 2500.0},
+      // Words and hexadecimal are no numbers to the runtime.
+      {L"inf", 0, 0.0},
+      {L"nan", 0, 0.0},
+      {L"0x1p4", 0, 0.0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Utils::ParseLeadingInt(c.text), c.integer) << c.text;

@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "platform/handles.h"
+#include "platform/strings.h"
 
 namespace Utils {
 
@@ -32,7 +33,7 @@ std::wstring WindowsVersionLabel(unsigned major, unsigned minor, unsigned build,
   }
   if (label.empty()) {
     // No table entry (7, 8, 9, 11 and later): spell the numbers out.
-    label = std::to_wstring(major) + L"." + std::to_wstring(minor) + L"." + std::to_wstring(build);
+    label = DecimalText(major) + L"." + DecimalText(minor) + L"." + DecimalText(build);
   }
   return label;
 }

@@ -16,7 +16,9 @@ std::wstring Describe(const wchar_t* dll, const char* function, DWORD error) {
   std::wstring text = dll;
   text += L'!';
   for (const char* c = function; *c; ++c) text += static_cast<wchar_t>(*c);
-  return text + L" (error " + std::to_wstring(error) + L")";
+  // Not std::to_wstring: that is mingw's C99 wide printf, 12 KB of the exe.
+  const std::string number = std::to_string(error);
+  return text + L" (error " + std::wstring(number.begin(), number.end()) + L")";
 }
 
 }  // namespace
