@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/strings.h"
 #include "toolkit/controls.h"
 #include "toolkit/manager.h"
 
@@ -142,7 +143,7 @@ class WindowAccessible final : public IAccessible {
     if (auto* bar = static_cast<Progress*>(c->GetInterface(L"Progress"))) {
       const int span = bar->GetMaxValue() - bar->GetMinValue();
       const int percent = span > 0 ? (bar->GetValue() - bar->GetMinValue()) * 100 / span : 0;
-      return ToBstr(std::to_wstring(percent) + L"%", value);
+      return ToBstr(Utils::DecimalText(percent) + L"%", value);
     }
     if (c->GetInterface(L"Edit")) return ToBstr(c->GetText(), value);
     return DISP_E_MEMBERNOTFOUND;
