@@ -7,13 +7,9 @@
 
 #include "analytics/installer_events.h"
 #include "app/settings.h"
-#include "download/downloader.h"
-#include "install/report_codes.h"
-#include "install/uninstaller.h"
 #include "platform/handles.h"
 #include "platform/log.h"
 #include "platform/paths.h"
-#include "platform/system_checks.h"
 #include "toolkit/archive.h"
 #include "toolkit/controls.h"
 #include "toolkit/gdi_handles.h"

@@ -6,11 +6,9 @@
 
 #include <memory>
 
-#include "analytics/installer_events.h"
 #include "app/settings.h"
 #include "download/downloader.h"
 #include "install/report_codes.h"
-#include "platform/log.h"
 #include "platform/paths.h"
 #include "toolkit/controls.h"
 #include "toolkit/resources.h"
