@@ -119,6 +119,7 @@ void InstallerSettings::Load(const std::wstring& exePath) {
       SetDownloadUrl(ReadText(file, L"DownloadUrl", BuiltInDownloadUrl().c_str()));
       DownloadType = static_cast<int>(GetPrivateProfileIntW(kSection, L"DownloadType", 1, file.c_str()));
       InstCmd = ReadText(file, L"InstCmd", L"");
+      Silent = ReadText(file, L"Silent", L"false") == L"true";
     }
     IsCheckNet = ReadText(file, L"IsCheckNet", L"true") == L"true";
     IsEnableAppAnalytics = ReadText(file, L"IsEnableAppAnalytics", L"true") == L"true";
@@ -142,6 +143,8 @@ void InstallerSettings::ApplyCommandLine(const wchar_t* commandLine) {
   if (auto v = options.Text(L"-instcmd")) InstCmd = *v;
   if (options.Has(L"-language")) LanguageIndex = options.Integer(L"-language");
   if (options.Has(L"-insnew")) InsNew = options.Bool(L"-insnew");
+  if (options.Has(L"-silent")) Silent = options.Bool(L"-silent");
+  if (auto v = options.Text(L"-instdir")) InstDir = *v;
 }
 
 CommandLineOptions::CommandLineOptions(const wchar_t* commandLine) {

@@ -25,6 +25,10 @@ struct InstallerSettings {
   std::wstring AbGroup = L"IN";
   int LanguageIndex = -1;  // updated by the main window when the user picks a language
   bool InsNew = false;
+  bool Silent = false;  // the quiet install: no window, no dialog, the outcome as the exit code
+  // "-instdir": the target folder as typed into the custom page's folder box
+  // (command line only); without it the registered or the default folder.
+  std::optional<std::wstring> InstDir;
 
   InstallerSettings();  // built-in defaults only
 

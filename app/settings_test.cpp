@@ -61,6 +61,8 @@ TEST_F(SettingsFileTest, NoFileGivesBuiltInDefaults) {
   EXPECT_EQ(s.AbGroup, L"IN");
   EXPECT_EQ(s.LanguageIndex, -1);
   EXPECT_FALSE(s.InsNew);
+  EXPECT_FALSE(s.Silent);
+  EXPECT_FALSE(s.InstDir);
   EXPECT_EQ(s.ProductCode, L"Velqor");
   EXPECT_EQ(s.ProductVersion, L"1.7.9");
 }
@@ -108,6 +110,7 @@ TEST_F(SettingsFileTest, KeysThatChooseWhatRunsCountOnlyWhereJustAdministratorsW
     EXPECT_EQ(s.DownloadUrl, users ? BuiltInDownloadUrl() : L"http://127.0.0.1:1/old-signed-package");
     EXPECT_EQ(s.DownloadType, users ? 1 : 2);
     EXPECT_EQ(s.InstCmd, users ? L"" : L"/planted");
+    EXPECT_EQ(s.Silent, !users) << "a planted file must not make the installer run unseen";
     EXPECT_DOUBLE_EQ(s.DownloadScale, 0.5);
     EXPECT_EQ(s.DlAppNameSuffix, L".dl");
     EXPECT_TRUE(s.IsCheckNet) << "a file that exists turns the network check on";
@@ -167,7 +170,7 @@ TEST(CommandLine, AppliedOverTheSettings) {
   s.ApplyCommandLine(
       LR"(setup.exe -downloadurl=http://x/${ROUTE}/p -downloadtype=abc -downloadscale=0.25 -ischecknet= )"
       LR"(-isenableappanalytics=false -dlappnamesuffix=.s -dlappversion=9 "-instcmd=/a /b" -language=3 )"
-      LR"(-insnew=true -unknown=1)");
+      LR"(-insnew=true -silent=true "-instdir=D:\My Apps" -unknown=1)");
   EXPECT_EQ(s.DownloadUrl, L"http://x/download_silent/p");
   EXPECT_EQ(s.DownloadType, 0);
   EXPECT_DOUBLE_EQ(s.DownloadScale, 0.25);
@@ -178,11 +181,16 @@ TEST(CommandLine, AppliedOverTheSettings) {
   EXPECT_EQ(s.InstCmd, L"/a /b");
   EXPECT_EQ(s.LanguageIndex, 3);
   EXPECT_TRUE(s.InsNew);
+  EXPECT_TRUE(s.Silent);
+  EXPECT_EQ(s.InstDir, L"D:\\My Apps");
 
   InstallerSettings t;
-  t.ApplyCommandLine(L"setup.exe -downloadurl= -InsNew=true");
+  t.Silent = true;  // from the settings file
+  t.ApplyCommandLine(L"setup.exe -downloadurl= -InsNew=true -silent -instdir=");
   EXPECT_EQ(t.DownloadUrl, L"");
   EXPECT_FALSE(t.InsNew);
+  EXPECT_FALSE(t.Silent) << "a bool option without \"=true\" is false, as every other";
+  EXPECT_EQ(t.InstDir, L"") << "given, though empty: refused later as the custom page refuses it";
   EXPECT_DOUBLE_EQ(t.DownloadScale, 0.7);  // absent options change nothing
 }
 

@@ -4,6 +4,7 @@
 #include <cxxabi.h>
 
 #include "analytics/installer_events.h"
+#include "app/quiet_install.h"
 #include "app/settings.h"
 #include "download/network_policy.h"
 #include "platform/log.h"
@@ -80,7 +81,7 @@ int RunInstaller(HINSTANCE instance) {
   // Every supported Windows has them all; without one nothing can work.
   if (const std::wstring unbound = Utils::UnboundSystemImport(); !unbound.empty()) {
     OV_LOGS(L"system function not available: %s", unbound.c_str());
-    return 1;
+    return static_cast<int>(ExitCode::kCannotStart);
   }
   // The report functions ask the settings whether analytics are on, at each
   // report: the command line may turn them off after the tracker exists.
@@ -101,11 +102,15 @@ int RunInstaller(HINSTANCE instance) {
 
   SingleInstanceGuard guard;
   guard.Acquire();
-  if (!guard.handle()) return -1;  // silently: no window, no event, no clean-up
-  // This process shows the window: the skin archive unpacks while the
-  // tracker and the settings are made. Not earlier, so a second instance
-  // starts no thread (and logs nothing).
-  PrefetchSkins(instance);
+  // Silently: no window, no event, no clean-up.
+  if (!guard.handle()) return static_cast<int>(ExitCode::kAnotherInstaller);
+  // A window is shown unless the command line asks for a quiet install,
+  // which is known before the command line is applied (after the tracker).
+  InstallerSettings asLaunched = settings;
+  asLaunched.ApplyCommandLine(GetCommandLineW());
+  // The skin archive unpacks while the tracker and the settings are made.
+  // Not earlier, so a second instance starts no thread (and logs nothing).
+  if (!asLaunched.Silent) PrefetchSkins(instance);
 
   // From the settings file's value, before the command line can change it;
   // events reported before it existed (a libcurl failure) are sent now.
@@ -117,23 +122,31 @@ int RunInstaller(HINSTANCE instance) {
   settings.ApplyCommandLine(GetCommandLineW());
   OV_LOGS(
       L"settings: DownloadUrl=%s DownloadType=%d DownloadScale=%f IsCheckNet=%d "
-      L"IsEnableAppAnalytics=%d InsNew=%d LanguageIndex=%d InstCmd=%s HttpReady=%d",
+      L"IsEnableAppAnalytics=%d InsNew=%d LanguageIndex=%d InstCmd=%s HttpReady=%d Silent=%d InstDir=%s",
       settings.DownloadUrl.c_str(), settings.DownloadType, settings.DownloadScale, settings.IsCheckNet,
       settings.IsEnableAppAnalytics, settings.InsNew, settings.LanguageIndex, settings.InstCmd.c_str(),
-      settings.HttpReady);
+      settings.HttpReady, settings.Silent, settings.InstDir ? settings.InstDir->c_str() : L"(none)");
 
-  // Skin toolkit: module handle, 7z skin archive, drop-shadow window class.
-  PrepareSkinToolkit(instance);
-
-  {
+  ExitCode code = ExitCode::kCancelled;
+  std::wstring cause;
+  if (settings.Silent) {
+    code = RunQuietInstall(settings, &cause);
+    ShutdownTracker();
+    curl_global_cleanup();
+  } else {
+    // Skin toolkit: module handle, 7z skin archive, drop-shadow window class.
+    PrepareSkinToolkit(instance);
     // The main window's modal loop is the program's main loop. The
     // controller outlives its window until after libcurl is released.
     CMainWnd window;
     if (window.Create(nullptr, L"OndraVelqor", 0x10CF0000, 0)) {
       window.CenterWindow();
       window.ShowModal();
+      code = window.exitCode();
+      cause = window.exitCause();
     } else {
       OV_LOGS(L"the main window could not be created: %lu", GetLastError());
+      code = ExitCode::kCannotStart;
     }
 
     // Shutdown: the tracker makes its last posting attempts (only when
@@ -143,5 +156,8 @@ int RunInstaller(HINSTANCE instance) {
     curl_global_cleanup();
   }
   guard.Release();
-  return 0;
+  // The log's last line: what a deployment script's exit code means.
+  OV_LOGS(L"exit code %d (%s)%s%s", static_cast<int>(code), ExitCodeName(code), cause.empty() ? L"" : L": ",
+          cause.c_str());
+  return static_cast<int>(code);
 }

@@ -29,5 +29,5 @@ class SingleInstanceGuard {
   Utils::UniqueHandle handle_;
 };
 
-// The whole run: returns the process exit code (0, or -1 for a second instance).
+// The whole run: returns the process exit code (install/exit_code.h).
 int RunInstaller(HINSTANCE instance);

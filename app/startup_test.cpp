@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "install/exit_code.h"
 #include "platform/handles.h"
 #include "platform/log.h"
 #include "platform/strings.h"
@@ -23,6 +24,9 @@ std::wstring ThisFolder() {
   std::wstring p = path;
   return p.substr(0, p.find_last_of(L'\\'));
 }
+
+// The exit code of a window closed before any installation was tried.
+constexpr DWORD kClosed = static_cast<DWORD>(ExitCode::kCancelled);
 
 // A private copy of the exe in its own folder, so a settings file can sit beside it.
 class InstallerProcess : public ::testing::Test {
@@ -96,7 +100,7 @@ TEST_F(InstallerProcess, AppliesFileThenCommandLineAndReleasesTheMutex) {
   DebugOutputListener listener;
   ASSERT_TRUE(listener.Start());
   DWORD pid = 0;
-  EXPECT_EQ(Run(LR"(-downloadtype=2 -downloadtype=9 "-instcmd=/a /b" -insnew=true -language=1)", &pid), 0u);
+  EXPECT_EQ(Run(LR"(-downloadtype=2 -downloadtype=9 "-instcmd=/a /b" -insnew=true -language=1)", &pid), kClosed);
   ASSERT_TRUE(listener.WaitFor("settings:", 10000, pid));
   std::string line;
   for (const auto& l : listener.Lines())
@@ -115,7 +119,7 @@ TEST_F(InstallerProcess, AppliesFileThenCommandLineAndReleasesTheMutex) {
     const Utils::UniqueHandle after(CreateMutexW(nullptr, TRUE, SingleInstanceGuard::MutexName()));
     EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   }
-  EXPECT_EQ(Run(L""), 0u);
+  EXPECT_EQ(Run(L""), kClosed);
 }
 
 std::string FileText(const std::wstring& path) {
@@ -130,9 +134,9 @@ TEST_F(InstallerProcess, WritesItsLogFileAndKeepsThePreviousRun) {
   DebugOutputListener listener;
   ASSERT_TRUE(listener.Start());
   DWORD first = 0, second = 0, third = 0;
-  EXPECT_EQ(Run(L"\"-log=" + chosen + L"\"", &first), 0u);
-  EXPECT_EQ(Run(L"\"-log=" + chosen + L"\"", &second), 0u);
-  EXPECT_EQ(Run(L"", &third), 0u);
+  EXPECT_EQ(Run(L"\"-log=" + chosen + L"\"", &first), kClosed);
+  EXPECT_EQ(Run(L"\"-log=" + chosen + L"\"", &second), kClosed);
+  EXPECT_EQ(Run(L"", &third), kClosed);
   ASSERT_TRUE(listener.WaitFor("settings:", 10000, third));
   auto settingsLine = [&listener](DWORD pid) {  // without its line end
     for (const auto& l : listener.Lines())

@@ -123,10 +123,16 @@ SequencePhase CDownloadInstaller::phase() const {
 }
 
 bool CDownloadInstaller::Enter(SequencePhase next, const wchar_t* why, std::optional<SequencePhase> onlyFrom) {
-  std::lock_guard<std::mutex> lock(phaseMutex_);
-  if (onlyFrom && phase_ != *onlyFrom) return false;
-  OV_LOGS(L"phase %s → %s (%s)", PhaseName(phase_), PhaseName(next), why);
-  phase_ = next;
+  {
+    std::lock_guard<std::mutex> lock(phaseMutex_);
+    if (onlyFrom && phase_ != *onlyFrom) return false;
+    OV_LOGS(L"phase %s → %s (%s)", PhaseName(phase_), PhaseName(next), why);
+    phase_ = next;
+  }
+  // Told without the lock: the receiver may ask for the phase.
+  const bool isEnd = next == SequencePhase::kInstalled || next == SequencePhase::kInstallFailed ||
+                     next == SequencePhase::kDownloadFailed || next == SequencePhase::kUninstallFailed;
+  if (isEnd && sequenceEnded) sequenceEnded(next);
   return true;
 }
 
@@ -219,7 +225,10 @@ void CDownloadInstaller::Uninstall() {
   // never from its success report: it may go on removing files (the new
   // product's among them) after saying so. Once per Start: a second start
   // would delete the verified package of the first, or run it twice.
-  uninstaller_->runEnded = [this](bool succeeded) { StartNextPhase([this, succeeded] { AfterUninstall(succeeded); }); };
+  uninstaller_->runEnded = [this, prepared](bool succeeded) {
+    RemoveUninstallerCopy(prepared);  // its process has exited (or is left running)
+    StartNextPhase([this, succeeded] { AfterUninstall(succeeded); });
+  };
   if (options_.insNew) {
     // The old uninstaller cannot remove a product that still runs.
     while (FindProcessByName(kProductExe) != 0) g_productWaitPause.load()();

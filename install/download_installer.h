@@ -125,6 +125,12 @@ class CDownloadInstaller {
   // success may still follow from the same run until it has ended.
   void WaitForUninstallRun();
 
+  // Called when the sequence has entered one of its ends (installed, install
+  // failed, download failed, uninstall failed), on the thread that ended it.
+  // Reports of that end may still follow: once the orchestrator is
+  // destroyed, every report has been made. Optional; set before Start.
+  std::function<void(SequencePhase end)> sequenceEnded;
+
   // "<install folder>\__Package_Velqor.exe" as of the last Start.
   const std::wstring& packagePath() const { return packagePath_; }
   SequencePhase phase() const;

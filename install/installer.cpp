@@ -101,6 +101,8 @@ void CInstaller::Run() {
   WaitForSingleObject(child_->process(), INFINITE);
   const DWORD exitCode = reader.ExitCode();
   child_.reset();
+  // Whatever its lines said: support reads the package's own code here.
+  OV_LOGS(L"package exited with code %s", ExitCodeNumber(exitCode).c_str());
   if (!settled) {
     // No final line: only a clean exit counts as an installation. A crash
     // or an exit with an error code must not be recorded as installed.
@@ -112,10 +114,12 @@ void CInstaller::Run() {
   if (runEnded) runEnded();
 }
 
-std::wstring ExitCodeFailureText(DWORD exitCode) {
+std::wstring ExitCodeNumber(DWORD exitCode) {
   wchar_t code[16] = {};
   // Small codes are the package's own; large ones are crash statuses, read
   // in hexadecimal (0xC0000005).
   swprintf(code, 16, exitCode < 0x10000 ? L"%lu" : L"0x%08lX", static_cast<unsigned long>(exitCode));
-  return std::wstring(kPackageExitText) + code;
+  return code;
 }
+
+std::wstring ExitCodeFailureText(DWORD exitCode) { return std::wstring(kPackageExitText) + ExitCodeNumber(exitCode); }

@@ -93,3 +93,5 @@ class CInstaller {
 // The text of IST_CODE_FAIL for a package that exited with this code
 // without a final line: "安装包异常退出，退出码=" and the code.
 std::wstring ExitCodeFailureText(DWORD exitCode);
+// The code alone, as both the text and the log write it: "3", "0xC0000005".
+std::wstring ExitCodeNumber(DWORD exitCode);

@@ -132,9 +132,16 @@ namespace {
 
 constexpr wchar_t kCopyFolderPrefix[] = L"ovun-";
 
-// Removes the folders of earlier copies. A copy that still runs cannot be
-// deleted, so its folder stays (and is tried again next time); one that
-// never started is ended first.
+// Deletes the copy in one copy folder, then the folder. A copy that still
+// runs cannot be deleted: both stay, and the next run tries again.
+Utils::SystemResult DeleteCopyFolder(const std::wstring& folder) {
+  if (!DeleteFileW((folder + L"\\" + kUninstallerCopyName).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+    return Utils::SystemResult::LastError();
+  if (!RemoveDirectoryW(folder.c_str())) return Utils::SystemResult::LastError();
+  return {};
+}
+
+// Removes the folders of earlier copies; one that never started is ended first.
 void RemoveEarlierCopies(const std::wstring& base) {
   WIN32_FIND_DATAW found;
   const Utils::UniqueFindHandle search(FindFirstFileW((base + kCopyFolderPrefix + L"*").c_str(), &found));
@@ -144,8 +151,7 @@ void RemoveEarlierCopies(const std::wstring& base) {
     const std::wstring folder = base + found.cFileName;
     // A copy whose installer was killed while starting it never runs.
     EndNeverStartedRuns(folder + L"\\" + kUninstallerCopyName);
-    if (DeleteFileW((folder + L"\\" + kUninstallerCopyName).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
-      RemoveDirectoryW(folder.c_str());
+    DeleteCopyFolder(folder);
   } while (FindNextFileW(search.get(), &found));
 }
 
@@ -222,6 +228,13 @@ bool IsInsideFolder(const std::wstring& path, const std::wstring& folder) {
   if (inside.empty() || candidate.size() <= inside.size() + 1 || candidate[inside.size()] != L'\\') return false;
   return CompareStringOrdinal(candidate.c_str(), static_cast<int>(inside.size()), inside.c_str(),
                               static_cast<int>(inside.size()), TRUE) == CSTR_EQUAL;
+}
+
+void RemoveUninstallerCopy(const UninstallPreparation& prepared) {
+  if (prepared.copyPath.empty()) return;
+  const std::wstring folder = PreviousInstallFolder(prepared.copyPath);  // the copy's own folder
+  if (const Utils::SystemResult removed = DeleteCopyFolder(folder); !removed)
+    OV_LOGS(L"the uninstaller copy stays until the next upgrade: %lu:%s", removed.error, folder.c_str());
 }
 
 UninstallPreparation PrepareUninstallerCopy(const std::wstring& recordedUninstaller, bool elevated) {

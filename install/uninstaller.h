@@ -107,3 +107,6 @@ struct UninstallPreparation {
 // longer run. A failed copy is not reported here: the run then finds no
 // file and says so.
 UninstallPreparation PrepareUninstallerCopy(const std::wstring& recordedUninstaller, bool elevated);
+// Deletes the copy and its folder once its run has ended: an upgrade leaves
+// no uninstaller behind. One that still runs stays for the next preparation.
+void RemoveUninstallerCopy(const UninstallPreparation& prepared);

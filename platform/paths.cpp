@@ -67,18 +67,20 @@ bool IsFullyQualifiedPath(std::wstring_view path) {
   return !share.empty() && !IsSeparator(share[0]);
 }
 
-SystemResult CreateDirectories(const std::wstring& path) {
+SystemResult CreateDirectories(const std::wstring& path, std::vector<std::wstring>* created) {
   if (path.size() > MAX_PATH) return {ERROR_FILENAME_EXCED_RANGE};
   // The root ("C:\", "\\server\share\") is never created: on a share,
   // "\\server\" is no folder and creating it fails.
   wchar_t whole[MAX_PATH + 1] = {};
   path.copy(whole, MAX_PATH);
   const wchar_t* afterRoot = PathSkipRootW(whole);
-  auto ensure = [](const std::wstring& prefix) {
+  auto ensure = [created](const std::wstring& prefix) {
     wchar_t buffer[MAX_PATH + 1] = {};
     prefix.copy(buffer, MAX_PATH);
-    if (PathFileExistsW(buffer) || CreateDirectoryW(buffer, nullptr)) return SystemResult();
-    return SystemResult::LastError();
+    if (PathFileExistsW(buffer)) return SystemResult();
+    if (!CreateDirectoryW(buffer, nullptr)) return SystemResult::LastError();
+    if (created) created->push_back(prefix.ends_with(L'\\') ? prefix.substr(0, prefix.size() - 1) : prefix);
+    return SystemResult();
   };
   size_t pos = afterRoot ? static_cast<size_t>(afterRoot - whole) : 0;
   while (true) {

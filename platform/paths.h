@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/system_error.h"
 
@@ -30,7 +31,9 @@ bool IsFullyQualifiedPath(std::wstring_view path);
 
 // Creates every missing folder of the path; succeeds when it exists
 // afterwards, else carries the error of the folder that could not be made.
-SystemResult CreateDirectories(const std::wstring& path);
+// `created`, when given, gets each folder this call made, outermost first
+// (also those made before a later one failed).
+SystemResult CreateDirectories(const std::wstring& path, std::vector<std::wstring>* created = nullptr);
 
 // True when a process of this user without its administrator rights (what
 // a web browser of the user runs as), or any member of Users or Everyone,

@@ -97,16 +97,24 @@ std::wstring ScratchRoot() {
 TEST(CreateDirectories, CreatesEachMissingLevel) {
   const std::wstring root = ScratchRoot();
   RemoveTree(root);
-  EXPECT_TRUE(Utils::CreateDirectories(root + L"\\a\\b\\c"));
+  std::vector<std::wstring> created;
+  EXPECT_TRUE(Utils::CreateDirectories(root + L"\\a\\b\\c", &created));
   EXPECT_TRUE(PathIsDirectoryW((root + L"\\a\\b\\c").c_str()));
+  // What was made, outermost first: what an installer that fails may take away again.
+  EXPECT_EQ(created, (std::vector<std::wstring>{root, root + L"\\a", root + L"\\a\\b", root + L"\\a\\b\\c"}));
   // Trailing "\": up to it and nothing more.
   EXPECT_TRUE(Utils::CreateDirectories(root + L"\\x\\y\\"));
   EXPECT_TRUE(PathIsDirectoryW((root + L"\\x\\y").c_str()));
   // Existing path: still true.
-  EXPECT_TRUE(Utils::CreateDirectories(root + L"\\a\\b\\c"));
+  created.clear();
+  EXPECT_TRUE(Utils::CreateDirectories(root + L"\\a\\b\\c", &created));
+  EXPECT_TRUE(created.empty()) << "nothing new";
   // Too long, and a level that cannot be created (a file is in the way).
   EXPECT_FALSE(Utils::CreateDirectories(root + L"\\" + std::wstring(300, L'z')));
   Utils::UniqueHandle{CreateFileW((root + L"\\file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)};
+  created.clear();
+  EXPECT_FALSE(Utils::CreateDirectories(root + L"\\m\\no?name\\sub", &created));
+  EXPECT_EQ(created, std::vector<std::wstring>{root + L"\\m"}) << "what was made before the failure";
   EXPECT_FALSE(Utils::CreateDirectories(root + L"\\file\\sub"));
   RemoveTree(root);
 }

@@ -2,9 +2,10 @@
 # The main job: builds everything, then under Wine on a virtual display (or
 # yours): runs the installer exe and clicks through a real clean install and
 # an upgrade of the product from a local download server, shows what the
-# analytics collector received, and renders every installer window. The
-# log, the collector's events and screenshots land in $OV_DEMO_OUT (default
-# <repo>/demo-out).
+# analytics collector received, runs one quiet install (its exit code and
+# the end of its log in quiet-install.txt), and renders every installer
+# window. The log, the collector's events and screenshots land in
+# $OV_DEMO_OUT (default <repo>/demo-out).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${OV_BUILD_DIR:-$here/build}
@@ -94,7 +95,25 @@ echo "== 3. what the collector received from the installer ($(wc -l <"$out/colle
 grep -E '^PlEvent(Click|View|Task) ' "$out/collector-events.txt" | sed 's/^/   /'
 lap
 
-echo "== 4. the installer's windows: every dialog skin and main-window page, rendered for real"
+echo "== 4. a quiet install, as a deployment script runs it: no window, the outcome as the exit code"
+reset_machine
+package_script "${GOOD_PACKAGE[@]}"
+wine "$dir/OndraVelqorSetup.exe" -silent=true -downloadurl="$URL" -ischecknet=false \
+  '-log=C:\ov_e2e\quiet-setup.log' >/dev/null 2>&1
+rc=$?
+{
+  echo "OndraVelqorSetup.exe -silent=true -downloadurl=$URL -ischecknet=false -log=C:\\ov_e2e\\quiet-setup.log"
+  echo "exit code: $rc (docs/deploy.md has the table)"
+  echo "installed into: $(registered)"
+  echo "the log's last lines:"
+  tail -n 6 "$dir/quiet-setup.log" | tr -d '\r'
+} >"$out/quiet-install.txt"
+sed 's/^/   /' "$out/quiet-install.txt"
+[ "$rc" -eq 0 ] || fail "the quiet install ended with exit code $rc"
+product_running && fail "the quiet install started the product"
+lap
+
+echo "== 5. the installer's windows: every dialog skin and main-window page, rendered for real"
 OV_BUILD_DIR=${OV_BUILD_DIR:-$here/build} "$here/scripts/gallery.sh" "$out/screens" | sed "s|^$out/||"
 lap
 echo "artefacts: $out (screens-install/: every step of the install and upgrade)"

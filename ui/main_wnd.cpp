@@ -4,17 +4,12 @@
 #include <shlobj.h>
 
 #include <cwchar>
-#include <utility>
 
 #include "analytics/installer_events.h"
 #include "app/settings.h"
-#include "download/downloader.h"
-#include "install/report_codes.h"
-#include "install/uninstaller.h"
 #include "platform/handles.h"
 #include "platform/log.h"
 #include "platform/paths.h"
-#include "platform/system_checks.h"
 #include "toolkit/archive.h"
 #include "toolkit/controls.h"
 #include "toolkit/gdi_handles.h"
@@ -49,16 +44,6 @@ void SetVisible(skin::Control* c, bool on) {
   if (c) c->SetVisible(on);
 }
 
-CMainWnd::FreeSpaceQuery& FreeSpaceOverride() {
-  static CMainWnd::FreeSpaceQuery query;
-  return query;
-}
-
-CMainWnd::NetworkCheck& NetworkCheckOverride() {
-  static CMainWnd::NetworkCheck check;
-  return check;
-}
-
 }  // namespace
 
 CMainWnd::CMainWnd()
@@ -66,17 +51,9 @@ CMainWnd::CMainWnd()
       startUrl_(StatsPage(L"/redirect/ver1/velqor/help/1.0/installer/123456")) {}
 
 CMainWnd::~CMainWnd() {
-  orchestrator_.reset();  // waits for its runner threads
+  session_.reset();  // waits for the orchestrator's runner threads
   if (netCheck_) netCheck_->Release();
   netCheck_.reset();
-}
-
-CMainWnd::FreeSpaceQuery CMainWnd::SetFreeSpaceQuery(FreeSpaceQuery query) {
-  return std::exchange(FreeSpaceOverride(), std::move(query));
-}
-
-CMainWnd::NetworkCheck CMainWnd::SetNetworkCheck(NetworkCheck check) {
-  return std::exchange(NetworkCheckOverride(), std::move(check));
 }
 
 SequenceReport CMainWnd::ReportFunction() {
@@ -143,42 +120,42 @@ void CMainWnd::InitWindow() {
   }
 
   const InstallerSettings& settings = Settings();
-  orchestrator_ = std::make_unique<CDownloadInstaller>(
-      ReportFunction(), SequenceOptions{settings.DownloadType, settings.HttpReady, settings.InsNew, settings.InstCmd});
-  state_.Read();
-  installedBefore_ = !state_.registeredInstallPath.empty();
-  const std::wstring defaultFolder = state_.DefaultFolder();
-  if (installDirEdit_) installDirEdit_->SetText(defaultFolder);
+  session_ = std::make_unique<InstallSession>(
+      ReportFunction(),
+      SessionOptions{.sequence = {settings.DownloadType, settings.HttpReady, settings.InsNew, settings.InstCmd},
+                     .downloadUrl = settings.DownloadUrl,
+                     .abGroup = settings.AbGroup,
+                     .chosenFolder = settings.InstDir});
+  InstallState& state = session_->state();
+  const std::wstring defaultFolder = state.DefaultFolder();
+  // The folder box shows "-instdir" as typed: the custom page takes it as it would take the user's text.
+  if (installDirEdit_) installDirEdit_->SetText(settings.InstDir ? *settings.InstDir : defaultFolder);
   CenterWindow();
-  OV_LOGS(L"installed before: %d (%s), default folder %s", installedBefore_, state_.registeredInstallPath.c_str(),
-          defaultFolder.c_str());
-  if (!installedBefore_) return;
+  OV_LOGS(L"installed before: %d (%s), default folder %s", session_->installedBefore(),
+          state.registeredInstallPath.c_str(), defaultFolder.c_str());
+  if (!session_->installedBefore()) return;
 
   ApplyInstalledLanguage();
-  const bool insNew = Settings().InsNew;
-  if (FindProcessByName(kProductExe) != 0) {
-    if (insNew) {
-      StartInstall(state_.registeredInstallPath, true, true);
-    } else {
-      ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox1Wnd.xml"), kRunningText, kTipCaption);
-      Close(1);
-    }
+  // With InsNew a running product is waited for; without it, it ends the run.
+  if (Settings().InsNew) {
+    StartInstall(session_->TargetFolder(), true, true);
     return;
   }
-  if (insNew) {
-    StartInstall(state_.registeredInstallPath, true, true);
+  if (session_->ProductRunning()) {
+    ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox1Wnd.xml"), kRunningText, kTipCaption);
+    Close(1);
     return;
   }
   switch (ShowMessageBox(window, SkinDescriptor::ForFile(L"InstalledPathTipWnd.xml"), nullptr, nullptr)) {
     case kMessageBoxOk:
-      StartInstall(state_.registeredInstallPath, true, true);
+      StartInstall(session_->TargetFolder(), true, true);
       break;
     case kMessageBoxOther:
       Close(1);
       break;
     default:  // "打开软件", or the dialog went without a button
-      productExePath_ = state_.registeredInstallPath + L"\\" + kProductExe;
-      ShellExecuteW(nullptr, L"open", productExePath_.c_str(), nullptr, state_.registeredInstallPath.c_str(),
+      productExePath_ = state.registeredInstallPath + L"\\" + kProductExe;
+      ShellExecuteW(nullptr, L"open", productExePath_.c_str(), nullptr, state.registeredInstallPath.c_str(),
                     SW_SHOWNORMAL);
       Close(1);
       break;
@@ -268,7 +245,7 @@ void CMainWnd::OnClick(skin::Notify& msg) {
   if (sender == defaultInstallBtn_) {
     ReportClick(L"立即安装", Ab());
     if (IsSelected(treatyCb_))
-      StartInstall(state_.DefaultFolder(), true, true);
+      StartInstall(session_->TargetFolder(), true, true);
     else
       SetVisible(tipLbl_, true);
   } else if (sender == customeBtn_) {
@@ -284,7 +261,7 @@ void CMainWnd::OnClick(skin::Notify& msg) {
     ChooseFolder();
   } else if (sender == customeInstallBtn_) {
     ReportClick(L"自定义安装_立即安装", Ab());
-    const std::wstring folder = state_.ChosenFolder(installDirEdit_ ? installDirEdit_->GetText() : L"");
+    const std::wstring folder = session_->state().ChosenFolder(installDirEdit_ ? installDirEdit_->GetText() : L"");
     StartInstall(folder, IsSelected(createDSCb_), IsSelected(createQSCb_));
   } else if (sender == openProduceBtn_) {
     ReportClick(L"立即体验", Ab());
@@ -344,87 +321,47 @@ LRESULT CMainWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     OnReport(reinterpret_cast<ReportRecord*>(lParam));
     return 0;
   }
-  if (message == WM_DOWNLOADER_STARTED && !downloaderStartedReported_) {
-    downloaderStartedReported_ = true;
-    ReportTask(L"下载器启动", L"", 0, Ab());
-  }
+  if (message == WM_DOWNLOADER_STARTED && session_) session_->ReportDownloaderStarted();
   return CSkinFrame::HandleMessage(message, wParam, lParam);
-}
-
-bool CMainWnd::FreeBytesOf(const std::wstring& folder, uint64_t* freeBytes) {
-  if (FreeSpaceOverride()) return FreeSpaceOverride()(folder, freeBytes);
-  // The folder's own volume root: "C:\", a mounted folder, or "\\server\share\"
-  // (a share has no drive letter to take).
-  wchar_t root[MAX_PATH + 1] = {};
-  if (!GetVolumePathNameW(folder.c_str(), root, MAX_PATH)) {
-    OV_LOGS(L"GetVolumePathNameW(%s) failed: %lu", folder.c_str(), GetLastError());
-    return false;
-  }
-  Utils::HardDiskManager disk;
-  if (!disk.CheckFreeSpace(root)) return false;
-  *freeBytes = disk.freeBytesAvailable;
-  return true;
 }
 
 bool CMainWnd::StartInstall(const std::wstring& folder, bool desktopShortcut, bool quickLaunch) {
   const InstallerSettings& settings = Settings();
   HWND window = GetHWND();
   if (!settings.InsNew) {
-    if (FindProcessByName(kUninstallerCopyName) != 0) {
+    if (session_->UninstallerCopyRunning()) {
       ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox1Wnd.xml"), kRunningText, kTipCaption);
-      if (installedBefore_) Close(1);
+      if (session_->installedBefore()) Close(1);
       return false;
     }
-    if (FindProcessByName(kProductExe) != 0) {
+    if (session_->ProductRunning()) {
       ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox1Wnd.xml"), kRunningText, kTipCaption);
       Close(1);
       return false;
     }
   }
   SetEnabled(customeInstallBtn_, false);
-  // An empty or relative folder would land under whatever the current drive
-  // and folder happen to be ("\ONVelqor" at the drive's root): refused before
-  // anything is created, as a folder that cannot be made is.
-  const Utils::SystemResult made =
-      Utils::IsFullyQualifiedPath(folder) ? Utils::CreateDirectories(folder) : Utils::SystemResult{ERROR_BAD_PATHNAME};
-  if (!made) {
-    OV_LOGS(L"cannot create %s:%lu", folder.c_str(), made.error);
-    ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox2Wnd.xml"), L"无效路径", kTipCaption);
-    manager_.SendNotify(manager_.GetRoot(), L"install", 0);
-    return false;
-  }
-  uint64_t freeBytes = 0;
-  if (FreeBytesOf(folder, &freeBytes)) {
-    if (Utils::BytesToGiB(freeBytes) < 1.0) {
-      OV_LOGS(L"%s: %I64u bytes free, less than 1 GB", folder.c_str(), freeBytes);
+  switch (session_->PrepareFolder(folder)) {
+    case ExitCode::kSuccess:
+      break;
+    case ExitCode::kNotEnoughSpace: {
       std::wstring text;
       if (!skin::GetLanguageText(kNoSpaceTextId, &text) || text.empty()) text = kNoSpaceText;
       ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox2Wnd.xml"), text.c_str(), kTipCaption);
       manager_.SendNotify(manager_.GetRoot(), L"install", 0);
       return false;
     }
-  } else {
-    // A volume that cannot say how much room it has (some shares) is not
-    // taken for a full one: the package reports a real shortage itself.
-    OV_LOGS(L"free space of %s unknown; installing anyway", folder.c_str());
+    default:  // the folder cannot be made
+      ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox2Wnd.xml"), L"无效路径", kTipCaption);
+      manager_.SendNotify(manager_.GetRoot(), L"install", 0);
+      return false;
   }
-  state_.reportedInstallFolder = folder;  // the install folder, until the package names its own
-  const std::wstring uninstaller = state_.SkipsUninstall(folder) ? L"" : state_.registeredUninstallerPath;
-  orchestrator_->Init({.downloadUrl = settings.DownloadUrl,
-                       .previousInstallPath = state_.registeredInstallPath,
-                       .recordedUninstaller = uninstaller,
-                       .installFolder = folder,
-                       .desktopShortcut = desktopShortcut,
-                       .quickLaunch = quickLaunch,
-                       .consoleUserIsAdmin = state_.consoleUserIsAdmin,
-                       .processIsElevated = state_.processIsElevated,
-                       .languageTag = LanguageTag()});
+  session_->Init(folder, desktopShortcut, quickLaunch, LanguageTag());
   if (settings.IsCheckNet) {
     if (netCheck_) netCheck_->Release();
     skin::PaintManager* manager = &manager_;
-    NetworkCheck check = NetworkCheckOverride();
-    netCheck_ = std::make_unique<Utils::Thread>(nullptr, L"ABDEF", [manager, check](void*) {
-      const uint32_t result = check ? check() : Utils::CheckNetwork();
+    netCheck_ = std::make_unique<Utils::Thread>(nullptr, L"ABDEF", [manager](void*) {
+      const uint32_t result = InstallSession::CheckNetwork();
       manager->SendNotify(nullptr, L"checknet", result, 0, true);  // queued: only posts to the window
     });
     if (netCheck_->handle()) ResumeThread(netCheck_->handle());
@@ -435,7 +372,7 @@ bool CMainWnd::StartInstall(const std::wstring& folder, bool desktopShortcut, bo
 }
 
 void CMainWnd::OnCheckNet(WPARAM result) {
-  const bool failed = (static_cast<uint32_t>(result) >> 16) != 0;
+  const bool failed = !session_->AcceptNetwork(static_cast<uint32_t>(result));
   if (failed)
     ShowMessageBox(GetHWND(), SkinDescriptor::ForFile(L"MessageBox2Wnd.xml"),
                    L"当前网络环境较差，请在网络通畅时进行安装", kTipCaption);
@@ -448,7 +385,7 @@ void CMainWnd::OnInstallNotify(bool go) {
     installMode_ = page == 1 ? 1 : 0;
     SelectPage(2);
     ReportView(Ab());
-    orchestrator_->Start();
+    session_->Start();
   }
   SetEnabled(customeInstallBtn_, true);
 }
@@ -490,7 +427,7 @@ void CMainWnd::InitLanguageList() {
 }
 
 void CMainWnd::ApplyInstalledLanguage() {
-  const std::wstring config = state_.registeredInstallPath + L"\\config.ini";
+  const std::wstring config = session_->state().registeredInstallPath + L"\\config.ini";
   int loaded = 0;
   if (Utils::IsFile(config)) {
     wchar_t code[260] = {};

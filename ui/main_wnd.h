@@ -8,9 +8,14 @@
 // queues the "checknet" notification). The window takes no lock and does no
 // slow work: the reasons of a failed download arrive with its report.
 //
-// Ownership: the window owns the orchestrator and the network-check worker;
-// its destructor deletes the orchestrator (which waits for its threads) and
-// waits for the worker.
+// The checks before an installation, the orchestrator and the part of the
+// reports' handling that shows nothing belong to the InstallSession, which
+// the quiet install drives the same way; the window adds its pages and
+// dialogs.
+//
+// Ownership: the window owns the session (and through it the orchestrator)
+// and the network-check worker; its destructor deletes the session (which
+// waits for the orchestrator's threads) and waits for the worker.
 #pragma once
 
 #include <windows.h>
@@ -21,7 +26,8 @@
 #include <string>
 
 #include "install/download_installer.h"
-#include "install/install_state.h"
+#include "install/exit_code.h"
+#include "install/install_session.h"
 #include "platform/thread.h"
 #include "ui/skin_frame.h"
 
@@ -40,14 +46,11 @@ class CMainWnd : public CSkinFrame {
   // The report function given to the orchestrator: callable from any thread.
   SequenceReport ReportFunction();
 
-  // Test seams: the free bytes of a folder's volume (null: the system's).
-  using FreeSpaceQuery = std::function<bool(const std::wstring& folder, uint64_t* freeBytes)>;
-  static FreeSpaceQuery SetFreeSpaceQuery(FreeSpaceQuery query);  // returns the previous one
-  // The network check run on the "ABDEF" worker (null: the system's). Set
-  // it before an installation starts, never while a check runs. Returns the
-  // previous one.
-  using NetworkCheck = std::function<uint32_t()>;
-  static NetworkCheck SetNetworkCheck(NetworkCheck check);
+  // The process's exit code once the window has closed: how the last
+  // installation attempt ended, kCancelled when none was tried (the table
+  // of install/exit_code.h).
+  ExitCode exitCode() const { return session_ ? session_->outcome() : ExitCode::kCancelled; }
+  std::wstring exitCause() const { return session_ ? session_->cause() : std::wstring(); }
 
  protected:
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -75,10 +78,9 @@ class CMainWnd : public CSkinFrame {
   void ShowProgress(int percent);
   void Finish();
   void RetryInstall();
-  EventExtras Ab() const { return {{L"AB", abValue_}}; }
+  EventExtras Ab() const { return session_ ? session_->Ab() : EventExtras{{L"AB", L"IN"}}; }
   void SelectPage(int page);
   int CurrentPage() const;
-  static bool FreeBytesOf(const std::wstring& folder, uint64_t* freeBytes);
 
   static constexpr UINT kBringToFrontTimer = 10;  // timers of the root control
   static constexpr UINT kCloseTimer = 11;
@@ -108,19 +110,13 @@ class CMainWnd : public CSkinFrame {
   skin::Control* tipLbl_ = nullptr;
   skin::Control* installPrg_ = nullptr;
 
-  InstallState state_;
+  std::unique_ptr<InstallSession> session_;  // made with the window
   std::wstring productExePath_;
   std::wstring startUrl_;
   int startupStyle_ = 0;
   DWORD topShowDelay_ = 3000;
   DWORD autoCloseDelay_ = 0xFFFFFFFF;
-  std::unique_ptr<CDownloadInstaller> orchestrator_;
-  DWORD stopwatchStart_ = 0;
-  bool stopwatchRunning_ = false;
   std::unique_ptr<Utils::Thread> netCheck_;
   int installMode_ = 0;
   double smoothed_ = 0.0;
-  bool installedBefore_ = false;
-  std::wstring abValue_ = L"IN";
-  bool downloaderStartedReported_ = false;
 };

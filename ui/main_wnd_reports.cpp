@@ -6,11 +6,9 @@
 
 #include <memory>
 
-#include "analytics/installer_events.h"
 #include "app/settings.h"
 #include "download/downloader.h"
 #include "install/report_codes.h"
-#include "platform/log.h"
 #include "platform/paths.h"
 #include "toolkit/controls.h"
 #include "toolkit/resources.h"
@@ -22,38 +20,24 @@
 using namespace main_wnd;
 
 void CMainWnd::ShowProgress(int percent) {
-  const DWORD elapsed = stopwatchRunning_ ? GetTickCount() - stopwatchStart_ : 0;
-  if (progressLb_) progressLb_->SetText(ProgressText(progressLb_->GetUserData(), stopwatchRunning_, elapsed, percent));
+  const bool running = session_->downloading();
+  if (progressLb_)
+    progressLb_->SetText(ProgressText(progressLb_->GetUserData(), running, session_->downloadMs(), percent));
   if (skin::Progress* bar = AsProgress(installPrg_)) bar->SetValue(percent);
 }
 
 void CMainWnd::OnReport(ReportRecord* record) {
   std::unique_ptr<ReportRecord> report(record);  // deleted whatever the code
-  if (!report) return;
+  if (!report || !session_) return;
   const InstallerSettings& settings = Settings();
   HWND window = GetHWND();
+  // Events, records and the outcome first; then what the user sees.
+  session_->Handle(*report);
   switch (report->code) {
-    case DL_CODE_START:
-      if (!downloaderStartedReported_) {
-        downloaderStartedReported_ = true;
-        abValue_ = settings.AbGroup;
-        ReportTask(L"下载器启动", L"", 0, Ab());
-      }
-      stopwatchRunning_ = true;
-      stopwatchStart_ = GetTickCount();
-      ReportTask(L"开始下载大包", L"", 0, Ab());
-      break;
     case DL_CODE_PROGRESS:
       ShowProgress(DownloadPercent(report->number, settings.DownloadScale));
       break;
-    case DL_CODE_SUCCESS: {
-      const float seconds = stopwatchRunning_ ? static_cast<float>(GetTickCount() - stopwatchStart_) / 1000.0f : 0;
-      ReportTask(L"大包下载完毕", L"", seconds, Ab());
-      break;
-    }
     case DL_CODE_FAIL: {
-      // The reason was gathered on the orchestrator's worker: nothing slow here.
-      CDownloadInstaller::ReportDownloadFailure(*report, Ab());
       const int answer = ShowMessageBox(window, SkinDescriptor::ForFile(L"NetworkTipWnd.xml"), nullptr, nullptr);
       // The page change comes first: a retry switches to the progress page
       // later, with its "install" notification.
@@ -61,24 +45,14 @@ void CMainWnd::OnReport(ReportRecord* record) {
       SelectPage(mode);
       if (answer == kMessageBoxOk)
         RetryInstall();
-      else if (answer == kMessageBoxCancel && installedBefore_)
+      else if (answer == kMessageBoxCancel && session_->installedBefore())
         Close(1);
       break;
     }
-    case DL_CODE_RETRY:
-      break;
-    case DL_CODE_NOTICE:
-      CDownloadInstaller::ReportFailureReason(*report, true, Ab());
-      break;
-    case IST_CODE_START:
-      OV_LOGS(L"package started");
-      state_.WriteSetIni();
-      break;
     case IST_CODE_PROGRESS:
       ShowProgress(InstallPercent(smoothed_, report->number, settings.DownloadScale));
       break;
     case INSTALL_SUCCESS: {
-      ReportTask(L"安装成功", L"", 0, Ab());
       skin::Progress* bar = AsProgress(installPrg_);
       if (bar) bar->SetValue(100);
       const std::wstring fore = skin::ResourcePath() + L"res\\mainWnd\\installPrg3.png";
@@ -95,7 +69,6 @@ void CMainWnd::OnReport(ReportRecord* record) {
       break;
     }
     case IST_CODE_FAIL: {
-      CDownloadInstaller::ReportFailureReason(*report, false, Ab());
       const std::wstring text = report->text.empty() ? L"安装失败" : report->text;
       ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox2Wnd.xml"), text.c_str(), kTipCaption);
       skin::Progress* bar = AsProgress(installPrg_);
@@ -106,14 +79,8 @@ void CMainWnd::OnReport(ReportRecord* record) {
       SelectPage(0);
       break;
     }
-    case IST_INFO_INST_PATH:
-      state_.reportedInstallFolder = report->text;
-      break;
     case IST_INFO_EXE_PATH:
       productExePath_ = report->text;
-      break;
-    case IST_INFO_UNINST_EP:
-      state_.reportedUninstallerPath = report->text;
       break;
     case IST_INFO_START_URL:
       startUrl_ = report->text;
@@ -134,7 +101,7 @@ void CMainWnd::OnReport(ReportRecord* record) {
     case UNIST_CODE_ERROR:
       ShowMessageBox(window, SkinDescriptor::ForFile(L"MessageBox1Wnd.xml"), kRunningText, kTipCaption);
       SelectPage(installMode_);
-      if (installedBefore_) Close(1);
+      if (session_->installedBefore()) Close(1);
       break;
     default:
       break;
@@ -143,16 +110,15 @@ void CMainWnd::OnReport(ReportRecord* record) {
 
 void CMainWnd::RetryInstall() {
   if (installMode_ == 1) {
-    const std::wstring folder = state_.ChosenFolder(installDirEdit_ ? installDirEdit_->GetText() : L"");
+    const std::wstring folder = session_->state().ChosenFolder(installDirEdit_ ? installDirEdit_->GetText() : L"");
     StartInstall(folder, IsSelected(createDSCb_), IsSelected(createQSCb_));
   } else {
-    StartInstall(state_.DefaultFolder(), true, true);
+    StartInstall(session_->TargetFolder(), true, true);
   }
 }
 
+// The installation is recorded by then (InstallSession::Handle).
 void CMainWnd::Finish() {
-  state_.Write();
-  state_.WriteSetIni();
   if (startupStyle_ == 1) OpenProduct();
   skin::Control* root = manager_.GetRoot();
   if (!root) return;

@@ -63,8 +63,8 @@ class MainWindow : public ::testing::Test {
   }
   void TearDown() override {
     window_.reset();
-    CMainWnd::SetFreeSpaceQuery(nullptr);
-    CMainWnd::SetNetworkCheck(nullptr);
+    InstallSession::SetFreeSpaceQuery(nullptr);
+    InstallSession::SetNetworkCheck(nullptr);
     SetMessageBoxHook(nullptr);
     SetInstallerEventSink(previousSink_);
     Settings() = saved_;
@@ -89,7 +89,7 @@ class MainWindow : public ::testing::Test {
   }
   std::wstring Text(const wchar_t* name) { return window_->FindControl(name)->GetText(); }
   static void FreeBytes(uint64_t bytes) {
-    CMainWnd::SetFreeSpaceQuery([bytes](const std::wstring&, uint64_t* free) {
+    InstallSession::SetFreeSpaceQuery([bytes](const std::wstring&, uint64_t* free) {
       *free = bytes;
       return true;
     });
@@ -126,7 +126,7 @@ TEST_F(MainWindow, NetworkCheckOnItsWorkerDecidesWhetherTheInstallationStarts) {
   Settings().DownloadUrl = L"http://127.0.0.1:9/software/0/none.exe";  // nothing listens there
   FreeBytes(1ull << 40);
   ASSERT_NO_FATAL_FAILURE(Open());
-  CMainWnd::SetNetworkCheck([] { return 0x20000u; });  // connected, but not to the internet
+  InstallSession::SetNetworkCheck([] { return 0x20000u; });  // connected, but not to the internet
   EXPECT_TRUE(window_->StartInstall(folder_, true, true));
   for (int i = 0; i < 50 && shown_.empty(); ++i) ui_test::Pump(20);
   ASSERT_EQ(shown_.size(), 1u);
@@ -135,7 +135,7 @@ TEST_F(MainWindow, NetworkCheckOnItsWorkerDecidesWhetherTheInstallationStarts) {
   EXPECT_EQ(Page(), 0);
   EXPECT_TRUE(window_->FindControl(L"customeInstallBtn")->IsEnabled());
 
-  CMainWnd::SetNetworkCheck([] { return 0x0040u; });  // NLM_CONNECTIVITY_IPV4_INTERNET
+  InstallSession::SetNetworkCheck([] { return 0x0040u; });  // NLM_CONNECTIVITY_IPV4_INTERNET
   EXPECT_TRUE(window_->StartInstall(folder_, true, true));
   for (int i = 0; i < 50 && Page() != 2; ++i) ui_test::Pump(20);
   EXPECT_EQ(Page(), 2);
@@ -187,6 +187,27 @@ TEST_F(MainWindow, CustomInstallRefusesAFolderThatIsNotFullyQualified) {
   EXPECT_EQ(exists(root + L"ONVelqor"), rootHadFolder) << "nothing made at the drive's root";
   EXPECT_EQ(exists(root + L"foo"), rootHadFoo);
   EXPECT_EQ(events_.Count(L"安装中"), 0);
+}
+
+// "-instdir" fills the folder box and is where 立即安装 installs. A failed
+// download then closes with its exit code and takes the folders it made
+// away with the window.
+TEST_F(MainWindow, AChosenFolderIsInstalledIntoAndLeftEmptyIsRemoved) {
+  const std::wstring chosen = folder_.substr(0, folder_.rfind(L'\\')) + L"\\chosen";
+  Settings().InstDir = chosen;
+  Settings().DownloadUrl = L"http://127.0.0.1:9/software/0/none.exe";  // nothing listens there
+  FreeBytes(1ull << 40);
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_EQ(Text(L"installDirEdit"), chosen);
+  EXPECT_EQ(window_->exitCode(), ExitCode::kCancelled) << "nothing tried yet";
+  ASSERT_TRUE(ui_test::ClickControl(window_->GetHWND(), L"defaultInstallBtn"));
+  for (int i = 0; i < 500 && shown_.empty(); ++i) ui_test::Pump(20);
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].skin, L"NetworkTipWnd.xml");
+  EXPECT_TRUE(PathIsDirectoryW((chosen + L"\\ONVelqor").c_str())) << "made for the download";
+  EXPECT_EQ(window_->exitCode(), ExitCode::kDownloadFailed);
+  window_.reset();
+  EXPECT_FALSE(PathFileExistsW(chosen.c_str())) << "the folders it made stay behind";
 }
 
 TEST_F(MainWindow, ReportsFillOneBarAndAFailureResetsItAboveSixtyNine) {

@@ -10,6 +10,7 @@
 
 #include "analytics/event_tracker.h"
 #include "analytics/identity.h"
+#include "install/exit_code.h"
 #include "platform/strings.h"
 #include "tests/support/test_support.h"
 
@@ -50,7 +51,8 @@ class InstallerExe : public ::testing::Test {
 };
 
 TEST_F(InstallerExe, AnalyticsOnCreatesTheTrackerWithTheExeAndEndpoint) {
-  EXPECT_EQ(Run("-isenableappanalytics=false"), 0u);  // the command line comes too late to stop it
+  EXPECT_EQ(Run("-isenableappanalytics=false"),
+            static_cast<DWORD>(ExitCode::kCancelled));  // the command line comes too late to stop it
   EXPECT_EQ(Ini("UninstallInfo", "AppStore"), "OndraVelqorSetup.exe");
   EXPECT_EQ(Ini("UninstallInfo", "AppName"), "Velqor.downloader");
   EXPECT_EQ(Ini("UninstallInfo", "AppVersion"), "1.7.9");
@@ -61,7 +63,7 @@ TEST_F(InstallerExe, AnalyticsOnCreatesTheTrackerWithTheExeAndEndpoint) {
 
 TEST_F(InstallerExe, AnalyticsOffInTheSettingsFileCreatesNothing) {
   std::ofstream(dir_ + "\\PelanInstallerConfig.ini") << "[Install]\nIsEnableAppAnalytics=false\n";
-  EXPECT_EQ(Run("-isenableappanalytics=true"), 0u);
+  EXPECT_EQ(Run("-isenableappanalytics=true"), static_cast<DWORD>(ExitCode::kCancelled));
   EXPECT_EQ(GetFileAttributesA(identity_.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "download/curl_handles.h"
+#include "download/verify.h"
 #include "tests/support/json.h"
 
 #include "platform/strings.h"
@@ -120,6 +121,15 @@ int CountRequests(const std::vector<LoggedRequest>& log, const std::string& meth
 
 std::string NginxBase() { return "http://127.0.0.1:" + Env("OV_NGINX_PORT"); }
 std::filesystem::path NginxRoot() { return Env("OV_NGINX_ROOT_WIN"); }
+
+std::string ServeByMd5(const std::filesystem::path& file) {
+  const std::filesystem::path staging = NginxRoot() / "staging" / "OndraVelqorSetup_pkg.exe";
+  WriteFile(staging, ReadFile(file));
+  const std::string md5 = download::FileMd5(staging.wstring());
+  std::filesystem::create_directories(NginxRoot() / md5);
+  std::filesystem::rename(staging, NginxRoot() / md5 / "OndraVelqorSetup_pkg.exe");
+  return NginxBase() + "/" + md5 + "/OndraVelqorSetup_pkg.exe";
+}
 
 std::string RandomBytes(size_t size, unsigned seed) {
   std::mt19937 rng(seed);

@@ -79,6 +79,9 @@ int CountRequests(const std::vector<LoggedRequest>& log, const std::string& meth
 // nginx of this test run (OV_NGINX_PORT, OV_NGINX_ROOT_WIN).
 std::string NginxBase();
 std::filesystem::path NginxRoot();
+// Serves a copy of the file from nginx below its md5, as the package server
+// does: "<base>/<md5>/OndraVelqorSetup_pkg.exe".
+std::string ServeByMd5(const std::filesystem::path& file);
 
 std::string RandomBytes(size_t size, unsigned seed);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);

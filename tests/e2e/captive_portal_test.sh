@@ -40,13 +40,16 @@ expect_web_page_reason() {
   events | grep -q '^PlEventTask 下载失败原因 :1.code=0；2.msg=下载到的是网页而不是安装包' &&
     ok "reported: a web page came back instead of the package" || fail "reasons: $(events | grep 失败原因)"
 }
-# "稍后再试" on the tip: back on page 0, which closes after the exit question.
+# "稍后再试" on the tip: back on page 0, which closes after the exit question
+# with the failed download's exit code (7), and takes the empty install
+# folder it made away with it.
 later_then_close() {
   dialog_click NetworkTipWnd cancelBtn
   wait_log 'page 0' 5 && ok "back to page 0" || fail "not back on page 0"
   click page0 closebtn OndraVelqor
   dialog_click exitTipWnd okBtn
-  wait_exit 0
+  wait_exit 7 || return
+  [ ! -e "$WEPFX_DEFAULT" ] && ok "no empty install folder stays" || fail "$WEPFX_DEFAULT stays behind"
 }
 
 # The portal declares its page (text/html): refused at the first request.

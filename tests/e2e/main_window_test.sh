@@ -22,6 +22,9 @@ failures=0
 . "$here/tools/driver/installer-driver.sh"
 
 drv_case_lines
+# Exit codes (install/exit_code.h) of a window closed before installing, and
+# of an installation the running product stopped.
+CANCELLED=2 PRODUCT_RUNNING=10
 nginx_up() {  # serving the package (download-retry stops it)
   curl -sf -o /dev/null -r 0-0 "$URL" && return 0
   nginx -c "$nginx_dir/nginx.conf" -p "$nginx_dir" 2>/dev/null
@@ -58,7 +61,7 @@ scenario_agreement() {
   wait_dialog exitTipWnd || { fail "no exit question after the clicks"; return; }
   since | grep -Eq 'page [12]' && fail "a page changed without the agreement" || ok "no install, no custom page"
   since | grep -q 'DL_CODE_START' && fail "the download started without the agreement"
-  dialog_press exitTipWnd okBtn && wait_exit 0 || return
+  dialog_press exitTipWnd okBtn && wait_exit "$CANCELLED" || return
   local got
   got=$(click_view_task_events)
   [ "$got" = "PlEventClick 立即安装" ] && ok "only the click was reported" || fail "events: $(tr '\n' '|' <<<"$got")"
@@ -74,7 +77,7 @@ scenario_closing() {
   kill -0 "$EXE_PID" 2>/dev/null && ok "否 keeps the window" || { fail "否 closed the installer"; return; }
   LOG_FROM=$(wc -l <"$log")
   press page0 closebtn OndraVelqor
-  dialog_press exitTipWnd okBtn && wait_exit 0 && ok "是 closes it"
+  dialog_press exitTipWnd okBtn && wait_exit "$CANCELLED" && ok "是 closes it, nothing installed"
 }
 
 # 1, 8: a quick install on a clean machine, with the event order at the
@@ -138,7 +141,7 @@ scenario_upgrade() {
 scenario_open_installed() {
   preinstall || { fail "the product could not be put in place"; return; }
   start_exe
-  dialog_press InstalledPathTipWnd cancelBtn && wait_exit 0 || return
+  dialog_press InstalledPathTipWnd cancelBtn && wait_exit "$CANCELLED" || return
   wait_product && ok "打开软件 opened the installed product" || fail "the product did not open"
 }
 
@@ -146,7 +149,7 @@ scenario_open_installed() {
 scenario_question_closed() {
   preinstall || { fail "the product could not be put in place"; return; }
   start_exe
-  dialog_press InstalledPathTipWnd closebtn && wait_exit 0 || return
+  dialog_press InstalledPathTipWnd closebtn && wait_exit "$CANCELLED" || return
   since | grep -q 'DL_CODE_START' && fail "an installation started" || ok "closed, nothing started"
   product_running && fail "the product was opened" || true
 }
@@ -157,7 +160,7 @@ scenario_product_running() {
   wine "$WEPFX_DEFAULT/OndraVelqor.exe" --hidden >/dev/null 2>&1 &
   wait_product || { fail "the product did not start"; return; }
   start_exe
-  dialog_press MessageBox1Wnd closebtn && wait_exit 0 || return
+  dialog_press MessageBox1Wnd closebtn && wait_exit "$PRODUCT_RUNNING" || return
   # (The log channel carries ANSI text: the Chinese message is in the screenshot.)
   since | grep -q 'dialog MessageBox1Wnd.xml' && ok "running-product message shown" || fail "no message"
   since | grep -Eq 'DL_CODE_START|page 2' && fail "an installation started" || ok "nothing launched"

@@ -185,12 +185,7 @@ class SequenceTest : public ::testing::Test {
   }
   // The substitute served by nginx below its md5, as the package server does.
   std::string ServePackage(const std::wstring& file = testing_support::SubstituteExe()) {
-    const std::filesystem::path staging = dltest::NginxRoot() / "staging" / "OndraVelqorSetup_pkg.exe";
-    dltest::WriteFile(staging, dltest::ReadFile(file));
-    const std::string md5 = download::FileMd5(staging.wstring());
-    std::filesystem::create_directories(dltest::NginxRoot() / md5);
-    std::filesystem::rename(staging, dltest::NginxRoot() / md5 / "OndraVelqorSetup_pkg.exe");
-    return dltest::NginxBase() + "/" + md5 + "/OndraVelqorSetup_pkg.exe";
+    return dltest::ServeByMd5(file);
   }
   // Installs the sample product with the substitute package directly.
   std::wstring InstallSampleProduct() { return testing_support::InstallSampleProduct(target_); }
