@@ -8,6 +8,8 @@
 #include <cstring>
 #include <functional>
 
+#include "platform/strings.h"
+
 namespace {
 
 // "%.2f"; the rest of the texts is plain concatenation, so the report's
@@ -49,14 +51,14 @@ long ReasonCode(double number) {
 std::wstring DownloadFailureReason(double number, const std::wstring& message, double freeGiB, bool writable,
                                    uint32_t networkCode) {
   return Fit(message, [&](const std::wstring& msg) {
-    return L"1.code=" + std::to_wstring(ReasonCode(number)) + L"；2.msg=" + msg + L"；3.缓存磁盘容量=" +
+    return L"1.code=" + Utils::DecimalText(ReasonCode(number)) + L"；2.msg=" + msg + L"；3.缓存磁盘容量=" +
            TwoDecimals(freeGiB) + L"G；4.缓存读写权限=" + (writable ? L"可读" : L"无权限") +
-           L"；5.服务器连接状态code=" + std::to_wstring(static_cast<int>(networkCode));
+           L"；5.服务器连接状态code=" + Utils::DecimalText(static_cast<int>(networkCode));
   });
 }
 
 std::wstring FailureReason(double number, const std::wstring& message) {
   return Fit(message, [&](const std::wstring& msg) {
-    return L":1.code=" + std::to_wstring(ReasonCode(number)) + L"；2.msg=" + msg;
+    return L":1.code=" + Utils::DecimalText(ReasonCode(number)) + L"；2.msg=" + msg;
   });
 }

@@ -9,6 +9,7 @@
 #include "install/uninstaller.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/strings.h"
 #include "platform/sysinfo.h"
 #include "platform/system_checks.h"
 
@@ -130,7 +131,7 @@ ExitCode InstallSession::PrepareFolder(const std::wstring& folder) {
                                        : Utils::SystemResult{ERROR_BAD_PATHNAME};
   if (!made) {
     OV_LOGS(L"cannot create %s:%lu", folder.c_str(), made.error);
-    const std::wstring cause = L"cannot create " + folder + L": error " + std::to_wstring(made.error);
+    const std::wstring cause = L"cannot create " + folder + L": error " + Utils::DecimalText(made.error);
     // The manifest asks for elevation, but a launcher may refuse it (a
     // standard user's scheduled task, RunAsInvoker): a folder the system
     // denies to such a process is the administrator's to make.
@@ -141,7 +142,8 @@ ExitCode InstallSession::PrepareFolder(const std::wstring& folder) {
   if (FreeBytesOf(folder, &freeBytes)) {
     if (Utils::BytesToGiB(freeBytes) < 1.0) {
       OV_LOGS(L"%s: %I64u bytes free, less than 1 GB", folder.c_str(), freeBytes);
-      return End(ExitCode::kNotEnoughSpace, folder + L": " + std::to_wstring(freeBytes) + L" bytes free");
+      return End(ExitCode::kNotEnoughSpace,
+                 folder + L": " + Utils::DecimalText(static_cast<long long>(freeBytes)) + L" bytes free");
     }
   } else {
     // A volume that cannot say how much room it has (some shares) is not
@@ -159,7 +161,7 @@ uint32_t InstallSession::CheckNetwork() {
 bool InstallSession::AcceptNetwork(uint32_t result) {
   if ((result >> Utils::kNetworkReasonShift) == 0) return true;
   wchar_t text[64] = {};
-  swprintf(text, 64, L"the network check answered 0x%08x", result);
+  _snwprintf(text, 63, L"the network check answered 0x%08x", result);
   End(ExitCode::kNoNetwork, text);
   return false;
 }

@@ -99,8 +99,8 @@ void InstallState::WriteSetIni() const {
   SYSTEMTIME now;
   GetLocalTime(&now);
   wchar_t time[64];
-  swprintf(time, 64, L"%d-%02d-%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-           now.wSecond);
+  _snwprintf(time, 63, L"%d-%02d-%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+             now.wSecond);
   WriteIni(analyticsIni, L"Init", L"UpdateTime", time);
 }
 

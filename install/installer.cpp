@@ -118,7 +118,7 @@ std::wstring ExitCodeNumber(DWORD exitCode) {
   wchar_t code[16] = {};
   // Small codes are the package's own; large ones are crash statuses, read
   // in hexadecimal (0xC0000005).
-  swprintf(code, 16, exitCode < 0x10000 ? L"%lu" : L"0x%08lX", static_cast<unsigned long>(exitCode));
+  _snwprintf(code, 15, exitCode < 0x10000 ? L"%lu" : L"0x%08lX", static_cast<unsigned long>(exitCode));
   return code;
 }
 

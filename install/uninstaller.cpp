@@ -176,8 +176,8 @@ std::wstring CreateFreshFolder(const std::wstring& base, bool adminOnly, DWORD& 
       break;
     }
     wchar_t name[40] = {};
-    swprintf(name, 40, L"%08lx%04x%04x%02x%02x%02x%02x", static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3,
-             guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3]);
+    _snwprintf(name, 39, L"%08lx%04x%04x%02x%02x%02x%02x", static_cast<unsigned long>(guid.Data1), guid.Data2,
+               guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3]);
     const std::wstring folder = base + kCopyFolderPrefix + name;
     if (CreateDirectoryW(folder.c_str(), adminOnly ? &attributes : nullptr))
       created = folder + L"\\";
