@@ -27,6 +27,7 @@ HRESULT CWinDownloader::CBindCallback::OnProgress(ULONG done, ULONG max, ULONG, 
   if (done > lastBytes_) {
     lastBytes_ = done;
     lastByteTick_ = GetTickCount64();
+    if (silence) silence->Heard();
   }
   if (max == 0) return S_OK;
   if (progress) progress(DL_CODE_PROGRESS, static_cast<double>(done) / static_cast<double>(max), L"");
@@ -81,7 +82,7 @@ HRESULT CWinDownloader::Attempt(const std::wstring& url, bool& stalled) {
     while (WaitForSingleObject(done.get(), 100) == WAIT_TIMEOUT) {
       if (stop_.IsSet()) {
         bind_.abort = true;
-      } else if (bind_.QuietMs() > stallMs) {
+      } else if (bind_.QuietMs() > stallMs || silence_.Exhausted()) {
         stalledFlag = true;
       } else {
         continue;
@@ -108,6 +109,11 @@ void CWinDownloader::Download() {
   }
   const std::wstring url = download::EscapeUrlForSystemDownload(url_);
   HRESULT result = E_FAIL;
+  // As with the libcurl downloaders: once nothing has come from the server
+  // for the series' bound, the attempts end (a silent server would
+  // otherwise hold each of them for a whole stall limit).
+  bind_.silence = &silence_;
+  silence_.Restart();
   for (int attempt = 0; attempt < 3; ++attempt) {
     bool stalled = false;
     result = Attempt(url, stalled);
@@ -124,6 +130,10 @@ void CWinDownloader::Download() {
       return;
     }
     OV_LOGS(L"URLDownloadToFileW:0x%08lx", static_cast<unsigned long>(result));
+    if (silence_.Exhausted()) {
+      OV_LOGS(L"nothing from the server for %lu ms: attempts end", download::CurrentTiming().silentSeriesMs);
+      break;
+    }
     if (!stop_.Pause(1000)) break;
   }
   if (bind_.abort) {

@@ -55,7 +55,8 @@ class CWinDownloader : public CDownloader {
     ULONGLONG QuietMs() const;
 
     std::atomic<bool> abort{false};
-    PhaseCallback progress;  // empty until Start
+    PhaseCallback progress;                     // empty until Start
+    download::SilenceClock* silence = nullptr;  // told of every byte
 
    private:
     std::mutex bindingMutex_;
@@ -74,5 +75,6 @@ class CWinDownloader : public CDownloader {
   std::wstring path_;
   std::wstring url_;
   download::StopSignal stop_;
+  download::SilenceClock silence_;
   Utils::Thread worker_;  // last: joined first
 };

@@ -88,6 +88,24 @@ TEST(System, StalledServerFailsEachAttempt) {
   EXPECT_TRUE(dir.Files().empty()) << "a stalled attempt leaves no file";
 }
 
+// A server that accepts and never answers: the first attempt ends at the
+// silent series' bound and no other follows, so the network tip comes
+// within that bound instead of after three whole stall limits.
+TEST(System, SilentServerEndsTheAttemptsWithinTheBound) {
+  FastTiming timing(/*singleStreamStall=*/2, 2, /*firstAnswerMs=*/300, /*silentSeriesMs=*/900);
+  AddScenario(R"({"name": "syssilent", "size": 200000, "get": [{"silent": true}]})");
+  ScratchDir dir;
+  Recorder recorder;
+  CWinDownloader downloader(recorder.Callback(), Wide(FaultBase() + "/s/syssilent/pkg.exe"),
+                            (dir / L"pkg.exe").wstring());
+  downloader.Start();
+  ASSERT_TRUE(recorder.WaitFinal(60000));
+  EXPECT_THAT(recorder.Codes(), ElementsAre(DL_CODE_START, DL_CODE_FAIL));
+  EXPECT_EQ(CountRequests(Requests("syssilent"), "GET"), 1) << "no attempt after a silent series";
+  EXPECT_TRUE(FastTiming::Pauses().empty());
+  EXPECT_TRUE(dir.Files().empty());
+}
+
 // Closing the window destroys the downloader: a stalled transfer is
 // aborted, and nothing is reported afterwards.
 TEST(System, DestructionAbortsAStalledTransfer) {

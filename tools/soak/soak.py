@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Download soak: whole sequences (download, verify, publisher check, package
 run) of ov_orchestrate against the fault server, each with a fault scenario
-drawn from SCENARIOS (single faults and pairs) and a download type.
+drawn from SCENARIOS (single faults and pairs) and a download type
+(1 single stream, 2 the system's URL service, 3 two ranges).
 
   soak.py <sequences> <runtime build dir> <fault port> <csv> [--seed N]
 
