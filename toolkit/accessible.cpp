@@ -319,7 +319,9 @@ void AccessibleRoot::Disconnect() {
 }
 
 void AccessibleRoot::Raise(PaintManager& manager, DWORD event, const Control* control) {
-  if (!manager.GetHWND() || !control) return;
+  // Texts and the bar change on every progress report: without a reader
+  // listening there is nobody to tell, and no reason to walk the tree.
+  if (!manager.GetHWND() || !control || !IsWinEventHookInstalled(event)) return;
   const std::vector<Control*> children = Children(manager);
   for (size_t i = 0; i < children.size(); ++i)
     if (children[i] == control) {
