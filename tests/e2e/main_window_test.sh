@@ -317,6 +317,13 @@ scenario_accessibility() {
   installer_up || return
   xdotool mousemove 0 0
   wait_log 'page 0|default folder' 10
+  # 64-bit Wine 8.0 (the test build where 32-bit programs cannot run) does
+  # not unmarshal the object in another process; the shipped PE32 exe runs
+  # under 32-bit Wine, which does (docs/wine.md).
+  if [ "${WINEARCH:-}" = win64 ] && a11y list OndraVelqor | grep -q 'AccessibleObjectFromWindow: 0x80004002'; then
+    echo "skip $CASE: 64-bit Wine answers E_NOINTERFACE to AccessibleObjectFromWindow from another process"
+    return
+  fi
   expect_rows page0 OndraVelqor "最小化|pushbutton|" "关闭|pushbutton|" "立即安装|pushbutton|focused,focusable,default" \
     "已同意|checkbutton|focusable,checked" "《用户许可协议》|link|focusable,linked" "自定义安装|link|focusable,linked"
   local c
