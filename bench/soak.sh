@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Download soak (not part of CI): N whole sequences against the fault server,
 # each with a random fault scenario and download type (tools/soak/soak.py).
-#   bench/soak.sh <N> [csv file, default <build>/soak.csv] [--seed S]
+#   bench/soak.sh <N> [csv file, default <build>/soak.csv] [--seed S] [--jobs J]
 # Running it again with the same CSV resumes after the last sequence in it.
 # Prints a line per corrupt, hung or leftover sequence and the tallies; the
 # exit status is 1 when there was any.
