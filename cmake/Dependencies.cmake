@@ -1,4 +1,8 @@
 # Third-party libraries, cross-built into OV_DEPS_PREFIX by scripts/build-deps.sh.
+# Found again at every configure: a build folder pointed at another prefix
+# must not keep linking the libraries of the first one.
+unset(OV_CURL_LIB CACHE)
+unset(OV_LZMA7Z_LIB CACHE)
 find_library(OV_CURL_LIB NAMES curl libcurl PATHS ${OV_DEPS_PREFIX}/lib REQUIRED NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 find_library(OV_LZMA7Z_LIB NAMES lzma7z PATHS ${OV_DEPS_PREFIX}/lib REQUIRED NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 find_library(OV_ZLIB_LIB NAMES libz.a z REQUIRED)
