@@ -57,7 +57,9 @@ struct BodyRequest {
 CURLcode SetBodyRequestOptions(CURL* handle, const BodyRequest& request);
 
 // libcurl's text for a result, as a wide string; "Unknown error" for our
-// own negative results.
+// own negative results. Our libcurl is built without its texts (for size):
+// it says only "No error" or "Error", and the number beside it in the log
+// names the result.
 std::wstring CurlErrorText(int code);
 
 // Size of a file in bytes, or -1 when it does not exist or cannot be read.
