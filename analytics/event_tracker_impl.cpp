@@ -194,8 +194,10 @@ void EventTrackerImpl::sendPending(bool flush) {
       RunSend(*state, flush);
       finish();
     }).detach();
-  } catch (const std::system_error&) {
-    finish();  // no thread: the records stay queued for the next flush
+  } catch (const std::exception&) {
+    // No thread (std::system_error, or the exe's plain error, app/lean_throw.cpp):
+    // the records stay queued for the next flush.
+    finish();
   }
 }
 
@@ -426,14 +428,16 @@ void EventTrackerImpl::trackOrder(const PlEventOrder& e, const PlContextProperti
 
 void EventTrackerImpl::trackPayment(const PlEventPayment& e, const PlContextProperties& context) {
   const char* fn = "trackPayment";
-  char amount[64];
+  // The C runtime's printf, not mingw's C99 one (27 KB of the exe); zeroed,
+  // since it leaves a text that does not fit unterminated.
+  char amount[64] = {};
   if (e.orderId.empty()) PL_THROW("plEventPayment.plOrderId is empty", fn);
   if (e.paidAmount < 0) {
-    std::snprintf(amount, sizeof amount, "%f", e.paidAmount);
+    _snprintf(amount, sizeof amount - 1, "%f", e.paidAmount);
     PL_THROW(std::string("paidAmount = ") + amount + " is invalid", fn);
   }
   if (e.originalAmount < 0) {
-    std::snprintf(amount, sizeof amount, "%f", e.originalAmount);
+    _snprintf(amount, sizeof amount - 1, "%f", e.originalAmount);
     PL_THROW(std::string("originalAmount = ") + amount + " is invalid", fn);
   }
   if (!e.result || (*e.result != PlResult::Success && *e.result != PlResult::Fail))

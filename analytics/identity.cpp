@@ -218,9 +218,12 @@ std::string NewDistinctId(CreateGuidFunction createGuid) {
   GUID g;
   for (int attempt = 0; attempt < 10; ++attempt) {
     if (SUCCEEDED(createGuid(&g))) {
-      char buf[40];
-      std::snprintf(buf, sizeof buf, "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1, g.Data2, g.Data3,
-                    g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+      // The C runtime's printf (as every decimal or hexadecimal text of the
+      // exe), not mingw's C99 one; it leaves a text that does not fit
+      // unterminated, hence the zeroed buffers.
+      char buf[40] = {};
+      _snprintf(buf, sizeof buf - 1, "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1, g.Data2, g.Data3,
+                g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
       return buf;
     }
   }
@@ -230,9 +233,9 @@ std::string NewDistinctId(CreateGuidFunction createGuid) {
   std::lock_guard<std::mutex> hold(lock);
   unsigned d[9];
   for (int i = 8; i >= 1; --i) d[i] = static_cast<unsigned>(draw(generator));  // last field first
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "%x%x-%x-%x-%x-%x%x%x", d[1], d[2], d[3], (d[4] & 0xFFF) | 0x4000,
-                (d[5] % 0x3FFF) + 0x8000, d[6], d[7], d[8]);
+  char buf[96] = {};
+  _snprintf(buf, sizeof buf - 1, "%x%x-%x-%x-%x-%x%x%x", d[1], d[2], d[3], (d[4] & 0xFFF) | 0x4000,
+            (d[5] % 0x3FFF) + 0x8000, d[6], d[7], d[8]);
   return buf;
 }
 
