@@ -3,15 +3,16 @@
 // functions catch what their own A/B check raises.
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "analytics/sdk/property_node.h"
 
 namespace pelan::tracking {
 
-class PlException : public std::runtime_error {
+class PlException : public analytics_core::Error {
  public:
   PlException(const std::string& message, const char* file, const char* function, int line)
-      : std::runtime_error(message), file_(file), function_(function), line_(line) {}
+      : analytics_core::Error(message), file_(file), function_(function), line_(line) {}
   const std::string& file() const { return file_; }
   const std::string& function() const { return function_; }
   int line() const { return line_; }

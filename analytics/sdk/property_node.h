@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace analytics_core {
@@ -116,6 +118,17 @@ std::string FormatLocalDateTime(int64_t seconds, int32_t milliseconds);
 // diagnostics go there (stdio rather than iostreams: iostreams would pull the
 // C++ locale machinery into the installer exe).
 void WriteStderr(std::initializer_list<std::string_view> pieces);
+
+// The layer's errors: a text, no more. Not std::runtime_error, whose copy-on-
+// write message string brings about 45 KB of libstdc++ into the exe.
+class Error : public std::exception {
+ public:
+  explicit Error(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
 
 // Quoted JSON string with the seven short escapes; other bytes unchanged.
 void AppendJsonString(std::string& out, std::string_view text);

@@ -9,7 +9,6 @@
 #include <cctype>
 #include <cstring>
 #include <memory>
-#include <stdexcept>
 #include <utility>
 
 namespace analytics_core {
@@ -187,7 +186,7 @@ long CurlPost(const std::string& url, const std::string& body, std::string& resp
 long CurlPost(const std::string& url, const std::string& body, std::string& response, const PostOptions& options) {
   const Curl owned(curl_easy_init());
   CURL* const curl = owned.get();
-  if (!curl) throw std::runtime_error("Couldn't initialize curl handle");
+  if (!curl) throw Error("Couldn't initialize curl handle");
   CappedText answer, headers;
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_POST, 1L);
