@@ -24,7 +24,7 @@ LTO="-flto -ffat-lto-objects"
 AR=$ARCH-w64-mingw32-gcc-ar-posix
 
 # A prefix built by an older recipe is rebuilt from scratch.
-recipe=$(cat "$0" "$TOOLCHAIN" | sha1sum | cut -d' ' -f1)
+recipe=$(cat "$0" "$TOOLCHAIN" "$here"/scripts/patches/*.patch | sha1sum | cut -d' ' -f1)
 if [ "$(cat "$PREFIX/.recipe" 2>/dev/null)" != "$recipe" ]; then
   rm -rf "$PREFIX" "$SRC"/*/"$BUILD"
   mkdir -p "$PREFIX"
@@ -76,15 +76,20 @@ if [ ! -f "$PREFIX/lib/liblzma7z.a" ]; then
   d=$(fetch lzma 'lzma-9*')
   b=$d/$BUILD
   rm -rf "$b"; mkdir -p "$b" "$PREFIX/include/lzma7z"
+  # Our fixes, on a copy (the fetched source stays as Debian ships it):
+  # lzma-7zIn-bounds.patch refuses a header that gives more files a stream
+  # than it lists stream sizes for, which 9.22 reads from a null table.
+  cp -r "$d/C" "$b/C"
+  for p in "$here"/scripts/patches/lzma-*.patch; do patch -s -p1 -d "$b" <"$p"; done
   objs=()
   for n in 7zAlloc 7zBuf 7zCrc 7zCrcOpt 7zDec 7zIn 7zStream CpuArch LzmaDec Lzma2Dec Bra Bra86 Bcj2; do
     # For size. (Without asynchronous unwind tables it would be no smaller:
     # the exe's link-time code generation keeps them.)
-    "$ARCH-w64-mingw32-gcc-posix" -Os -ffunction-sections -fdata-sections $LTO -c "$d/C/$n.c" -o "$b/$n.o"
+    "$ARCH-w64-mingw32-gcc-posix" -Os -ffunction-sections -fdata-sections $LTO -c "$b/C/$n.c" -o "$b/$n.o"
     objs+=("$b/$n.o")
   done
   "$AR" rcs "$b/liblzma7z.a" "${objs[@]}"
-  cp "$d"/C/*.h "$PREFIX/include/lzma7z/"
+  cp "$b"/C/*.h "$PREFIX/include/lzma7z/"
   cp "$b/liblzma7z.a" "$PREFIX/lib/"
 fi
 echo "$recipe" > "$PREFIX/.recipe"

@@ -7,7 +7,7 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
 PKGS=(
-  mingw-w64 libz-mingw-w64-dev cmake ninja-build dpkg-dev
+  mingw-w64 libz-mingw-w64-dev cmake ninja-build dpkg-dev patch
   wine wine32:i386 wine64
   xvfb xdotool imagemagick fonts-wqy-zenhei fonts-wqy-microhei
   nginx-light 7zip googletest

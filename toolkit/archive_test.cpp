@@ -141,5 +141,14 @@ TEST_F(ArchiveTest, CorruptOrTruncatedArchivesNeverCrash) {
   EXPECT_FALSE(none.Open(nullptr, 0));
 }
 
+TEST_F(ArchiveTest, HeaderGivingMoreFilesAStreamThanItHasSizesIsRefused) {
+  // Both checksums right, so only the header's own consistency can refuse
+  // it: the decoder once read the missing sizes from a null table.
+  const std::string bytes = test::ReadFileBytes(test::Widen(OV_TESTDATA "\\more-streams-than-sizes.7z"));
+  ASSERT_EQ(bytes.size(), 228u);
+  SkinArchive a;
+  EXPECT_FALSE(a.Open(bytes.data(), bytes.size()));
+}
+
 }  // namespace
 }  // namespace skin
