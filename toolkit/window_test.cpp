@@ -8,6 +8,7 @@
 
 #include "platform/strings.h"
 #include "toolkit/controls.h"
+#include "toolkit/dpi.h"
 #include "toolkit/resources.h"
 #include "toolkit/test_support.h"
 
@@ -116,6 +117,40 @@ TEST_F(WindowTest, WindowTakesTheSkinSizeCaptionAndRegion) {
   EXPECT_EQ(hit(100, 10), HTCAPTION);
   EXPECT_EQ(hit(285, 10), HTCLIENT);  // the close button in the strip
   EXPECT_EQ(hit(100, 100), HTCLIENT);
+}
+
+// Moved to a monitor of another DPI (per-monitor awareness): the window
+// takes the rectangle Windows suggests and lays out, hit-tests and rounds its
+// corners at the new scale; back at 96 DPI every control is where it was.
+TEST_F(WindowTest, DpiChangeRescalesTheWindowAndItsLayout) {
+  HWND h = window_->GetHWND();
+  std::vector<Control*> all;
+  window_->Manager().GetRoot()->Collect(&all);
+  std::vector<RECT> at96;
+  for (Control* c : all) at96.push_back(c->GetPos());
+  RECT r;
+  GetWindowRect(h, &r);
+  const auto changeDpi = [&](int dpi, int width, int height) {
+    RECT suggested = {r.left, r.top, r.left + width, r.top + height};
+    SendMessageW(h, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    UpdateWindow(h);  // the paint lays out
+    GetWindowRect(h, &r);
+  };
+  changeDpi(144, 450, 300);
+  EXPECT_EQ(window_->Manager().Dpi(), 144);
+  EXPECT_EQ(r.right - r.left, 450);
+  EXPECT_EQ(r.bottom - r.top, 300);
+  for (size_t i = 0; i < all.size(); ++i) {
+    const RECT want = ScaleToDpi(at96[i], 144);
+    EXPECT_TRUE(EqualRect(&all[i]->GetPos(), &want)) << i;
+  }
+  EXPECT_EQ(window_->FindControl(L"b1")->GetPos().right, window_->FindControl(L"off")->GetPos().left);
+  auto hit = [&](int x, int y) { return SendMessageW(h, WM_NCHITTEST, 0, MAKELPARAM(r.left + x, r.top + y)); };
+  EXPECT_EQ(hit(150, 40), HTCAPTION);  // the 30-pixel strip is 45 high now
+  EXPECT_EQ(hit(430, 20), HTCLIENT);   // its close button, 30 -> 45 wide
+  changeDpi(96, 300, 200);
+  for (size_t i = 0; i < all.size(); ++i) EXPECT_TRUE(EqualRect(&all[i]->GetPos(), &at96[i])) << i;
+  EXPECT_EQ(hit(150, 40), HTCLIENT);
 }
 
 TEST_F(WindowTest, TimersNotifyUntilKilled) {
