@@ -128,7 +128,7 @@ TEST(Layout, AtAnyDpiTheSkinLayoutIsScaledEdgeByEdge) {
     EXPECT_EQ(manager.FindControl(L"row")->GetPos().bottom, manager.FindControl(L"d")->GetPos().top);
     LOGFONTW font = {};
     GetObjectW(manager.GetFont(0), sizeof(font), &font);
-    EXPECT_EQ(font.lfHeight, -ScaleToDpi(18, dpi));
+    EXPECT_EQ(font.lfHeight, -(18 * dpi / 96));  // rounded down: 22 at 120 DPI
     // Text measures in skin pixels, whatever the DPI: SetFixedWidth takes it.
     const int width96 = plain.MeasureTextWidth(canvas96.dc, L"OndraVelqor", 0, DT_LEFT);
     EXPECT_NEAR(manager.MeasureTextWidth(canvas.dc, L"OndraVelqor", 0, DT_LEFT), width96, width96 / 10) << dpi;

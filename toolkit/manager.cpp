@@ -46,9 +46,13 @@ bool PaintManager::IsLive(const Control* control) const {
 
 UniqueFont PaintManager::MakeFont(const Font& spec, int dpi) {
   const Utils::StartupStep step("font");
-  return UniqueFont(CreateFontW(-ScaleToDpi(spec.size, dpi), 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic,
-                                spec.underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                CLEARTYPE_QUALITY, DEFAULT_PITCH, spec.face.substr(0, LF_FACESIZE - 1).c_str()));
+  // Rounded down, unlike edges: a text must not outgrow the box the skin
+  // gives it. Several skin texts fill theirs exactly at 96 DPI; 14 px at 120
+  // DPI rounded up to 18 (not 17.5) clipped three of them.
+  const int height = spec.size * dpi / kBaseDpi;
+  return UniqueFont(CreateFontW(-height, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic, spec.underline, FALSE,
+                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                DEFAULT_PITCH, spec.face.substr(0, LF_FACESIZE - 1).c_str()));
 }
 
 void PaintManager::AddFont(int id, const std::wstring& face, int size, bool bold, bool underline, bool italic,
