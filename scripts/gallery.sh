@@ -29,7 +29,7 @@ shot() {
   read -r x y w h <<<"$(sv_window "$title")"
   margin=$((16 * dpi / 96))
   sv_shot "$dir/$name.png" "$((x - margin)) $((y - margin)) $((w + 2 * margin)) $((h + 2 * margin))"
-  tr -d '\r' <"$state" | grep '^clipped ' | sed "s|^|gallery: $dir/$name: |" >&2
+  tr -d '\r' <"$state" | sed -n "s|^clipped |gallery: $dir/$name: clipped |p" >&2
   sv_stop
   echo "$dir/$name.png"
 }
