@@ -8,6 +8,7 @@
 
 #include "platform/log.h"
 #include "platform/startup_marks.h"
+#include "platform/strings.h"
 #include "toolkit/archive.h"
 #include "toolkit/dpi.h"
 #include "toolkit/resources.h"
@@ -227,7 +228,7 @@ const Image* GetImage(std::wstring_view path, int dpi) {
       if (dpi >= 2 * kBaseDpi) return hi;
       // Between 1x and 2x: the 2x art scaled down once per DPI, never the 1x
       // art scaled up.
-      const std::wstring key = CacheKey(path) + L"|" + std::to_wstring(dpi);
+      const std::wstring key = CacheKey(path) + L"|" + Utils::DecimalText(dpi);
       auto found = Cache().find(key);
       if (found != Cache().end()) return found->second.get();
       std::unique_ptr<Image> scaled =
