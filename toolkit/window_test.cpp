@@ -317,6 +317,27 @@ TEST(WindowKeyboard, FocusMarkFramesTheControlWithoutTouchingIt) {
   w.Mouse(WM_LBUTTONUP, L"ok");
   EXPECT_FALSE(w.Manager().ShowFocusCue());
   EXPECT_EQ(RenderedPixels(w, around), before);
+
+  // At 150 % the mark keeps its skin-pixel place and width: its outer edge
+  // 3 skin pixels out is scaled like any edge, its pen 1.5 rounded to 2,
+  // and it still leaves the control's own pixels alone.
+  RECT at;
+  GetWindowRect(w.GetHWND(), &at);
+  at.right = at.left + 450, at.bottom = at.top + 300;
+  SendMessageW(w.GetHWND(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&at));
+  RenderedPixels(w, RECT{0, 0, 1, 1});  // lays out at the new scale
+  const RECT big = other->GetPos();
+  const std::vector<uint32_t> bigPlain = RenderedPixels(w, big);
+  w.Manager().SetFocus(other, true);
+  EXPECT_EQ(RenderedPixels(w, big), bigPlain);
+  RECT outer = other->GetLayoutPos();
+  InflateRect(&outer, 3, 3);
+  outer = ScaleToDpi(outer, 144);
+  const LONG bigY = (big.top + big.bottom) / 2;
+  for (const LONG x : {outer.left, outer.left + 1, outer.right - 2, outer.right - 1})
+    EXPECT_EQ(RenderedPixels(w, RECT{x, bigY, x + 1, bigY + 1})[0], 0xFF0000u) << x;
+  for (const LONG x : {outer.left + 2, outer.right - 3})  // the gap between mark and control
+    EXPECT_NE(RenderedPixels(w, RECT{x, bigY, x + 1, bigY + 1})[0], 0xFF0000u) << x;
 }
 
 TEST_F(WindowTest, CheckBoxesAndOptionGroupsNotifyChanges) {

@@ -369,8 +369,9 @@ scenario_accessibility() {
 # window is 600x400 times the scale; page 0, page 1, the exit question, the
 # progress and the finished page are shot through the real exe, clicked
 # where skinview's layout at that DPI has the controls, and every page and
-# dialog skin is shot by skinview (dpi-<N>/); no text is clipped; page 0 is as
-# crisp as at 96 DPI, not a 96-DPI picture stretched (tools/driver/sharpness.py).
+# dialog skin is shot by skinview (dpi-<N>/); no text is clipped; a screen
+# reader's rectangles are where the controls are drawn; page 0 is as crisp as
+# at 96 DPI, not a 96-DPI picture stretched (tools/driver/sharpness.py).
 scenario_dpi() {
   local dpi
   for dpi in 96 120 144 192; do
@@ -401,6 +402,16 @@ dpi_at() {  # <dpi>
   [ "$WIDTH" = "$want_w" ] && [ "$HEIGHT" = "$want_h" ] && ok "window ${WIDTH}x$HEIGHT" ||
     fail "window ${WIDTH}x$HEIGHT, expected ${want_w}x$want_h"
   painted "dpi-$dpi-page0" page0 OndraVelqor "page 0"
+  # A screen reader's rectangles are the drawn ones (64-bit Wine cannot
+  # reach the object from another process: scenario_accessibility).
+  if [ "${WINEARCH:-}" != win64 ]; then
+    local c placed=1
+    for c in "defaultInstallBtn 立即安装" "customeBtn 自定义安装" "closebtn 关闭"; do
+      set -- $c
+      a11y_placed page0 "$1" "$2" OndraVelqor || { placed=; fail "page 0: a screen reader's $2 is not where it is drawn"; }
+    done
+    [ -n "$placed" ] && ok "screen readers' rectangles follow the scale"
+  fi
   cp "$LAST_SHOT" "$out/exe-page0.png"
   import -window root -crop "${WIDTH}x${HEIGHT}+$X+$Y" +repage "$out/exe-page0-window.png"
   if [ "$dpi" = 96 ]; then
