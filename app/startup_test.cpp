@@ -265,6 +265,10 @@ TEST(ExeResources, ManifestVersionIconStringsAndSkins) {
   for (const char* os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
                          "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
     EXPECT_NE(xml.find(os), std::string::npos) << os;
+  // DPI awareness: Wine gives every process the screen's DPI, aware or not
+  // (docs/wine.md), so only this check sees the declaration Windows needs.
+  for (const char* dpi : {">true/pm</dpiAware>", ">PerMonitorV2, PerMonitor</dpiAwareness>"})
+    EXPECT_NE(xml.find(dpi), std::string::npos) << dpi;
   // The skin archive: a 7z archive under the custom type "SKINRES", id 147.
   HRSRC skins = FindResourceW(m, MAKEINTRESOURCEW(147), L"SKINRES");
   ASSERT_NE(skins, nullptr);

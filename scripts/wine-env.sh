@@ -2,6 +2,9 @@
 # the build folder (32-bit, or 64-bit for the x86_64 build, scripts/arch.sh),
 # one persistent wineserver, and a virtual display.
 #   ov_wine_up <runtime-build-dir>   ov_wine_down
+#   OV_WINE_DPI   the screen DPI of the prefix (LogPixels; default 96): 120, 144
+#                 and 192 are 125, 150 and 200 %
+#   ov_wine_dpi <dpi>                 the same for programs started from now on
 . "$(dirname "${BASH_SOURCE[0]}")/arch.sh"
 
 ov_wine_up() {
@@ -49,6 +52,7 @@ Windows Registry Editor Version 5.00
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"
 REG
+  ov_dpi_reg "${OV_WINE_DPI:-96}" >> "$settings"
   if ! cmp -s "$settings" "$WINEPREFIX/.ov-settings.reg"; then
     { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$settings"; } > "$settings.utf16"
     wine regedit /S "$(winepath -w "$settings.utf16" 2>/dev/null)" >/dev/null 2>&1 || true
@@ -73,6 +77,27 @@ REG
   # services start now and do not inherit the test runner's output pipes.
   wineserver -p 2>/dev/null || true  # an already running server is fine
   wine cmd /c exit >/dev/null 2>&1 || true
+}
+
+# The screen DPI as Wine reads it when a program starts: the user's value
+# (what winecfg writes) and the machine's; wineboot writes 96 into both.
+ov_dpi_reg() {  # <dpi>
+  local hex
+  hex=$(printf '%08x' "$1")
+  printf '\n; Screen DPI (LogPixels): %s\n' "$1"
+  printf '[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%s\n\n' "$hex"
+  printf '[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts]\n'
+  printf '"LogPixels"=dword:%s\n' "$hex"
+}
+
+ov_wine_dpi() {  # <dpi>
+  local file
+  file=$(mktemp --suffix=.reg)
+  { printf 'REGEDIT4\n'; ov_dpi_reg "$1"; } > "$file"
+  wine regedit /S "$(winepath -w "$file" 2>/dev/null)" >/dev/null 2>&1
+  rm -f "$file"
+  # The prefix's settings file no longer says what the prefix holds.
+  rm -f "$WINEPREFIX/.ov-settings.reg"
 }
 
 ov_wine_down() {

@@ -121,10 +121,16 @@ void Control::SetFixedHeight(int height) {
   NeedParentUpdate();
 }
 
+int Control::Scaled(int skinPixels) const { return manager_ ? manager_->Scale(skinPixels) : skinPixels; }
+
+RECT Control::Scaled(const RECT& skinRect) const { return manager_ ? manager_->Scale(skinRect) : skinRect; }
+
 void Control::SetPos(const RECT& pos) {
-  if (!EqualRect(&pos, &pos_)) {
+  layoutPos_ = pos;
+  const RECT device = Scaled(pos);
+  if (!EqualRect(&device, &pos_)) {
     Invalidate();
-    pos_ = pos;
+    pos_ = device;
   }
   Invalidate();
 }
@@ -225,7 +231,8 @@ void Control::FillBackground(HDC dc, uint32_t argb) {
     const UniqueBrush brush(CreateSolidBrush(RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF)));
     HGDIOBJ oldBrush = SelectObject(dc, brush.get());
     HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
-    RoundRect(dc, pos_.left, pos_.top, pos_.right + 1, pos_.bottom + 1, borderRound_.left, borderRound_.top);
+    RoundRect(dc, pos_.left, pos_.top, pos_.right + 1, pos_.bottom + 1, Scaled(borderRound_.left),
+              Scaled(borderRound_.top));
     SelectObject(dc, oldPen);
     SelectObject(dc, oldBrush);
     return;
@@ -238,19 +245,24 @@ void Control::PaintBkImage(HDC dc) {
 }
 
 void Control::PaintFocusMark(HDC dc, COLORREF color) const {
-  constexpr int kGap = 2;  // between the control and the mark
-  RECT r = pos_;
-  InflateRect(&r, kGap + 1, kGap + 1);
+  constexpr int kGap = 2;  // skin pixels between the control and the mark
+  // The mark's outer edge, in skin pixels, scaled like every other edge; a
+  // pen as wide as a scaled skin pixel, inside that edge.
+  RECT outer = layoutPos_;
+  InflateRect(&outer, kGap + 1, kGap + 1);
+  const RECT r = Scaled(outer);
+  const int width = std::max(1, Scaled(1));
   SIZE round = focusRound_;
   if (round.cx < 0) {
     round = SIZE{borderRound_.left, borderRound_.top};
     // The mark runs parallel to a rounded border, kGap + 1 further out.
     if (round.cx > 0) round = SIZE{round.cx + 2 * (kGap + 1), round.cy + 2 * (kGap + 1)};
   }
-  const UniquePen pen(CreatePen(PS_SOLID, 1, color));
+  round = SIZE{Scaled(std::max<LONG>(round.cx, 4)), Scaled(std::max<LONG>(round.cy, 4))};
+  const UniquePen pen(CreatePen(width > 1 ? PS_SOLID | PS_INSIDEFRAME : PS_SOLID, width, color));
   HGDIOBJ oldPen = SelectObject(dc, pen.get());
   HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-  RoundRect(dc, r.left, r.top, r.right, r.bottom, std::max<LONG>(round.cx, 4), std::max<LONG>(round.cy, 4));
+  RoundRect(dc, r.left, r.top, r.right, r.bottom, round.cx, round.cy);
   SelectObject(dc, oldBrush);
   SelectObject(dc, oldPen);
 }
@@ -258,11 +270,11 @@ void Control::PaintFocusMark(HDC dc, COLORREF color) const {
 void Control::PaintBorder(HDC dc) {
   if (borderSize_ <= 0 || !borderColor_) return;
   const COLORREF rgb = RGB((borderColor_ >> 16) & 0xFF, (borderColor_ >> 8) & 0xFF, borderColor_ & 0xFF);
-  const UniquePen pen(CreatePen(PS_SOLID | PS_INSIDEFRAME, borderSize_, rgb));
+  const UniquePen pen(CreatePen(PS_SOLID | PS_INSIDEFRAME, Scaled(borderSize_), rgb));
   HGDIOBJ oldPen = SelectObject(dc, pen.get());
   HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
   if (borderRound_.left > 0)
-    RoundRect(dc, pos_.left, pos_.top, pos_.right, pos_.bottom, borderRound_.left, borderRound_.top);
+    RoundRect(dc, pos_.left, pos_.top, pos_.right, pos_.bottom, Scaled(borderRound_.left), Scaled(borderRound_.top));
   else
     Rectangle(dc, pos_.left, pos_.top, pos_.right, pos_.bottom);
   SelectObject(dc, oldBrush);
@@ -272,10 +284,10 @@ void Control::PaintBorder(HDC dc) {
 void Control::DrawText(HDC dc, const std::wstring& text, RECT rect, uint32_t argb, UINT style) const {
   if (text.empty() || !manager_) return;
   if (!argb) argb = manager_->DefaultTextColor();
-  rect.left += textPadding_.left;
-  rect.top += textPadding_.top;
-  rect.right -= textPadding_.right;
-  rect.bottom -= textPadding_.bottom;
+  rect.left += Scaled(textPadding_.left);
+  rect.top += Scaled(textPadding_.top);
+  rect.right -= Scaled(textPadding_.right);
+  rect.bottom -= Scaled(textPadding_.bottom);
   if (rect.right <= rect.left || rect.bottom <= rect.top) return;
   HGDIOBJ oldFont = SelectObject(dc, manager_->GetFont(font_));
   ::SetTextColor(dc, RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF));
@@ -301,7 +313,9 @@ void Control::KillTimer(UINT id) {
   if (manager_) manager_->KillTimer(this, id);
 }
 
-bool Control::DrawImage(HDC dc, const std::wstring& desc) { return DrawImageSpec(dc, pos_, desc); }
+bool Control::DrawImage(HDC dc, const std::wstring& desc) {
+  return DrawImageSpec(dc, pos_, desc, manager_ ? manager_->Dpi() : kBaseDpi);
+}
 
 // ---------------------------------------------------------------------------
 
@@ -361,7 +375,8 @@ void Container::SetInternVisible(bool visible) {
 }
 
 RECT Container::Inner() const {
-  return RECT{pos_.left + inset_.left, pos_.top + inset_.top, pos_.right - inset_.right, pos_.bottom - inset_.bottom};
+  return RECT{layoutPos_.left + inset_.left, layoutPos_.top + inset_.top, layoutPos_.right - inset_.right,
+              layoutPos_.bottom - inset_.bottom};
 }
 
 void Container::PlaceFloat(Control* child, const RECT& inner) {

@@ -134,8 +134,15 @@ class Control {
   RECT GetPadding() const { return padding_; }
   bool IsFloat() const { return float_; }
   RECT GetFloatPos() const { return floatPos_; }
+  // Where the control is drawn, in the window's device pixels (client
+  // coordinates): painting, hit tests, screen readers.
   const RECT& GetPos() const { return pos_; }
+  // Where the layout put it, in skin pixels.
+  const RECT& GetLayoutPos() const { return layoutPos_; }
+  // Places the control at `pos` in skin pixels; GetPos is its scaled edges.
   virtual void SetPos(const RECT& pos);
+  // The window's DPI changed (fonts are remade; the layout follows).
+  virtual void OnDpiChanged() {}
   // Wanted size; 0 in a dimension means "stretch".
   virtual SIZE EstimateSize(SIZE available) const;
 
@@ -164,7 +171,10 @@ class Control {
   virtual void PaintStatusImage(HDC dc) {}
   virtual void PaintText(HDC dc) {}
   virtual void PaintBorder(HDC dc);
-  // Draws `text` into `rect` with the control's font and style.
+  // Skin pixels to the window's device pixels (unchanged without a window).
+  int Scaled(int skinPixels) const;
+  RECT Scaled(const RECT& skinRect) const;
+  // Draws `text` into `rect` (device pixels) with the control's font and style.
   void DrawText(HDC dc, const std::wstring& text, RECT rect, uint32_t argb, UINT style) const;
   uint32_t TextColorOr(uint32_t preferred) const { return preferred ? preferred : textColor_; }
 
@@ -174,7 +184,8 @@ class Control {
   std::wstring text_;
   std::wstring userData_;
   std::wstring toolTip_;
-  RECT pos_ = {};
+  RECT pos_ = {};        // device pixels
+  RECT layoutPos_ = {};  // skin pixels
   RECT padding_ = {};
   RECT floatPos_ = {};
   RECT textPadding_ = {};

@@ -199,8 +199,8 @@ void Edit::SetText(const std::wstring& text) {
 }
 
 RECT Edit::NativeRect() const {
-  RECT r = {pos_.left + textPadding_.left, pos_.top + textPadding_.top, pos_.right - textPadding_.right,
-            pos_.bottom - textPadding_.bottom};
+  RECT r = {pos_.left + Scaled(textPadding_.left), pos_.top + Scaled(textPadding_.top),
+            pos_.right - Scaled(textPadding_.right), pos_.bottom - Scaled(textPadding_.bottom)};
   // A single-line EDIT draws at its top: centre a box one line high.
   const int line = 4 + [&] {
     const UniqueWindowDc window = GetWindowDc(manager_->GetHWND());
@@ -286,6 +286,12 @@ void Edit::SetPos(const RECT& pos) {
   }
 }
 
+void Edit::OnDpiChanged() {
+  // The editor keeps the font it was given: hand it the remade one (the
+  // next layout moves it).
+  if (native_) SendMessageW(native_, WM_SETFONT, reinterpret_cast<WPARAM>(manager_->GetFont(font_)), TRUE);
+}
+
 void Edit::SetAttribute(std::wstring_view name, std::wstring_view value) {
   uint32_t color = 0;
   if (name == L"readonly")
@@ -355,7 +361,7 @@ void Progress::PaintStatusImage(HDC dc) {
     part.top = pos_.bottom - static_cast<LONG>((pos_.bottom - pos_.top) * done / span);
   if (IsRectEmpty(&part)) return;
   if (stretchFore_) {
-    DrawImageSpec(dc, part, foreImage_);
+    DrawImageSpec(dc, part, foreImage_, manager_ ? manager_->Dpi() : kBaseDpi);
     return;
   }
   // Not stretched: the image spans the whole bar and is cut at the value.

@@ -91,6 +91,7 @@ class Edit : public Label {
   void DoEvent(Event& event) override;
   void SetInternVisible(bool visible) override;
   void SetPos(const RECT& pos) override;
+  void OnDpiChanged() override;
   void SetAttribute(std::wstring_view name, std::wstring_view value) override;
   HWND NativeWindow() const { return native_; }
   // Copies the native text back and removes the native child.

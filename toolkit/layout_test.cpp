@@ -3,6 +3,7 @@
 #include "toolkit/archive.h"
 #include "toolkit/builder.h"
 #include "toolkit/controls.h"
+#include "toolkit/dpi.h"
 #include "toolkit/image.h"
 #include "toolkit/manager.h"
 #include "toolkit/test_support.h"
@@ -81,6 +82,59 @@ TEST(Layout, BuildsAndPlacesTheTree) {
   EXPECT_FALSE(manager.FindControl(L"float")->IsVisible());  // hidden with its page
 }
 
+TEST(Layout, EdgesAreScaledOneByOne) {
+  struct Case {
+    int value, dpi, scaled;
+  } cases[] = {{0, 120, 0}, {33, 96, 33}, {33, 120, 41},   {66, 120, 83}, {100, 120, 125},
+               {1, 144, 2}, {3, 144, 5},  {600, 144, 900}, {7, 192, 14},  {-5, 144, -8}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(ScaleToDpi(c.value, c.dpi), c.scaled) << c.value << " at " << c.dpi;
+    EXPECT_EQ(UnscaleFromDpi(c.scaled, c.dpi), c.value) << c.scaled << " at " << c.dpi;
+  }
+  EXPECT_EQ(UnscaleCeil(151, 144), 101);  // measured text: never less room than it needs
+  EXPECT_EQ(UnscaleCeil(150, 144), 100);
+}
+
+// The layout runs in skin pixels at every DPI; only its edges are scaled, so
+// neighbours still touch and nothing moves by more than the rounding.
+TEST(Layout, AtAnyDpiTheSkinLayoutIsScaledEdgeByEdge) {
+  const wchar_t* skin =
+      LR"(<Window size="100,40"><Font id="0" name="Arial" size="18"/>
+      <VerticalLayout inset="3,3,3,3"><HorizontalLayout name="row" height="20" childpadding="1">
+        <Label name="a"/><Label name="b"/><Label name="c" textpadding="2,0,2,0"/></HorizontalLayout>
+        <Label name="d"/></VerticalLayout></Window>)";
+  PaintManager plain;
+  ASSERT_NE(BuildSkin(plain, skin), nullptr);
+  test::Canvas canvas96(100, 40);
+  plain.Render(canvas96.dc, RECT{0, 0, 100, 40}, RECT{0, 0, 100, 40});
+  for (int dpi : {120, 144, 192}) {
+    PaintManager manager;
+    manager.SetDpi(dpi);  // before the skin: its fonts are made at this DPI
+    ASSERT_NE(BuildSkin(manager, skin), nullptr);
+    const RECT client = {0, 0, ScaleToDpi(100, dpi), ScaleToDpi(40, dpi)};
+    test::Canvas canvas(client.right, client.bottom);
+    manager.Render(canvas.dc, client, client);
+    for (const wchar_t* name : {L"row", L"a", L"b", L"c", L"d"}) {
+      const Control* c = manager.FindControl(name);
+      const RECT skinPos = plain.FindControl(name)->GetPos();
+      EXPECT_TRUE(EqualRect(&c->GetLayoutPos(), &skinPos)) << name << " at " << dpi;
+      const RECT want = ScaleToDpi(skinPos, dpi);
+      EXPECT_TRUE(EqualRect(&c->GetPos(), &want)) << name << " at " << dpi;
+    }
+    // a | 1 | b | 1 | c: the gaps stay one scaled skin pixel, edges shared.
+    EXPECT_EQ(manager.FindControl(L"b")->GetPos().left - manager.FindControl(L"a")->GetPos().right,
+              ScaleToDpi(manager.FindControl(L"a")->GetLayoutPos().right + 1, dpi) -
+                  ScaleToDpi(manager.FindControl(L"a")->GetLayoutPos().right, dpi));
+    EXPECT_EQ(manager.FindControl(L"row")->GetPos().bottom, manager.FindControl(L"d")->GetPos().top);
+    LOGFONTW font = {};
+    GetObjectW(manager.GetFont(0), sizeof(font), &font);
+    EXPECT_EQ(font.lfHeight, -(18 * dpi / 96));  // rounded down: 22 at 120 DPI
+    // Text measures in skin pixels, whatever the DPI: SetFixedWidth takes it.
+    const int width96 = plain.MeasureTextWidth(canvas96.dc, L"OndraVelqor", 0, DT_LEFT);
+    EXPECT_NEAR(manager.MeasureTextWidth(canvas.dc, L"OndraVelqor", 0, DT_LEFT), width96, width96 / 10) << dpi;
+  }
+}
+
 TEST(Layout, AbsurdSizesAreClamped) {
   PaintManager manager;
   ASSERT_NE(BuildSkin(manager,
@@ -137,6 +191,37 @@ TEST_F(ImageTest, NineGridKeepsCornersAndCanLeaveTheMiddleOut) {
   EXPECT_TRUE(DrawImageSpec(clipped.dc, RECT{0, 0, 20, 20}, L"file='res/grid.png' dest='10,10,13,13'"));
   EXPECT_EQ(clipped.At(5, 5), 0u);
   EXPECT_EQ(clipped.At(11, 11), 0xFF0000FFu);
+}
+
+// Above 96 DPI the 2x art is drawn: as it is at 192, scaled down in between
+// by a filter that weighs every source pixel (a nearest-neighbour pick would
+// leave only black and white); without 2x art the 1x art is stretched.
+TEST_F(ImageTest, HighDpiArtIsPickedAndFilteredDown) {
+  const Image* one = GetImage(L"res/edge.png", 96);
+  const Image* two = GetImage(L"res/edge.png", 192);
+  const Image* between = GetImage(L"res\\Edge.png", 144);
+  ASSERT_TRUE(one && two && between);
+  EXPECT_EQ(one->width, 4);
+  EXPECT_EQ(two->width, 8);
+  EXPECT_EQ(two->dpi, 192);
+  EXPECT_EQ(GetImage(L"res/edge.png", 288), two);
+  ASSERT_EQ(between->width, 6);
+  EXPECT_EQ(between->height, 2);
+  EXPECT_EQ(between->dpi, 144);
+  EXPECT_EQ(GetImage(L"res/edge.png", 144), between);  // made once per DPI
+  // Source pixels 0-1.33 white, 1.33-2.67 white, 2.67-4: a third white, then black.
+  const auto grey = [&](int x) { return static_cast<int>(between->bits[x] & 0xFF); };
+  EXPECT_EQ(grey(0), 255);
+  EXPECT_EQ(grey(1), 255);
+  EXPECT_NEAR(grey(2), 64, 12);
+  EXPECT_EQ(grey(3), 0);
+  EXPECT_EQ(between->bits[5] >> 24, 255u);
+  EXPECT_EQ(GetImage(L"res/grid.png", 144), GetImage(L"res/grid.png"));  // no 2x art
+  // A control of 4 x 1 skin pixels at 144 DPI: 6 x 2 device pixels, 1:1 from
+  // the filtered art.
+  test::Canvas canvas(6, 2);
+  EXPECT_TRUE(DrawImageSpec(canvas.dc, RECT{0, 0, 6, 2}, L"res/edge.png", 144));
+  for (int x = 0; x < 6; ++x) EXPECT_EQ(canvas.At(x, 1), between->bits[x]) << x;
 }
 
 }  // namespace

@@ -44,18 +44,45 @@ bool PaintManager::IsLive(const Control* control) const {
   return std::find(all.begin(), all.end(), control) != all.end();
 }
 
+UniqueFont PaintManager::MakeFont(const Font& spec, int dpi) {
+  const Utils::StartupStep step("font");
+  // Rounded down, unlike edges: a text must not outgrow the box the skin
+  // gives it. Several skin texts fill theirs exactly at 96 DPI; 14 px at 120
+  // DPI rounded up to 18 (not 17.5) clipped three of them.
+  const int height = spec.size * dpi / kBaseDpi;
+  return UniqueFont(CreateFontW(-height, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic, spec.underline, FALSE,
+                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                DEFAULT_PITCH, spec.face.substr(0, LF_FACESIZE - 1).c_str()));
+}
+
 void PaintManager::AddFont(int id, const std::wstring& face, int size, bool bold, bool underline, bool italic,
                            bool isDefault) {
-  size = std::clamp(size, 1, 500);
-  const Utils::StartupStep step("font");
-  UniqueFont font(CreateFontW(-size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, italic, underline, FALSE, DEFAULT_CHARSET,
-                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
-                              face.substr(0, LF_FACESIZE - 1).c_str()));
-  if (!font) return;
+  Font spec{UniqueFont(), face, std::clamp(size, 1, 500), bold, underline, italic};
+  spec.font = MakeFont(spec, dpi_);
+  if (!spec.font) return;
   auto old = fonts_.find(id);
   if (old != fonts_.end() && defaultFont_ == old->second.font.get()) defaultFont_ = nullptr;
-  if (isDefault || !defaultFont_) defaultFont_ = font.get();
-  fonts_[id] = Font{std::move(font), size};  // deletes a font replaced under the same id
+  if (isDefault || !defaultFont_) defaultFont_ = spec.font.get();
+  fonts_[id] = std::move(spec);  // deletes a font replaced under the same id
+}
+
+void PaintManager::SetDpi(int dpi) {
+  dpi = std::clamp(dpi, kBaseDpi / 2, kBaseDpi * 8);
+  if (dpi == dpi_) return;
+  dpi_ = dpi;
+  for (auto& [id, spec] : fonts_) {
+    UniqueFont font = MakeFont(spec, dpi_);
+    if (!font) continue;  // the old size beats no text
+    if (defaultFont_ == spec.font.get()) defaultFont_ = font.get();
+    spec.font = std::move(font);
+  }
+  if (root_) {
+    std::vector<Control*> all;
+    root_->Collect(&all);
+    for (Control* c : all) c->OnDpiChanged();
+  }
+  needUpdate_ = true;
+  if (window_) InvalidateRect(window_, nullptr, FALSE);
 }
 
 HFONT PaintManager::GetFont(int id) const {
@@ -74,7 +101,7 @@ int PaintManager::MeasureTextWidth(HDC dc, const std::wstring& text, int font, U
   ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r,
               (style & ~DT_WORDBREAK) | DT_SINGLELINE | DT_CALCRECT | DT_NOPREFIX);
   SelectObject(dc, old);
-  return r.right - r.left;
+  return UnscaleCeil(r.right - r.left, dpi_);
 }
 
 void PaintManager::SetWindowAttribute(std::wstring_view name, std::wstring_view value) {
@@ -251,7 +278,8 @@ void PaintManager::Render(HDC dc, const RECT& client, const RECT& paint) {
   if (!root_) return;
   if (needUpdate_) {
     needUpdate_ = false;
-    root_->SetPos(client);
+    root_->SetPos(RECT{UnscaleFromDpi(client.left, dpi_), UnscaleFromDpi(client.top, dpi_),
+                       UnscaleFromDpi(client.right, dpi_), UnscaleFromDpi(client.bottom, dpi_)});
   }
   root_->DoPaint(dc, paint);
   // The focus mark appears after keyboard use only, as in Windows.

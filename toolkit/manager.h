@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "toolkit/control.h"
+#include "toolkit/dpi.h"
 #include "toolkit/gdi_handles.h"
 
 namespace skin {
@@ -45,9 +46,18 @@ class PaintManager {
   // notification is delivered: its sender may be gone).
   bool IsLive(const Control* control) const;
 
-  // Fonts by id; an unknown id gives the default font.
+  // The window's DPI (96 until set). Layout works in skin pixels; positions,
+  // fonts and images come out scaled by dpi / 96. A change remakes the
+  // fonts and lays the window out again.
+  void SetDpi(int dpi);
+  int Dpi() const { return dpi_; }
+  int Scale(int skinPixels) const { return ScaleToDpi(skinPixels, dpi_); }
+  RECT Scale(const RECT& skinRect) const { return ScaleToDpi(skinRect, dpi_); }
+
+  // Fonts by id, `size` in skin pixels; an unknown id gives the default font.
   void AddFont(int id, const std::wstring& face, int size, bool bold, bool underline, bool italic, bool isDefault);
   HFONT GetFont(int id) const;
+  // The width in skin pixels (rounded up), as SetFixedWidth takes it.
   int MeasureTextWidth(HDC dc, const std::wstring& text, int font, UINT style) const;
   uint32_t DefaultTextColor() const { return defaultTextColor_; }
   uint32_t DefaultDisabledColor() const { return defaultDisabledColor_; }
@@ -57,6 +67,7 @@ class PaintManager {
   void SetWindowAttribute(std::wstring_view name, std::wstring_view value);
   // Null when the skin does not have it.
   const std::wstring* GetWindowAttribute(std::wstring_view name) const;
+  // In skin pixels, as the skin gives them.
   SIZE InitSize() const { return initSize_; }
   RECT CaptionRect() const { return caption_; }
   SIZE RoundCorner() const { return roundCorner_; }
@@ -101,8 +112,11 @@ class PaintManager {
   };
   struct Font {
     UniqueFont font;
-    int height;
+    std::wstring face;
+    int size;  // skin pixels
+    bool bold, underline, italic;
   };
+  static UniqueFont MakeFont(const Font& spec, int dpi);
   void Paint();
   void DeliverQueued(Notify* notify);
   void DropQueuedNotifications();
@@ -117,6 +131,7 @@ class PaintManager {
   bool needUpdate_ = true;
   std::map<int, Font> fonts_;
   HFONT defaultFont_ = nullptr;  // not owned: one of fonts_ or the stock GUI font
+  int dpi_ = kBaseDpi;
   uint32_t defaultTextColor_ = 0xFF000000;
   uint32_t defaultDisabledColor_ = 0xFFA7A6AA;
   uint32_t focusColor_ = 0xFF1F2A44;

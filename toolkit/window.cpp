@@ -10,6 +10,7 @@
 #include "toolkit/archive.h"
 #include "toolkit/builder.h"
 #include "toolkit/controls.h"
+#include "toolkit/dpi.h"
 #include "toolkit/markup.h"
 #include "toolkit/resources.h"
 
@@ -103,6 +104,8 @@ bool WindowImplBase::LoadSkinArchive() {
 
 LRESULT WindowImplBase::OnCreate() {
   manager_.Init(window_);
+  // Before the skin is built: its fonts are made at this DPI.
+  manager_.SetDpi(WindowDpi(window_));
   manager_.AddNotifier(this);
   Markup markup;
   const std::wstring file = GetSkinFolder() + GetSkinFile();
@@ -127,7 +130,8 @@ LRESULT WindowImplBase::OnCreate() {
   manager_.AttachRoot(root);
   const SIZE size = manager_.InitSize();
   if (size.cx > 0 && size.cy > 0)
-    SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+    SetWindowPos(window_, nullptr, 0, 0, manager_.Scale(size.cx), manager_.Scale(size.cy),
+                 SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
   CenterWindow();  // before the first show, so the window never flashes at the default place
   ApplyRoundCorner();
   const Utils::StartupStep step("init-window");
@@ -141,7 +145,8 @@ void WindowImplBase::ApplyRoundCorner() {
   if (!manager_.GetWindowAttribute(L"roundcorner") || IsIconic(window_)) return;
   RECT r;
   GetWindowRect(window_, &r);
-  HRGN region = CreateRoundRectRgn(0, 0, r.right - r.left + 1, r.bottom - r.top + 1, round.cx, round.cy);
+  HRGN region = CreateRoundRectRgn(0, 0, r.right - r.left + 1, r.bottom - r.top + 1, manager_.Scale(round.cx),
+                                   manager_.Scale(round.cy));
   SetWindowRgn(window_, region, TRUE);  // the window owns the region now
 }
 
@@ -186,7 +191,7 @@ LRESULT WindowImplBase::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
       ScreenToClient(window_, &pt);
       RECT client;
       GetClientRect(window_, &client);
-      const RECT c = manager_.CaptionRect();
+      const RECT c = manager_.Scale(manager_.CaptionRect());
       const RECT caption = {client.left + c.left, client.top + c.top, client.right - c.right, client.top + c.bottom};
       if (PtInRect(&caption, pt) && !manager_.FindControlAt(pt)) return HTCAPTION;
       return HTCLIENT;
@@ -194,6 +199,19 @@ LRESULT WindowImplBase::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_SIZE:
       ApplyRoundCorner();
       break;
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another DPI (per-monitor awareness): new fonts
+      // and layout, and the rectangle Windows suggests, which keeps the
+      // window under the pointer while it is dragged across. The resize
+      // lays out, rounds the corners and redraws the shadow.
+      manager_.SetDpi(LOWORD(wParam));
+      const RECT* r = reinterpret_cast<const RECT*>(lParam);
+      if (r)
+        SetWindowPos(window_, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      InvalidateRect(window_, nullptr, FALSE);
+      return 0;
+    }
     case WM_GETOBJECT:
       if (const LRESULT object = accessible_.Answer(manager_, window_, wParam, lParam)) return object;
       break;

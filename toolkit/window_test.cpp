@@ -8,6 +8,7 @@
 
 #include "platform/strings.h"
 #include "toolkit/controls.h"
+#include "toolkit/dpi.h"
 #include "toolkit/resources.h"
 #include "toolkit/test_support.h"
 
@@ -116,6 +117,40 @@ TEST_F(WindowTest, WindowTakesTheSkinSizeCaptionAndRegion) {
   EXPECT_EQ(hit(100, 10), HTCAPTION);
   EXPECT_EQ(hit(285, 10), HTCLIENT);  // the close button in the strip
   EXPECT_EQ(hit(100, 100), HTCLIENT);
+}
+
+// Moved to a monitor of another DPI (per-monitor awareness): the window
+// takes the rectangle Windows suggests and lays out, hit-tests and rounds its
+// corners at the new scale; back at 96 DPI every control is where it was.
+TEST_F(WindowTest, DpiChangeRescalesTheWindowAndItsLayout) {
+  HWND h = window_->GetHWND();
+  std::vector<Control*> all;
+  window_->Manager().GetRoot()->Collect(&all);
+  std::vector<RECT> at96;
+  for (Control* c : all) at96.push_back(c->GetPos());
+  RECT r;
+  GetWindowRect(h, &r);
+  const auto changeDpi = [&](int dpi, int width, int height) {
+    RECT suggested = {r.left, r.top, r.left + width, r.top + height};
+    SendMessageW(h, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    UpdateWindow(h);  // the paint lays out
+    GetWindowRect(h, &r);
+  };
+  changeDpi(144, 450, 300);
+  EXPECT_EQ(window_->Manager().Dpi(), 144);
+  EXPECT_EQ(r.right - r.left, 450);
+  EXPECT_EQ(r.bottom - r.top, 300);
+  for (size_t i = 0; i < all.size(); ++i) {
+    const RECT want = ScaleToDpi(at96[i], 144);
+    EXPECT_TRUE(EqualRect(&all[i]->GetPos(), &want)) << i;
+  }
+  EXPECT_EQ(window_->FindControl(L"b1")->GetPos().right, window_->FindControl(L"off")->GetPos().left);
+  auto hit = [&](int x, int y) { return SendMessageW(h, WM_NCHITTEST, 0, MAKELPARAM(r.left + x, r.top + y)); };
+  EXPECT_EQ(hit(150, 40), HTCAPTION);  // the 30-pixel strip is 45 high now
+  EXPECT_EQ(hit(430, 20), HTCLIENT);   // its close button, 30 -> 45 wide
+  changeDpi(96, 300, 200);
+  for (size_t i = 0; i < all.size(); ++i) EXPECT_TRUE(EqualRect(&all[i]->GetPos(), &at96[i])) << i;
+  EXPECT_EQ(hit(150, 40), HTCLIENT);
 }
 
 TEST_F(WindowTest, TimersNotifyUntilKilled) {
@@ -282,6 +317,27 @@ TEST(WindowKeyboard, FocusMarkFramesTheControlWithoutTouchingIt) {
   w.Mouse(WM_LBUTTONUP, L"ok");
   EXPECT_FALSE(w.Manager().ShowFocusCue());
   EXPECT_EQ(RenderedPixels(w, around), before);
+
+  // At 150 % the mark keeps its skin-pixel place and width: its outer edge
+  // 3 skin pixels out is scaled like any edge, its pen 1.5 rounded to 2,
+  // and it still leaves the control's own pixels alone.
+  RECT at;
+  GetWindowRect(w.GetHWND(), &at);
+  at.right = at.left + 450, at.bottom = at.top + 300;
+  SendMessageW(w.GetHWND(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&at));
+  RenderedPixels(w, RECT{0, 0, 1, 1});  // lays out at the new scale
+  const RECT big = other->GetPos();
+  const std::vector<uint32_t> bigPlain = RenderedPixels(w, big);
+  w.Manager().SetFocus(other, true);
+  EXPECT_EQ(RenderedPixels(w, big), bigPlain);
+  RECT outer = other->GetLayoutPos();
+  InflateRect(&outer, 3, 3);
+  outer = ScaleToDpi(outer, 144);
+  const LONG bigY = (big.top + big.bottom) / 2;
+  for (const LONG x : {outer.left, outer.left + 1, outer.right - 2, outer.right - 1})
+    EXPECT_EQ(RenderedPixels(w, RECT{x, bigY, x + 1, bigY + 1})[0], 0xFF0000u) << x;
+  for (const LONG x : {outer.left + 2, outer.right - 3})  // the gap between mark and control
+    EXPECT_NE(RenderedPixels(w, RECT{x, bigY, x + 1, bigY + 1})[0], 0xFF0000u) << x;
 }
 
 TEST_F(WindowTest, CheckBoxesAndOptionGroupsNotifyChanges) {

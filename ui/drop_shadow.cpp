@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "platform/startup_marks.h"
+#include "toolkit/dpi.h"
 #include "toolkit/gdi_handles.h"
 #include "toolkit/image.h"
+#include "toolkit/window.h"
 
 namespace {
 
@@ -22,6 +24,12 @@ CDropShadow* ShadowOf(HWND owner) {
 }
 
 bool IsShadowWindow(HWND window) { return window && window != reinterpret_cast<HWND>(-1) && IsWindow(window); }
+
+// The shadow's lengths are skin pixels, scaled like the owner's skin.
+int OwnerDpi(HWND owner) {
+  if (skin::WindowImplBase* window = skin::WindowImplBase::FromHandle(owner)) return window->Manager().Dpi();
+  return skin::WindowDpi(owner);
+}
 
 }  // namespace
 
@@ -99,7 +107,7 @@ void CDropShadow::OnOwnerMessage(HWND owner, UINT message, WPARAM wParam, LPARAM
       if (state_ & kShadowShown) {
         RECT r;
         GetWindowRect(owner, &r);
-        const POINT at = Origin(r);
+        const POINT at = Origin(r, OwnerDpi(owner));
         SetWindowPos(window_, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOZORDER);
       }
       break;
@@ -154,7 +162,12 @@ void CDropShadow::OnOwnerMessage(HWND owner, UINT message, WPARAM wParam, LPARAM
   }
 }
 
-ShadowParams CDropShadow::params() const { return ShadowParams{size_, sharpness_, darkness_, dx_, dy_, color_}; }
+ShadowParams CDropShadow::params() const { return params(skin::kBaseDpi); }
+
+ShadowParams CDropShadow::params(int dpi) const {
+  return ShadowParams{skin::ScaleToDpi(size_, dpi), skin::ScaleToDpi(sharpness_, dpi), darkness_,
+                      skin::ScaleToDpi(dx_, dpi),   skin::ScaleToDpi(dy_, dpi),        color_};
+}
 
 void CDropShadow::Changed() {
   if ((state_ & kShadowShown) && owner_) Refresh(owner_);
@@ -205,15 +218,20 @@ bool CDropShadow::SetImage(const std::wstring& image, const RECT& corner, const 
   const skin::Image* loaded = skin::GetImage(image);
   if (!loaded) return false;
   image_ = loaded;
+  imageName_ = image;
   corner_ = corner;
   holeOffset_ = holeOffset;
   Changed();
   return true;
 }
 
-POINT CDropShadow::Origin(const RECT& owner) const {
-  if (image_) return POINT{owner.left - corner_.left, owner.top - corner_.top};
-  return POINT{owner.left + dx_ - size_, owner.top + dy_ - size_};
+POINT CDropShadow::Origin(const RECT& owner, int dpi) const {
+  if (image_) {
+    const RECT corner = skin::ScaleToDpi(corner_, dpi);
+    return POINT{owner.left - corner.left, owner.top - corner.top};
+  }
+  const ShadowParams p = params(dpi);
+  return POINT{owner.left + p.dx - p.size, owner.top + p.dy - p.size};
 }
 
 void CDropShadow::Update(HWND owner) {
@@ -222,8 +240,11 @@ void CDropShadow::Update(HWND owner) {
   RECT r;
   GetWindowRect(owner, &r);
   const int w = r.right - r.left, h = r.bottom - r.top;
-  const int sw = image_ ? w + corner_.left + corner_.right : w + 2 * size_;
-  const int sh = image_ ? h + corner_.top + corner_.bottom : h + 2 * size_;
+  const int dpi = OwnerDpi(owner);
+  const ShadowParams p = params(dpi);
+  const RECT corner = skin::ScaleToDpi(corner_, dpi);
+  const int sw = image_ ? w + corner.left + corner.right : w + 2 * p.size;
+  const int sh = image_ ? h + corner.top + corner.bottom : h + 2 * p.size;
   if (sw <= 0 || sh <= 0) return;
   BITMAPINFO bi = {};
   bi.bmiHeader = {sizeof(bi.bmiHeader), sw, sh, 1, 32, BI_RGB};  // bottom-up
@@ -241,17 +262,18 @@ void CDropShadow::Update(HWND owner) {
   if (image_) {
     const RECT fixed = {corner_.left + holeOffset_.left, corner_.top + holeOffset_.top,
                         corner_.right + holeOffset_.right, corner_.bottom + holeOffset_.bottom};
-    skin::DrawImage(mem, *image_, RECT{0, 0, sw, sh}, RECT{}, fixed, 255, true);
+    const skin::Image* image = skin::GetImage(imageName_, dpi);
+    skin::DrawImage(mem, image ? *image : *image_, RECT{0, 0, sw, sh}, RECT{}, fixed, 255, true, dpi);
   } else {
     const skin::UniqueRegion region(CreateRectRgn(0, 0, 0, 0));
     const bool hasRegion = GetWindowRgn(owner, region.get()) != ERROR;
     const std::vector<uint32_t> pixels =
-        ComputeShadowBitmap(params(), w, h, OwnerSpans(hasRegion ? region.get() : nullptr, w, h));
+        ComputeShadowBitmap(p, w, h, OwnerSpans(hasRegion ? region.get() : nullptr, w, h));
     for (int i = 0; i < sh && !pixels.empty(); ++i)
       std::copy_n(&pixels[static_cast<size_t>(i) * static_cast<size_t>(sw)], sw,
                   out + static_cast<size_t>(sh - 1 - i) * static_cast<size_t>(sw));
   }
-  const POINT at = Origin(r);
+  const POINT at = Origin(r, dpi);
   MoveWindow(window_, at.x, at.y, sw, sh, FALSE);
   POINT source = {0, 0};
   SIZE size = {sw, sh};

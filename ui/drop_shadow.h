@@ -51,7 +51,10 @@ class CDropShadow {
 
   HWND window() const { return window_; }
   uint8_t state() const { return state_; }
+  // As set, in skin pixels.
   ShadowParams params() const;
+  // As drawn for an owner at `dpi`: its lengths (size, sharpness, offsets) scaled.
+  ShadowParams params(int dpi) const;
 
  private:
   static LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -59,7 +62,7 @@ class CDropShadow {
   void Changed();
   // Update, unless one is pending: the owner's next paint makes it anyway.
   void Refresh(HWND owner);
-  POINT Origin(const RECT& owner) const;
+  POINT Origin(const RECT& owner, int dpi) const;
 
   HWND window_ = reinterpret_cast<HWND>(-1);
   HWND owner_ = nullptr;
@@ -73,7 +76,8 @@ class CDropShadow {
   WORD lastWidth_ = 0, lastHeight_ = 0;
   bool updatePending_ = false;
   uint32_t color_ = 0;
-  const skin::Image* image_ = nullptr;  // owned by the toolkit's image cache
+  const skin::Image* image_ = nullptr;  // owned by the toolkit's image cache; the 1x art
+  std::wstring imageName_;
   RECT corner_ = {};
   RECT holeOffset_ = {};
 };

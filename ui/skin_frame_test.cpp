@@ -45,18 +45,25 @@ TEST_F(SkinFrameTest, ShippedShadowIsTwelvePixelsLargerAndFiveUpLeft) {
   EXPECT_EQ(p.darkness, 20);
   EXPECT_EQ(p.dx, 1);
   EXPECT_EQ(p.color, 0x003B76u);  // "#26003B76": red 0x76, green 0x3B, blue 0
-  auto expectAround = [&] {
+  auto expectAround = [&](int larger, int upLeft) {
     RECT o, r;
     GetWindowRect(h, &o);
     GetWindowRect(s, &r);
-    EXPECT_EQ(r.right - r.left, o.right - o.left + 12);
-    EXPECT_EQ(r.bottom - r.top, o.bottom - o.top + 12);
-    EXPECT_EQ(r.left, o.left - 5);
-    EXPECT_EQ(r.top, o.top - 5);
+    EXPECT_EQ(r.right - r.left, o.right - o.left + larger);
+    EXPECT_EQ(r.bottom - r.top, o.bottom - o.top + larger);
+    EXPECT_EQ(r.left, o.left - upLeft);
+    EXPECT_EQ(r.top, o.top - upLeft);
   };
-  expectAround();
+  expectAround(12, 5);
   SetWindowPos(h, nullptr, 50, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-  expectAround();  // a move only moves the shadow
+  expectAround(12, 5);  // a move only moves the shadow
+  // On a monitor of 150 %, the shadow's skin pixels scale with the window's:
+  // 9 on each side (6 x 1.5), offset 2 (1 x 1.5 rounded), so 7 up-left.
+  RECT at = {50, 60, 50 + 540, 60 + 270};
+  SendMessageW(h, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&at));
+  Pump(30);
+  expectAround(18, 7);
+  EXPECT_EQ(frame.shadow().params(144).sharpness, 15);
 
   ShowWindow(h, SW_MINIMIZE);
   EXPECT_FALSE(IsWindowVisible(s));

@@ -20,6 +20,7 @@ art=$2
 shift 2
 failures=0
 . "$here/tools/driver/installer-driver.sh"
+. "$here/scripts/wine-env.sh"  # ov_wine_dpi
 
 drv_case_lines
 # Exit codes (install/exit_code.h) of a window closed before installing, and
@@ -362,6 +363,81 @@ scenario_accessibility() {
     fail "page3: $(a11y_rows OndraVelqor | tr '\n' ';')"
   a11y act OndraVelqor 关闭 || fail "no default action for 关闭"
   wait_exit 0
+}
+
+# The screen's DPI (the prefix's LogPixels): at 96, 120, 144 and 192 DPI the
+# window is 600x400 times the scale; page 0, page 1, the exit question, the
+# progress and the finished page are shot through the real exe, clicked
+# where skinview's layout at that DPI has the controls, and every page and
+# dialog skin is shot by skinview (dpi-<N>/); no text is clipped; a screen
+# reader's rectangles are where the controls are drawn; page 0 is as crisp as
+# at 96 DPI, not a 96-DPI picture stretched (tools/driver/sharpness.py).
+scenario_dpi() {
+  local dpi
+  for dpi in 96 120 144 192; do
+    dpi_at "$dpi" || break
+  done
+  # The next scenarios run at 96 DPI, with 96-DPI layouts.
+  ov_wine_dpi 96
+  drv_layouts
+}
+dpi_at() {  # <dpi>
+  local dpi=$1 id X Y WIDTH HEIGHT SCREEN WINDOW f want_w want_h sharp
+  local out="$art/dpi-$dpi"
+  CASE="dpi $dpi"
+  reset_machine
+  ov_wine_dpi "$dpi"
+  drv_layouts
+  mkdir -p "$out"
+  cp "$art"/reference/*.png "$out/"
+  for f in "$L"/*.clipped; do
+    [ -s "$f" ] && fail "$(basename "$f" .clipped): $(tr '\n' ';' <"$f")"
+  done
+  package_script "say Encode=UTF8" "say Progress=0.1" "install" "say Progress=0.5" "sleep 2000" \
+    "say InstPath=\${INSTDIR}" "say Progress=1" "say State=Success"
+  installer_up || return
+  id=$(window_of OndraVelqor)
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  want_w=$(((600 * dpi + 48) / 96)) want_h=$(((400 * dpi + 48) / 96))
+  [ "$WIDTH" = "$want_w" ] && [ "$HEIGHT" = "$want_h" ] && ok "window ${WIDTH}x$HEIGHT" ||
+    fail "window ${WIDTH}x$HEIGHT, expected ${want_w}x$want_h"
+  painted "dpi-$dpi-page0" page0 OndraVelqor "page 0"
+  # A screen reader's rectangles are the drawn ones (64-bit Wine cannot
+  # reach the object from another process: scenario_accessibility).
+  if [ "${WINEARCH:-}" != win64 ]; then
+    local c placed=1
+    for c in "defaultInstallBtn 立即安装" "customeBtn 自定义安装" "closebtn 关闭"; do
+      set -- $c
+      a11y_placed page0 "$1" "$2" OndraVelqor || { placed=; fail "page 0: a screen reader's $2 is not where it is drawn"; }
+    done
+    [ -n "$placed" ] && ok "screen readers' rectangles follow the scale"
+  fi
+  cp "$LAST_SHOT" "$out/exe-page0.png"
+  import -window root -crop "${WIDTH}x${HEIGHT}+$X+$Y" +repage "$out/exe-page0-window.png"
+  if [ "$dpi" = 96 ]; then
+    cp "$out/exe-page0-window.png" "$art/page0-1x.png"
+  elif sharp=$("$here/tools/driver/sharpness.py" "$out/exe-page0-window.png" "$art/page0-1x.png"); then
+    ok "page 0 as crisp as at 96 DPI: $sharp"
+  else
+    fail "page 0 looks stretched: $sharp"
+  fi
+  press page0 customeBtn OndraVelqor
+  wait_page 1 10 || { fail "自定义安装 did not open the custom page"; return; }
+  sleep 0.3
+  shot "dpi-$dpi-page1" && cp "$LAST_SHOT" "$out/exe-page1.png"
+  press page1 closebtn OndraVelqor
+  wait_dialog exitTipWnd || { fail "no exit question"; return; }
+  cp "$LAST_SHOT" "$out/exe-exit-question.png"
+  dialog_press exitTipWnd cancelBtn || return
+  press page1 customeInstallBtn OndraVelqor
+  wait_page 2 10 || { fail "立即安装 on the custom page did not install"; return; }
+  sleep 0.5
+  shot "dpi-$dpi-progress" && cp "$LAST_SHOT" "$out/exe-progress.png"
+  wait_page 3 60 || { fail "no finished page"; return; }
+  sleep 0.3
+  shot "dpi-$dpi-finished" && cp "$LAST_SHOT" "$out/exe-finished.png"
+  press page3 closebtn OndraVelqor
+  wait_exit 0 && ok "clicked through every page at the scaled layout"
 }
 
 # Runs one scenario from a reset machine and leaves nothing running.

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Builds the toolkit tests' 7z archive: mixed-case names, a folder, the
-4 MiB size limit on both sides, an empty file, byte-order marks and two
-small PNGs with known pixels.   make_fixture.py <stage-dir> <out.7z>"""
+4 MiB size limit on both sides, an empty file, byte-order marks and small
+PNGs with known pixels (one with 2x art).   make_fixture.py <stage-dir> <out.7z>"""
 import os
 import shutil
 import struct
@@ -43,6 +43,9 @@ def main():
         "res/grid.png": png(3, 3, [(255, 0, 0, 255), (0, 255, 0, 255), (255, 0, 0, 255),
                                    (0, 255, 0, 255), (0, 0, 255, 255), (0, 255, 0, 255),
                                    (255, 0, 0, 255), (0, 255, 0, 255), (255, 0, 0, 255)]),
+        # An edge between white and black, 1x and 2x (the 2x art's name).
+        "res/edge.png": png(4, 1, [(255, 255, 255, 255)] * 2 + [(0, 0, 0, 255)] * 2),
+        "res/edge@2x.png": png(8, 2, ([(255, 255, 255, 255)] * 3 + [(0, 0, 0, 255)] * 5) * 2),
     }
     for name, data in files.items():
         with open(os.path.join(stage, name), "wb") as f:

@@ -2,7 +2,8 @@
 """Draws every PNG image of the installer skins into ui/skins/.
 
 Usage:
-  tools/artgen/artgen.py                 write all images into ui/skins/
+  tools/artgen/artgen.py                 write all images into ui/skins/: the 1x
+                                         set and the 2x set ("logo@2x.png")
   tools/artgen/artgen.py --check         regenerate in memory, compare with the
                                          committed files, exit 1 on a difference
   tools/artgen/artgen.py --sheet F.png   also write a contact sheet of all images
@@ -441,18 +442,23 @@ def main():
     parser.add_argument("--check", action="store_true",
                         help="compare with the files in --out instead of writing")
     parser.add_argument("--sheet", help="also write a contact sheet PNG here")
-    parser.add_argument("--scale", type=int, default=1,
-                        help="device pixels per skin pixel (2 for high-DPI art); needs --out")
+    parser.add_argument("--scale", type=int, default=None,
+                        help="only this scale, under the 1x names (device pixels per skin pixel); needs --out")
     args = parser.parse_args()
-    if args.scale != 1 and args.out == parser.get_default("out"):
-        parser.error("--scale other than 1 writes into a folder of its own: give --out")
-    set_scale(args.scale)
+    if args.scale is not None and args.out == parser.get_default("out"):
+        parser.error("--scale writes into a folder of its own: give --out")
     out = os.path.normpath(args.out)
 
+    # The skins ship 1x and 2x art side by side; the toolkit takes "name@2x.png"
+    # above 96 DPI (toolkit/README.md).
+    scales = [(args.scale, "")] if args.scale else [(1, ""), (2, "@2x")]
     rendered, differ = [], []
-    for name, draw in images():
-        img = draw()
-        rendered.append((name, img))
+    for scale, suffix in scales:
+        set_scale(scale)
+        for base, draw in images():
+            stem, ext = os.path.splitext(base)
+            rendered.append((stem + suffix + ext, draw()))
+    for name, img in rendered:
         data = png_bytes(img)
         path = os.path.join(out, *name.split("/"))
         if args.check:

@@ -51,14 +51,9 @@ drv_init() {
   wine "$build/tools/dbwin/dbwin.exe" > "$log" 2>/dev/null &
   DBWIN_PID=$!
   sleep 1
-  # Where the controls are: offsets from the window's corner, from the skin.
   L="$tmp/layout"
   mkdir -p "$L"
-  local p d
-  for p in 0 1 3; do drv_capture "page$p" OndraVelqor --window mainWnd.xml --page "$p"; done
-  for d in exitTipWnd InstalledPathTipWnd NetworkTipWnd MessageBox1Wnd MessageBox2Wnd; do
-    drv_capture "$d" 消息框 --dialog "$d.xml" --owner
-  done
+  drv_layouts
   # The default folder of this machine, as the window offers it.
   start_exe -isenableappanalytics=false
   wait_log 'default folder' 20
@@ -173,7 +168,19 @@ for b in json.load(sys.stdin):
         print("%s %s%s" % (r.get("event"), name, extra))'
 }
 
-drv_capture() {  # <file> <title> <skinview args...>: layout and reference picture
+# Where the controls are: offsets from the window's corner, from the skin as
+# skinview lays it out at the prefix's DPI; with the reference pictures.
+drv_layouts() {
+  local p d
+  for p in 0 1 3; do drv_capture "page$p" OndraVelqor --window mainWnd.xml --page "$p"; done
+  for d in exitTipWnd InstalledPathTipWnd NetworkTipWnd MessageBox1Wnd MessageBox2Wnd; do
+    drv_capture "$d" 消息框 --dialog "$d.xml" --owner
+  done
+}
+
+# <file> <title> <skinview args...>: layout and reference picture; the texts
+# that do not fit their controls ("clipped ..." lines) in $L/<file>.clipped
+drv_capture() {
   local file=$1 title=$2 x y w h wx wy
   shift 2
   xdotool mousemove 0 0
@@ -192,6 +199,7 @@ drv_capture() {  # <file> <title> <skinview args...>: layout and reference pictu
   sleep 0.3
   sv_shot "$art/reference/$file.png" "$x $y $w $h"
   tr -d '\r' <"$tmp/sv.out" | awk -v x="$x" -v y="$y" 'NF == 5 && $1 != "@window" { printf "%s %d %d\n", $1, ($2 + $4) / 2 - x, ($3 + $5) / 2 - y }' >"$L/$file"
+  tr -d '\r' <"$tmp/sv.out" | grep '^clipped ' >"$L/$file.clipped"
   sv_stop
 }
 

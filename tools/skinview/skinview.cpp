@@ -10,8 +10,11 @@
 //       the installer's real main window controller (its start-up checks
 //       included), for the first-paint benchmark.
 //   --layout   prints "<name> <left> <top> <right> <bottom>" (screen
-//              coordinates) for every named control once the window shows,
-//              after "@window" and the window's own rectangle.
+//              coordinates, device pixels at the window's DPI) for every named
+//              control once the window shows, after "@window" and the window's
+//              own rectangle and "@dpi <dpi>"; then "clipped <who> need <w>x<h>
+//              room <w>x<h>" for every visible text that does not fit its
+//              control in the window's fonts (edits, which scroll, excepted).
 //   --focus <name>  gives that control the focus as the keyboard would
 //              (its focus mark shows).
 //   --first-paint  ends the program right after the first painted frame and
@@ -35,6 +38,7 @@
 #include "app/startup.h"
 #include "platform/startup_marks.h"
 #include "toolkit/controls.h"
+#include "toolkit/gdi_handles.h"
 #include "ui/main_wnd.h"
 #include "ui/message_box.h"
 #include "ui/sequence_controls.h"
@@ -63,6 +67,31 @@ void PrintStartup() {
   for (size_t i = 0; i < m; ++i) printf("startup-step %s %.1f %d\n", steps[i].name, steps[i].ms, steps[i].count);
 }
 
+// Texts that do not fit their control: measured as the control draws them
+// (its font at the window's DPI, its padding, one line or wrapped).
+void PrintClippedTexts(skin::PaintManager& manager, const std::vector<skin::Control*>& all) {
+  const skin::UniqueWindowDc window = skin::GetWindowDc(manager.GetHWND());
+  HDC dc = window.get().dc;
+  for (skin::Control* c : all) {
+    const std::wstring text = c->GetText();
+    if (text.empty() || !c->IsVisible() || c->GetInterface(L"Edit")) continue;
+    const RECT pos = c->GetPos();
+    const RECT pad = manager.Scale(c->GetTextPadding());
+    const int roomW = (pos.right - pad.right) - (pos.left + pad.left);
+    const int roomH = (pos.bottom - pad.bottom) - (pos.top + pad.top);
+    const UINT style = c->GetTextStyle();
+    const bool wrap = !(style & DT_SINGLELINE) && (style & DT_WORDBREAK);
+    RECT need = {0, 0, wrap ? roomW : 100000, 100000};
+    HGDIOBJ old = SelectObject(dc, manager.GetFont(c->GetFont()));
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need,
+              DT_CALCRECT | DT_NOPREFIX | (wrap ? DT_WORDBREAK : DT_SINGLELINE));
+    SelectObject(dc, old);
+    if (need.right > roomW || need.bottom > roomH)
+      printf("clipped %ls need %ldx%ld room %dx%d\n", c->GetName().empty() ? text.c_str() : c->GetName().c_str(),
+             need.right, need.bottom, roomW, roomH);
+  }
+}
+
 void PrintLayout(skin::WindowImplBase* window) {
   std::vector<skin::Control*> all;
   if (!window->Manager().GetRoot()) return;
@@ -72,12 +101,14 @@ void PrintLayout(skin::WindowImplBase* window) {
   RECT w = {};
   GetWindowRect(window->GetHWND(), &w);
   printf("@window %ld %ld %ld %ld\n", w.left, w.top, w.right, w.bottom);
+  printf("@dpi %d\n", window->Manager().Dpi());
   for (skin::Control* c : all) {
     if (c->GetName().empty() || !c->IsVisible()) continue;
     RECT r = c->GetPos();
     MapWindowPoints(window->GetHWND(), nullptr, reinterpret_cast<POINT*>(&r), 2);
     printf("%ls %ld %ld %ld %ld\n", c->GetName().c_str(), r.left, r.top, r.right, r.bottom);
   }
+  PrintClippedTexts(window->Manager(), all);
   printf("ready\n");
   fflush(stdout);
 }
