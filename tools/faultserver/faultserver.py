@@ -33,6 +33,7 @@ normal serving with ranges). A step is an object with any of:
 import gzip
 import hashlib
 import json
+import os
 import random
 import socket
 import sys
@@ -56,13 +57,28 @@ class VirtualContent:
         return bytes(i % 251 for i in range(first, last))
 
 
+FILES = {}  # (path, size, mtime) -> (bytes, md5)
+
+
+def file_content(path):
+    """A host file's bytes, read once: a soak registers thousands of scenarios
+    that serve the same package, and a copy each grew the server by the
+    package's size per scenario (23 GB after 10,000)."""
+    st = os.stat(path)
+    key = (path, st.st_size, st.st_mtime_ns)
+    with LOCK:
+        if key not in FILES:
+            with open(path, "rb") as f:
+                data = f.read()
+            FILES[key] = (data, hashlib.md5(data).hexdigest())
+        return FILES[key]
+
+
 class Scenario:
     def __init__(self, scenario):
         self.name = scenario["name"]
         if "file" in scenario:
-            with open(scenario["file"], "rb") as f:
-                self.content = f.read()
-            self.md5 = hashlib.md5(self.content).hexdigest()
+            self.content, self.md5 = file_content(scenario["file"])
         elif scenario.get("virtual"):
             self.content = VirtualContent(scenario.get("size", 0))
             self.md5 = ""
