@@ -396,9 +396,18 @@ dpi_at() {  # <dpi>
   package_script "say Encode=UTF8" "say Progress=0.1" "install" "say Progress=0.5" "sleep 2000" \
     "say InstPath=\${INSTDIR}" "say Progress=1" "say State=Success"
   installer_up || return
-  id=$(window_of OndraVelqor)
-  eval "$(xdotool getwindowgeometry --shell "$id")"
   want_w=$(((600 * dpi + 48) / 96)) want_h=$(((400 * dpi + 48) / 96))
+  # The X window can be briefly out of xdotool's sight, or at its first size,
+  # just after the exe logs page 0 (seen once at 192 DPI under load): its size
+  # is read once it has settled, for up to 5 s.
+  WIDTH= HEIGHT=
+  for f in $(seq 50); do
+    id=$(window_of OndraVelqor)
+    [ -n "$id" ] && eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)"
+    [ "$WIDTH" = "$want_w" ] && [ "$HEIGHT" = "$want_h" ] && break
+    sleep 0.1
+  done
+  [ -n "$id" ] || { fail "no installer window$(why_no_window)"; return 1; }
   [ "$WIDTH" = "$want_w" ] && [ "$HEIGHT" = "$want_h" ] && ok "window ${WIDTH}x$HEIGHT" ||
     fail "window ${WIDTH}x$HEIGHT, expected ${want_w}x$want_h"
   painted "dpi-$dpi-page0" page0 OndraVelqor "page 0"
