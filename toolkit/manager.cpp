@@ -44,37 +44,37 @@ bool PaintManager::IsLive(const Control* control) const {
   return std::find(all.begin(), all.end(), control) != all.end();
 }
 
-UniqueFont PaintManager::MakeFont(const Font& spec, int dpi) {
+UniqueFont PaintManager::MakeFont(const Font& entry, int dpi) {
   const Utils::StartupStep step("font");
   // Rounded down, unlike edges: a text must not outgrow the box the skin
   // gives it. Several skin texts fill theirs exactly at 96 DPI; 14 px at 120
   // DPI rounded up to 18 (not 17.5) clipped three of them.
-  const int height = spec.size * dpi / kBaseDpi;
-  return UniqueFont(CreateFontW(-height, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic, spec.underline, FALSE,
-                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                DEFAULT_PITCH, spec.face.substr(0, LF_FACESIZE - 1).c_str()));
+  const int height = entry.size * dpi / kBaseDpi;
+  return UniqueFont(CreateFontW(-height, 0, 0, 0, entry.bold ? FW_BOLD : FW_NORMAL, entry.italic, entry.underline,
+                                FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                DEFAULT_PITCH, entry.face.substr(0, LF_FACESIZE - 1).c_str()));
 }
 
 void PaintManager::AddFont(int id, const std::wstring& face, int size, bool bold, bool underline, bool italic,
                            bool isDefault) {
-  Font spec{UniqueFont(), face, std::clamp(size, 1, 500), bold, underline, italic};
-  spec.font = MakeFont(spec, dpi_);
-  if (!spec.font) return;
+  Font entry{UniqueFont(), face, std::clamp(size, 1, 500), bold, underline, italic};
+  entry.font = MakeFont(entry, dpi_);
+  if (!entry.font) return;
   auto old = fonts_.find(id);
   if (old != fonts_.end() && defaultFont_ == old->second.font.get()) defaultFont_ = nullptr;
-  if (isDefault || !defaultFont_) defaultFont_ = spec.font.get();
-  fonts_[id] = std::move(spec);  // deletes a font replaced under the same id
+  if (isDefault || !defaultFont_) defaultFont_ = entry.font.get();
+  fonts_[id] = std::move(entry);  // deletes a font replaced under the same id
 }
 
 void PaintManager::SetDpi(int dpi) {
   dpi = std::clamp(dpi, kBaseDpi / 2, kBaseDpi * 8);
   if (dpi == dpi_) return;
   dpi_ = dpi;
-  for (auto& [id, spec] : fonts_) {
-    UniqueFont font = MakeFont(spec, dpi_);
+  for (auto& [id, entry] : fonts_) {
+    UniqueFont font = MakeFont(entry, dpi_);
     if (!font) continue;  // the old size beats no text
-    if (defaultFont_ == spec.font.get()) defaultFont_ = font.get();
-    spec.font = std::move(font);
+    if (defaultFont_ == entry.font.get()) defaultFont_ = font.get();
+    entry.font = std::move(font);
   }
   if (root_) {
     std::vector<Control*> all;

@@ -116,7 +116,7 @@ class PaintManager {
     int size;  // skin pixels
     bool bold, underline, italic;
   };
-  static UniqueFont MakeFont(const Font& spec, int dpi);
+  static UniqueFont MakeFont(const Font& entry, int dpi);
   void Paint();
   void DeliverQueued(Notify* notify);
   void DropQueuedNotifications();
